@@ -175,7 +175,7 @@ bool PathExists(const std::string& path) {
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool ReplaceFile(const std::string& source, const std::string& target) {
+bool RenameOver(const std::string& source, const std::string& target) {
     int src_lock = -1, dst_lock = -1;
     if (!NotHeldByOthers(source, &src_lock)) return false;
     if (src_lock < 0) {

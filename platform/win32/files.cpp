@@ -139,7 +139,7 @@ bool PathExists(const std::string& path) {
 
 bool RemoveFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
 
-bool ReplaceFile(const std::string& source, const std::string& target) {
+bool RenameOver(const std::string& source, const std::string& target) {
     // Fails with a sharing violation while anyone holds either file open
     // without delete sharing, which is how all of our opens hold them.
     return ::MoveFileExA(source.c_str(), target.c_str(),
@@ -159,7 +159,7 @@ bool WriteFileAtomically(const std::string& target, const void* data, size_t siz
             return false;
         }
     }
-    if (!ReplaceFile(temp, target)) {
+    if (!RenameOver(temp, target)) {
         DWORD e = ::GetLastError();
         ::DeleteFileA(temp.c_str());
         ::SetLastError(e);

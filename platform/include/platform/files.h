@@ -68,7 +68,7 @@ bool RemoveFile(const std::string& path);
 
 // Renames source to target in one step, replacing target. Fails, leaving
 // both untouched, when either file is held open by one of our processes.
-bool ReplaceFile(const std::string& source, const std::string& target);
+bool RenameOver(const std::string& source, const std::string& target);
 
 // Writes data to target so that target is either its old self or the new
 // bytes, never a truncated mixture: the bytes go to a file beside it, are
