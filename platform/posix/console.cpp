@@ -79,6 +79,7 @@ void DebugOutput(std::string_view text) { WriteFd(2, text); }
 bool AllocateConsole() { return true; }
 
 void ConsoleOutput(std::string_view text) { WriteFd(1, text); }
+void ErrorOutput(std::string_view text) { WriteFd(2, text); }
 
 bool TerminalToGbk(std::string_view text, std::string* gbk) {
     return Convert("GBK", TerminalCharset(), text, gbk, false);

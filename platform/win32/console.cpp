@@ -41,8 +41,9 @@ bool AllocateConsole() {
     return ::AllocConsole() != 0;
 }
 
-void ConsoleOutput(std::string_view text) {
-    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+namespace {
+void WriteStd(DWORD which, std::string_view text) {
+    HANDLE out = ::GetStdHandle(which);
     if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     if (!::WriteConsoleA(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
@@ -50,6 +51,10 @@ void ConsoleOutput(std::string_view text) {
         ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
 }
+}  // namespace
+
+void ConsoleOutput(std::string_view text) { WriteStd(STD_OUTPUT_HANDLE, text); }
+void ErrorOutput(std::string_view text) { WriteStd(STD_ERROR_HANDLE, text); }
 
 bool TerminalToGbk(std::string_view text, std::string* gbk) {
     return Recode(::GetACP(), kGbk, text, gbk, true);

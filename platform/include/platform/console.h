@@ -13,8 +13,9 @@ void DebugOutput(std::string_view text);
 // Gives the process a console the first time it is asked (a GUI or service
 // process has none). Always true where a process owns a terminal.
 bool AllocateConsole();
-// Writes to the console's standard output.
+// Writes to the console's standard output / standard error.
 void ConsoleOutput(std::string_view text);
+void ErrorOutput(std::string_view text);
 
 // Terminal text to GBK; false when it holds a character that GBK lacks or
 // is not valid in the terminal's character set.

@@ -1,0 +1,97 @@
+#include "gateway/event_thread.h"
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/post.hpp>
+
+#include <system_error>
+
+namespace ov::gateway {
+
+EventThread::EventThread(std::string name) : m_name(std::move(name)) {}
+
+EventThread::~EventThread() {
+    if (m_thread.joinable()) {
+        if (!IsThisThread()) {
+            quit();
+            m_thread.join();
+        } else {
+            m_thread.detach();
+        }
+    }
+}
+
+bool EventThread::Start() {
+    if (m_thread.joinable()) return false;
+    m_state->accepting = true;
+    m_state->running = true;
+    try {
+        m_thread = std::thread([this] { Main(); });
+    } catch (const std::system_error&) {
+        m_state->accepting = false;
+        m_state->running = false;
+        return false;
+    }
+    return true;
+}
+
+void EventThread::Main() {
+    State& st = *m_state;
+    st.thread_id = std::this_thread::get_id();
+    auto work = asio::make_work_guard(st.io);
+    if (OnStart()) {
+        for (;;) {
+            try {
+                st.io.run();
+                break;
+            } catch (...) {
+                // A handler that throws must not take the gateway down with
+                // it; the loop goes on with the next message.
+            }
+        }
+    }
+    st.accepting = false;
+    OnEnd();
+    st.running = false;
+    std::lock_guard<std::mutex> lock(st.mutex);
+    st.ended = true;
+    st.ended_cv.notify_all();
+}
+
+bool EventThread::post(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
+    if (!m_state->accepting.load()) return false;
+    if (id == ThreadMessage::Quit) {
+        quit();
+        return true;
+    }
+    asio::post(m_state->io, [this, id, wparam, lparam] {
+        if (m_state->accepting.load()) OnMessage(id, wparam, lparam);
+    });
+    return true;
+}
+
+void EventThread::quit() {
+    // A weak reference: a quit that is never run must not keep the state
+    // alive through its own queue.
+    std::weak_ptr<State> weak = m_state;
+    asio::post(m_state->io, [weak] {
+        if (auto st = weak.lock()) {
+            st->accepting = false;
+            st->io.stop();
+        }
+    });
+}
+
+EventThread::WaitResult EventThread::wait_for(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(m_state->mutex);
+    bool ended = m_state->ended_cv.wait_for(lock, timeout, [this] { return m_state->ended; });
+    return ended ? WaitResult::Ended : WaitResult::TimedOut;
+}
+
+void EventThread::Abandon(std::unique_ptr<EventThread> thread) {
+    if (!thread) return;
+    if (thread->m_thread.joinable()) thread->m_thread.detach();
+    // Deliberately never destroyed: its thread may still be using it.
+    (void)thread.release();
+}
+
+}  // namespace ov::gateway

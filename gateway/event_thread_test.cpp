@@ -1,0 +1,103 @@
+#include "gateway/event_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace ov::gateway {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Recorder : public EventThread {
+public:
+    Recorder() : EventThread("recorder") {}
+    std::vector<intptr_t> Seen() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_seen;
+    }
+    bool start_ok = true;
+    std::atomic<bool> end_ran_on_thread{false};
+    std::promise<void> block_release;  // set to let a blocking message go
+    std::shared_future<void> released = block_release.get_future().share();
+
+protected:
+    bool OnStart() override { return start_ok; }
+    void OnMessage(ThreadMessage id, intptr_t w, intptr_t) override {
+        if (id == ThreadMessage::TimerTick && w < 0) released.wait();  // a worker that hangs
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_seen.push_back(w);
+    }
+    void OnEnd() override { end_ran_on_thread = IsThisThread(); }
+
+private:
+    std::mutex m_mutex;
+    std::vector<intptr_t> m_seen;
+};
+
+TEST(EventThreadTest, MessagesArriveInOrderAndQuitEndsAfterThoseBeforeIt) {
+    Recorder t;
+    ASSERT_TRUE(t.Start());
+    for (intptr_t i = 0; i < 100; ++i) ASSERT_TRUE(t.post(ThreadMessage::ConvertEntry, i));
+    t.quit();
+    ASSERT_EQ(t.wait_for(2s), EventThread::WaitResult::Ended);
+    std::vector<intptr_t> seen = t.Seen();
+    ASSERT_EQ(seen.size(), 100u);
+    for (intptr_t i = 0; i < 100; ++i) EXPECT_EQ(seen[size_t(i)], i);
+    EXPECT_TRUE(t.end_ran_on_thread);
+    EXPECT_FALSE(t.Running());
+    EXPECT_FALSE(t.post(ThreadMessage::ConvertEntry, 7));  // ended: fails quietly
+}
+
+TEST(EventThreadTest, MessagesPostedAfterQuitAreNeverHandled) {
+    Recorder t;
+    ASSERT_TRUE(t.Start());
+    ASSERT_TRUE(t.post(ThreadMessage::TimerTick, -1));  // holds the thread
+    ASSERT_TRUE(t.post(ThreadMessage::TimerTick, 1));
+    t.post(ThreadMessage::Quit);
+    t.post(ThreadMessage::TimerTick, 2);
+    t.block_release.set_value();
+    ASSERT_EQ(t.wait_for(2s), EventThread::WaitResult::Ended);
+    EXPECT_EQ(t.Seen(), (std::vector<intptr_t>{-1, 1}));
+}
+
+TEST(EventThreadTest, BoundedWaitReportsAWorkerThatRefusesToEnd) {
+    auto t = std::make_unique<Recorder>();
+    ASSERT_TRUE(t->Start());
+    ASSERT_TRUE(t->post(ThreadMessage::TimerTick, -1));
+    t->quit();
+    auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(t->wait_for(100ms), EventThread::WaitResult::TimedOut);
+    auto waited = std::chrono::steady_clock::now() - before;
+    EXPECT_GE(waited, 90ms);
+    EXPECT_LT(waited, 2s);
+    // Released later, the abandoned thread finishes without touching freed memory.
+    Recorder* raw = t.get();
+    EventThread::Abandon(std::move(t));
+    raw->block_release.set_value();
+    for (int i = 0; i < 200 && raw->Running(); ++i) std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(raw->Running());
+}
+
+TEST(EventThreadTest, FailedStartStillRunsTheEndRoutine) {
+    Recorder t;
+    t.start_ok = false;
+    ASSERT_TRUE(t.Start());
+    ASSERT_EQ(t.wait_for(2s), EventThread::WaitResult::Ended);
+    EXPECT_TRUE(t.end_ran_on_thread);
+    EXPECT_FALSE(t.post(ThreadMessage::ConvertEntry, 1));
+}
+
+TEST(EventThreadTest, DestroyingARunningThreadEndsIt) {
+    auto t = std::make_unique<Recorder>();
+    ASSERT_TRUE(t->Start());
+    t->post(ThreadMessage::ConvertEntry, 1);
+    t.reset();  // must neither hang nor crash
+    SUCCEED();
+}
+
+}  // namespace
+}  // namespace ov::gateway
