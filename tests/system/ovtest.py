@@ -1,0 +1,123 @@
+"""Shared helpers of the system tests: fresh program directories, network
+namespaces that are always deleted, and running our programs inside them.
+
+Every test that can start the gateway runs it inside a namespace made here,
+never in the machine's own network namespace."""
+
+import contextlib
+import itertools
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SKIP = 77
+
+BIN_DIR = os.environ.get("OV_BIN_DIR", "")
+BUILD_DIR = os.environ.get("OV_BUILD_DIR", "")
+SOURCE_DIR = os.environ.get("OV_SOURCE_DIR", "")
+
+_counter = itertools.count()
+
+
+def skip(why):
+    print("SKIPPED: " + why)
+    sys.exit(SKIP)
+
+
+def need_bin_dir():
+    if not BIN_DIR or not os.path.isdir(BIN_DIR):
+        skip("OV_BIN_DIR is not set (run through ctest)")
+    return BIN_DIR
+
+
+@contextlib.contextmanager
+def program_dir(*names):
+    """A throwaway program directory holding copies of the named files of
+    the build's bin/ (all of bin/ when no names are given)."""
+    src = need_bin_dir()
+    d = tempfile.mkdtemp(prefix="ovsys-")
+    try:
+        for n in names or os.listdir(src):
+            p = os.path.join(src, n)
+            if os.path.isfile(p):
+                shutil.copy2(p, d)
+        yield d
+    finally:
+        shutil.rmtree(d, ignore_errors=True)
+
+
+def can_make_namespaces():
+    if os.geteuid() != 0 or not shutil.which("ip"):
+        return False
+    name = "ovt-probe-%d" % os.getpid()
+    ok = subprocess.run(["ip", "netns", "add", name], capture_output=True).returncode == 0
+    if ok:
+        subprocess.run(["ip", "netns", "del", name], capture_output=True)
+    return ok
+
+
+def need_namespaces():
+    if not can_make_namespaces():
+        skip("network namespaces cannot be made here (needs root and iproute2)")
+
+
+def _ip(*args):
+    subprocess.run(["ip"] + list(args), check=True, capture_output=True)
+
+
+class Namespace:
+    """A network namespace with its loopback up; deleted by close()."""
+
+    def __init__(self, tag):
+        self.name = "ovt-%s-%d-%d" % (tag, os.getpid(), next(_counter))
+        _ip("netns", "add", self.name)
+        _ip("-n", self.name, "link", "set", "lo", "up")
+
+    def argv(self, argv):
+        return ["ip", "netns", "exec", self.name] + list(argv)
+
+    def run(self, argv, **kw):
+        kw.setdefault("capture_output", True)
+        kw.setdefault("timeout", 60)
+        return subprocess.run(self.argv(argv), **kw)
+
+    def popen(self, argv, **kw):
+        return subprocess.Popen(self.argv(argv), **kw)
+
+    def close(self):
+        # Ends whatever still runs inside, then the namespace itself.
+        pids = subprocess.run(["ip", "netns", "pids", self.name],
+                              capture_output=True, text=True).stdout.split()
+        for pid in pids:
+            with contextlib.suppress(ProcessLookupError, ValueError):
+                os.kill(int(pid), 9)
+        subprocess.run(["ip", "netns", "del", self.name], capture_output=True)
+
+
+@contextlib.contextmanager
+def namespaces(*tags):
+    made = []
+    try:
+        for t in tags:
+            made.append(Namespace(t))
+        yield made
+    finally:
+        for ns in reversed(made):
+            ns.close()
+
+
+def link(a, addr_a, b, addr_b, prefix=24):
+    """Joins two namespaces by a veth pair; addresses from 192.0.2.0/24 or
+    198.51.100.0/24 only."""
+    n = next(_counter)
+    ea, eb = "ova%d_%d" % (os.getpid() % 10000, n), "ovb%d_%d" % (os.getpid() % 10000, n)
+    _ip("link", "add", ea, "type", "veth", "peer", "name", eb)
+    _ip("link", "set", ea, "netns", a.name)
+    _ip("link", "set", eb, "netns", b.name)
+    _ip("-n", a.name, "addr", "add", "%s/%d" % (addr_a, prefix), "dev", ea)
+    _ip("-n", b.name, "addr", "add", "%s/%d" % (addr_b, prefix), "dev", eb)
+    _ip("-n", a.name, "link", "set", ea, "up")
+    _ip("-n", b.name, "link", "set", eb, "up")
+    return ea, eb
