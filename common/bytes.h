@@ -44,7 +44,7 @@ inline std::string FieldText(const char* field, size_t size) {
 // of the field as it was. REQUIRES: text.size() < size (callers bound it).
 inline void SetFieldText(char* field, size_t size, std::string_view text) {
     size_t n = text.size() < size ? text.size() : size - 1;
-    std::memcpy(field, text.data(), n);
+    if (n > 0) std::memcpy(field, text.data(), n);  // an empty view may hold no pointer
     field[n] = '\0';
 }
 
