@@ -48,4 +48,16 @@ inline void SetFieldText(char* field, size_t size, std::string_view text) {
     field[n] = '\0';
 }
 
+// The longest prefix of GBK text that fits max_bytes without splitting a
+// double-byte character (a lead byte 0x81..0xFE takes the next byte along).
+inline std::string_view CutGbk(std::string_view text, size_t max_bytes) {
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t len = static_cast<unsigned char>(text[i]) >= 0x81 && i + 1 < text.size() ? 2 : 1;
+        if (i + len > max_bytes) break;
+        i += len;
+    }
+    return text.substr(0, i);
+}
+
 }  // namespace ov

@@ -1,0 +1,125 @@
+#include "common/trusted_id_file.h"
+
+#include <cstring>
+
+#include "common/bytes.h"
+#include "common/tea.h"
+#include "platform/files.h"
+
+namespace ov {
+namespace {
+
+constexpr size_t kIdFileSize = 1024;
+constexpr size_t kIdValueOffset = 1010;
+constexpr size_t kBackupRecordsChecked = 5;
+
+bool ReadWhole(const std::string& path, std::vector<uint8_t>* data, bool* opened) {
+    platform::ExclusiveFile file;
+    *opened = file.Open(path, platform::ExclusiveFile::Mode::ReadExisting);
+    return *opened && file.ReadAll(data, kMaxDataFileSize);
+}
+
+}  // namespace
+
+TrustedIdRecord TrustedIdRecord::Make(const IdValue& id, std::string_view description) {
+    TrustedIdRecord r;
+    std::memcpy(r.bytes + kIdOffset, id.data(), id.size());
+    r.SetDescription(description);
+    return r;
+}
+
+IdValue TrustedIdRecord::Id() const {
+    IdValue id;
+    std::memcpy(id.data(), bytes + kIdOffset, id.size());
+    return id;
+}
+
+std::string TrustedIdRecord::Description() const {
+    return FieldText(reinterpret_cast<const char*>(bytes + kDescriptionOffset), kDescriptionSize);
+}
+
+void TrustedIdRecord::SetDescription(std::string_view description) {
+    SetFieldText(reinterpret_cast<char*>(bytes + kDescriptionOffset), kDescriptionSize,
+                 CutGbk(description, kDescriptionSize - 1));
+}
+
+uint16_t TrustedIdRecord::Reserved() const { return DecodeFixed16LE(bytes + kReservedOffset); }
+
+std::string TrustedIdFilePath(const std::string& path) {
+    return path.empty() ? platform::ProgramDirectory() + kTrustedIdFileName : path;
+}
+
+bool LoadTrustedIds(TrustedIdList* list, const std::string& path) {
+    std::vector<uint8_t> data;
+    bool opened = false;
+    if (!ReadWhole(TrustedIdFilePath(path), &data, &opened)) return !opened;
+    TrustedIdList loaded(data.size() / TrustedIdRecord::kSize);
+    for (size_t i = 0; i < loaded.size(); ++i)
+        std::memcpy(loaded[i].bytes, data.data() + i * TrustedIdRecord::kSize, TrustedIdRecord::kSize);
+    *list = std::move(loaded);
+    return true;
+}
+
+bool SaveTrustedIds(const TrustedIdList& list, const std::string& path) {
+    std::vector<uint8_t> data(list.size() * TrustedIdRecord::kSize);
+    for (size_t i = 0; i < list.size(); ++i)
+        std::memcpy(data.data() + i * TrustedIdRecord::kSize, list[i].bytes, TrustedIdRecord::kSize);
+    return platform::WriteFileAtomically(TrustedIdFilePath(path), data.data(), data.size());
+}
+
+IdFileResult ReadIdFile(const std::string& path) {
+    IdFileResult result;
+    platform::ExclusiveFile file;
+    std::vector<uint8_t> data;
+    // Only the first 1024 bytes count; a larger file is read no further
+    // than the data file bound.
+    if (!file.Open(path, platform::ExclusiveFile::Mode::ReadExisting) ||
+        !file.ReadAll(&data, kMaxDataFileSize)) {
+        result.message = "cannot read the ID file " + path + ": " + platform::ErrorText();
+        return result;
+    }
+    if (data.size() < kIdFileSize) {
+        result.message = "the ID file is  corrupted";
+        return result;
+    }
+    DecipherBlocks(data.data(), kIdFileSize);
+    std::memcpy(result.value.data(), data.data() + kIdValueOffset, result.value.size());
+    result.ok = true;
+    return result;
+}
+
+int FindTrustedId(const TrustedIdList& list, const IdValue& id) {
+    for (size_t i = 0; i < list.size(); ++i)
+        if (std::memcmp(list[i].bytes, id.data(), kIdIdentityBytes) == 0) return int(i);
+    return -1;
+}
+
+bool CheckTrustedIdBackup(const std::string& path) {
+    std::vector<uint8_t> data;
+    bool opened = false;
+    if (!ReadWhole(path, &data, &opened)) return !opened;
+    size_t n = data.size() / TrustedIdRecord::kSize;
+    if (n > kBackupRecordsChecked) n = kBackupRecordsChecked;
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t marker = data[i * TrustedIdRecord::kSize + 4];
+        if (marker != 0x55 && marker != 0xAA) return false;
+    }
+    return true;
+}
+
+FileOpResult BackupTrustedIds(const std::string& chosen, const std::string& live) {
+    if (platform::CopyFileOver(TrustedIdFilePath(live), WithDatSuffix(chosen), kMaxDataFileSize))
+        return {true, "备份配置文件成功!"};
+    return {false, "备份配置文件失败!"};
+}
+
+FileOpResult RestoreTrustedIds(TrustedIdList* list, const std::string& chosen,
+                               const std::string& live) {
+    if (!CheckTrustedIdBackup(chosen)) return {false, "恢复配置文件格式不正确!"};
+    if (!platform::CopyFileOver(chosen, TrustedIdFilePath(live), kMaxDataFileSize))
+        return {false, "恢复配置文件失败!"};
+    LoadTrustedIds(list, live);
+    return {true, "恢复配置文件成功!"};
+}
+
+}  // namespace ov

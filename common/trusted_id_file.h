@@ -1,0 +1,79 @@
+// TrustID.dat: the IDs of the clients the gateway trusts when the ID check
+// is on. 250-byte records back to back, no header, no cipher. IDs come from
+// ID files ("*.id"), 1024 TEA-enciphered bytes holding an 11-byte IdValue.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/file_ops.h"
+
+namespace ov {
+
+inline constexpr char kTrustedIdFileName[] = "TrustID.dat";
+inline constexpr char kTrustedIdBackupName[] = "TrustIDBak.dat";
+
+// Byte 4 is a marker, 0x55 or 0xAA; the first 5 bytes tell IDs apart.
+using IdValue = std::array<uint8_t, 11>;
+inline constexpr size_t kIdIdentityBytes = 5;
+
+struct TrustedIdRecord {
+    static constexpr size_t kSize = 250;
+    static constexpr size_t kIdOffset = 0, kIdSize = 100;
+    static constexpr size_t kDescriptionOffset = 100, kDescriptionSize = 148;
+    static constexpr size_t kReservedOffset = 248;
+
+    uint8_t bytes[kSize] = {};
+
+    // id = the 11 bytes and zeros, reserved 0, the description cut to fit.
+    static TrustedIdRecord Make(const IdValue& id, std::string_view description);
+
+    IdValue Id() const;
+    std::string Description() const;
+    // A description longer than the field's 147 bytes is cut there, never
+    // inside a double-byte character.
+    void SetDescription(std::string_view description);
+    uint16_t Reserved() const;
+};
+static_assert(sizeof(TrustedIdRecord) == TrustedIdRecord::kSize);
+
+using TrustedIdList = std::vector<TrustedIdRecord>;
+
+// Empty path: ProgramDirectory() + "TrustID.dat".
+std::string TrustedIdFilePath(const std::string& path = {});
+
+// A file that cannot be opened (missing, or held by another program) leaves
+// *list as it was and counts as success; otherwise *list becomes the
+// floor(L/250) records of the file. False only when reading fails.
+bool LoadTrustedIds(TrustedIdList* list, const std::string& path = {});
+
+// Writes every record in order, replacing the old file in one rename. False
+// when the file cannot be written; the old file is then kept.
+bool SaveTrustedIds(const TrustedIdList& list, const std::string& path = {});
+
+struct IdFileResult {
+    bool ok = false;
+    IdValue value{};
+    std::string message;  // why it was refused
+};
+// The IdValue of an ID file; files shorter than 1024 bytes are refused with
+// "the ID file is  corrupted".
+IdFileResult ReadIdFile(const std::string& path);
+
+// The position of the record that counts as the same ID, or -1.
+int FindTrustedId(const TrustedIdList& list, const IdValue& id);
+
+// The format test before a restore: the marker byte of the first (at most
+// five) records. A file that cannot be opened passes (its copy then fails).
+bool CheckTrustedIdBackup(const std::string& path);
+
+FileOpResult BackupTrustedIds(const std::string& chosen, const std::string& live = {});
+// Check, copy over the live file, reload *list from it.
+FileOpResult RestoreTrustedIds(TrustedIdList* list, const std::string& chosen,
+                               const std::string& live = {});
+
+}  // namespace ov
