@@ -1,0 +1,108 @@
+// ovadmin ids ...
+#include <algorithm>
+#include <cstdlib>
+
+#include "common/content_codec.h"
+#include "common/trusted_id_file.h"
+#include "tools/ovadmin/admin_internal.h"
+
+namespace ov::admin {
+namespace {
+
+// What the add dialog accepts; the field keeps the first 147 bytes.
+constexpr size_t kMaxIdDescription = 200;
+
+bool Load(const Context& ctx, TrustedIdList* list, int* code) {
+    if (LoadTrustedIds(list, ctx.PathOf(kTrustedIdFileName))) return true;
+    *code = ctx.Fail("cannot read " + ctx.PathOf(kTrustedIdFileName));
+    return false;
+}
+
+int Save(const Context& ctx, const TrustedIdList& list) {
+    if (!SaveTrustedIds(list, ctx.PathOf(kTrustedIdFileName))) return ctx.Fail("保存改动失败!");
+    return 0;
+}
+
+// A position from 1; 0 when the text is not one.
+size_t Position(const std::string& text) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    return size_t(std::strtoul(text.c_str(), nullptr, 10));
+}
+
+int Import(const Context& ctx, const Args& args) {
+    if (args.size() != 2 && !(args.size() == 4 && args[2] == "--description"))
+        return ctx.Fail("usage: ids import FILE.id [--description TEXT]", 2);
+    std::string description = args.size() == 4 ? args[3] : "";
+    if (description.size() > kMaxIdDescription)
+        return ctx.Fail("a description has at most " + std::to_string(kMaxIdDescription) + " characters");
+    IdFileResult id = ReadIdFile(args[1]);
+    if (!id.ok) return ctx.Fail(id.message);
+    TrustedIdList list;
+    int code = 0;
+    if (!Load(ctx, &list, &code)) return code;
+    int found = FindTrustedId(list, id.value);
+    if (found >= 0)
+        return ctx.Fail("this ID is trusted already, at position " + std::to_string(found + 1));
+    list.push_back(TrustedIdRecord::Make(id.value, description));
+    if (int rc = Save(ctx, list)) return rc;
+    ctx.Say(std::to_string(list.size()) + "\t" + HexBytes(id.value.data(), id.value.size()));
+    if (list.back().Description() != description)
+        ctx.Say("note: the description was cut to " + std::to_string(list.back().Description().size()) +
+                " bytes to fit the file");
+    return 0;
+}
+
+int Delete(const Context& ctx, const Args& args) {
+    if (args.size() < 2) return ctx.Fail("usage: ids del N...", 2);
+    TrustedIdList list;
+    int code = 0;
+    if (!Load(ctx, &list, &code)) return code;
+    std::vector<size_t> positions;
+    for (size_t i = 1; i < args.size(); ++i) {
+        size_t p = Position(args[i]);
+        if (p == 0 || p > list.size())
+            return ctx.Fail("\"" + args[i] + "\" is no position in the list (1.." +
+                            std::to_string(list.size()) + ")");
+        positions.push_back(p);
+    }
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+    // From the highest down, so the lower positions stay where they were.
+    for (auto it = positions.rbegin(); it != positions.rend(); ++it) list.erase(list.begin() + long(*it - 1));
+    return Save(ctx, list);
+}
+
+}  // namespace
+
+int RunIds(const Context& ctx, const Args& args) {
+    const std::string what = args.empty() ? "" : args[0];
+    if (what == "list" && args.size() == 1) {
+        TrustedIdList list;
+        int code = 0;
+        if (!Load(ctx, &list, &code)) return code;
+        for (size_t i = 0; i < list.size(); ++i) {
+            IdValue id = list[i].Id();
+            ctx.Say(std::to_string(i + 1) + "\t" + HexBytes(id.data(), id.size()) + "\t" +
+                    list[i].Description());
+        }
+        return 0;
+    }
+    if (what == "import") return Import(ctx, args);
+    if (what == "del") return Delete(ctx, args);
+    if ((what == "backup" || what == "restore") && args.size() == 2) {
+        FileOpResult r;
+        if (what == "backup") {
+            r = BackupTrustedIds(args[1], ctx.PathOf(kTrustedIdFileName));
+        } else {
+            TrustedIdList list;
+            r = RestoreTrustedIds(&list, args[1], ctx.PathOf(kTrustedIdFileName));
+        }
+        if (!r.ok) return ctx.Fail(r.message);
+        ctx.Say(r.message);
+        return 0;
+    }
+    return ctx.Fail("usage: ids list|import|del|backup|restore ...", 2);
+}
+
+}  // namespace ov::admin

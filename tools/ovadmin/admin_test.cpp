@@ -1,0 +1,171 @@
+#include "tools/ovadmin/admin.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "common/account_file.h"
+#include "common/ini_file.h"
+#include "common/tea.h"
+#include "common/test_dir.h"
+#include "common/trusted_id_file.h"
+#include "platform/files.h"
+
+namespace ov::admin {
+namespace {
+
+class OvAdmin : public ov::testing::TestDir {
+protected:
+    int Admin(std::vector<std::string> args) {
+        m_out = {};
+        args.insert(args.begin(), {"--dir", m_dir.string()});
+        return ov::admin::Run(args, "", &m_out);
+    }
+    std::vector<std::string> Lines() {
+        std::vector<std::string> lines;
+        size_t start = 0;
+        for (size_t nl; (nl = m_out.out.find('\n', start)) != std::string::npos; start = nl + 1)
+            lines.push_back(m_out.out.substr(start, nl - start));
+        return lines;
+    }
+    void Init() { ASSERT_EQ(Admin({"init", "--admin-password", "pw"}), 0) << m_out.err; }
+    Output m_out;
+};
+
+TEST_F(OvAdmin, InitMakesTheAdministratorAndTheConsoleDefaultsOnce) {
+    Init();
+    AccountList list;
+    ASSERT_EQ(LoadAccounts(&list, Path("uinfo.dat")), AccountLoadResult::Ok);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].Name(), "Administrator");
+    EXPECT_EQ(list[0].Password(), "pw");
+    EXPECT_TRUE(list[0].Enabled());
+    std::vector<uint8_t> ini = Slurp(Path("OV_G.ini"));
+    EXPECT_EQ(std::string(ini.begin(), ini.end()),
+              "[CWebinfo]\r\nszKey=\r\nMasterURL=\r\nSlaveURL=\r\nbinternet=1\r\n\r\n"
+              "[S_CFG]\r\nflg_encrypt=1\r\nbGuest=1\r\nPKey=\r\nCmdPort=6111\r\nProxyPort=6121\r\n\r\n"
+              "[Base]\r\nAlias=\r\n\r\n");
+    std::vector<uint8_t> before = Slurp(Path("uinfo.dat"));
+    EXPECT_EQ(Admin({"init", "--admin-password", "other"}), 1);
+    EXPECT_NE(m_out.err.find("not overwritten"), std::string::npos);
+    EXPECT_EQ(Slurp(Path("uinfo.dat")), before);
+    EXPECT_EQ(Admin({"init", "--admin-password", std::string(17, 'x')}), 1);
+}
+
+TEST_F(OvAdmin, AccountRulesOfTheAccountsPage) {
+    Init();
+    EXPECT_EQ(Admin({"accounts", "add", "bob", "pw", "--description", "前台电脑"}), 0) << m_out.err;
+    EXPECT_EQ(Admin({"accounts", "add", "Bob", "pw", "--disabled"}), 0);  // case-sensitive names
+    EXPECT_EQ(Admin({"accounts", "add", "bob", "x"}), 1);
+    EXPECT_NE(m_out.err.find("该用户名已经存在！"), std::string::npos);
+    EXPECT_EQ(Admin({"accounts", "add", "", "x"}), 1);
+    EXPECT_NE(m_out.err.find("请输入用户名！"), std::string::npos);
+    EXPECT_EQ(Admin({"accounts", "add", std::string(17, 'n'), "x"}), 1);
+    EXPECT_EQ(Admin({"accounts", "add", "n", std::string(17, 'p')}), 1);
+    EXPECT_EQ(Admin({"accounts", "add", "n", "p", "--description", std::string(61, 'd')}), 1);
+    EXPECT_EQ(Admin({"accounts", "add", "n", "p", "--bogus"}), 2);
+    EXPECT_EQ(Admin({"accounts", "del", "Administrator"}), 1);
+    EXPECT_NE(m_out.err.find("管理员帐号不能被删除！"), std::string::npos);
+    EXPECT_EQ(Admin({"accounts", "disable", "Administrator"}), 1);
+    EXPECT_EQ(Admin({"accounts", "passwd", "Administrator", "new"}), 0);
+    EXPECT_EQ(Admin({"accounts", "disable", "bob"}), 0);
+    EXPECT_EQ(Admin({"accounts", "enable", "Bob"}), 0);
+    EXPECT_EQ(Admin({"accounts", "del", "nobody"}), 1);
+    ASSERT_EQ(Admin({"accounts", "list"}), 0);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"Administrator\tenabled\t", "bob\tdisabled\t前台电脑",
+                                                 "Bob\tenabled\t"}));
+    EXPECT_EQ(Admin({"accounts", "del", "bob"}), 0);
+    AccountList list;
+    ASSERT_EQ(LoadAccounts(&list, Path("uinfo.dat")), AccountLoadResult::Ok);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].Password(), "new");
+    EXPECT_EQ(list[1].Name(), "Bob");
+}
+
+TEST_F(OvAdmin, CheckReportsTheLoadResultAndBrokenFilesAreNeverRewritten) {
+    EXPECT_EQ(Admin({"accounts", "check"}), 10);
+    Init();
+    EXPECT_EQ(Admin({"accounts", "check"}), 0);
+    std::vector<uint8_t> bytes = Slurp(Path("uinfo.dat"));
+    bytes[0] ^= 1;
+    Spit(Path("uinfo.dat"), bytes);
+    EXPECT_EQ(Admin({"accounts", "check"}), 5);
+    EXPECT_EQ(Admin({"accounts", "add", "x", "y"}), 1);
+    EXPECT_EQ(Slurp(Path("uinfo.dat")), bytes);
+}
+
+TEST_F(OvAdmin, AccountBackupAndRestore) {
+    Init();
+    ASSERT_EQ(Admin({"accounts", "backup", Path("save")}), 0) << m_out.err;
+    EXPECT_TRUE(platform::PathExists(Path("save.dat")));
+    ASSERT_EQ(Admin({"accounts", "add", "later", "x"}), 0);
+    ASSERT_EQ(Admin({"accounts", "restore", Path("save.dat")}), 0) << m_out.err;
+    ASSERT_EQ(Admin({"accounts", "list"}), 0);
+    EXPECT_EQ(Lines().size(), 1u);
+    EXPECT_EQ(Admin({"accounts", "restore", Path("nothing.dat")}), 1);
+    EXPECT_NE(m_out.err.find("读备份的帐号文件错误!"), std::string::npos);
+}
+
+std::string WriteIdFile(const std::string& path, uint8_t first) {
+    std::vector<uint8_t> f(1024, 0);
+    const uint8_t id[11] = {first, 1, 2, 3, 0x55, 5, 6, 7, 8, 9, 10};
+    std::memcpy(&f[1010], id, 11);
+    EncipherBlocks(f.data(), f.size());
+    ov::testing::TestDir::Spit(path, f);
+    return path;
+}
+
+TEST_F(OvAdmin, TrustedIdsImportListDelete) {
+    ASSERT_EQ(Admin({"ids", "import", WriteIdFile(Path("a.id"), 0xa0), "--description", "甲"}), 0) << m_out.err;
+    ASSERT_EQ(Admin({"ids", "import", WriteIdFile(Path("b.id"), 0xb0)}), 0);
+    EXPECT_EQ(Admin({"ids", "import", Path("a.id")}), 1);  // a duplicate adds nothing
+    EXPECT_NE(m_out.err.find("position 1"), std::string::npos);
+    Spit(Path("short.id"), std::vector<uint8_t>(100, 0));
+    EXPECT_EQ(Admin({"ids", "import", Path("short.id")}), 1);
+    EXPECT_NE(m_out.err.find("the ID file is  corrupted"), std::string::npos);
+    EXPECT_EQ(Admin({"ids", "import", Path("missing.id")}), 1);
+    ASSERT_EQ(Admin({"ids", "list"}), 0);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"1\ta00102035505060708090a\t甲",
+                                                 "2\tb00102035505060708090a\t"}));
+    EXPECT_EQ(Admin({"ids", "del", "3"}), 1);
+    EXPECT_EQ(Admin({"ids", "del", "0"}), 1);
+    EXPECT_EQ(Admin({"ids", "del", "x"}), 1);
+    EXPECT_EQ(Slurp(Path("TrustID.dat")).size(), 500u);  // refused deletes wrote nothing
+    ASSERT_EQ(Admin({"ids", "del", "2", "1", "2"}), 0);
+    EXPECT_TRUE(Slurp(Path("TrustID.dat")).empty());
+}
+
+TEST_F(OvAdmin, IniGetSetKeepsWhatItDoesNotKnow) {
+    Init();
+    Spit(Path("OV_G.ini"), {});
+    std::string text = "[S_CFG]\r\nCmdPort=6111\r\nMine=1\r\n\r\n[Other]\r\nx=y\r\n";
+    Spit(Path("OV_G.ini"), std::vector<uint8_t>(text.begin(), text.end()));
+    ASSERT_EQ(Admin({"ini", "get", "S_CFG", "CmdPort"}), 0);
+    EXPECT_EQ(m_out.out, "6111\n");
+    EXPECT_EQ(Admin({"ini", "get", "S_CFG", "Nope"}), 1);
+    EXPECT_NE(m_out.err.find("Unable to locate specified value."), std::string::npos);
+    ASSERT_EQ(Admin({"ini", "set", "S_CFG", "CmdPort", "7000"}), 0) << m_out.err;
+    ASSERT_EQ(Admin({"ini", "set", "Base", "Alias", "网关"}), 0);
+    std::vector<uint8_t> after = Slurp(Path("OV_G.ini"));
+    EXPECT_EQ(std::string(after.begin(), after.end()),
+              "[S_CFG]\r\nCmdPort=7000\r\nMine=1\r\n\r\n[Other]\r\nx=y\r\n\r\n[Base]\r\nAlias=网关\r\n\r\n");
+    // What would not read back as written is refused, and nothing changes.
+    EXPECT_EQ(Admin({"ini", "set", "S_CFG", "a=b", "1"}), 1);
+    EXPECT_EQ(Admin({"ini", "set", "S_CFG", "k", "two\nlines"}), 1);
+    EXPECT_EQ(Admin({"ini", "set", "[S", "k", "v"}), 1);
+    EXPECT_EQ(Admin({"ini", "set", "S_CFG", "k", "v "}), 1);
+    EXPECT_EQ(Slurp(Path("OV_G.ini")), after);
+}
+
+TEST_F(OvAdmin, BadCommandLinesExplainThemselves) {
+    EXPECT_EQ(Admin({}), 2);
+    EXPECT_EQ(Admin({"frobnicate"}), 2);
+    EXPECT_NE(m_out.err.find("unknown command"), std::string::npos);
+    EXPECT_EQ(Admin({"accounts"}), 2);
+    EXPECT_EQ(Admin({"ids", "import"}), 2);
+    Output out;
+    EXPECT_EQ(ov::admin::Run({"--dir"}, "", &out), 2);
+}
+
+}  // namespace
+}  // namespace ov::admin
