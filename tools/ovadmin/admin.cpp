@@ -23,7 +23,9 @@ int Run(const std::vector<std::string>& all, const std::string& default_dir, Out
     if (!args.empty() && args[0] == "--dir") {
         if (args.size() < 2 || args[1].empty()) return ctx.Fail("--dir needs a directory\n" + std::string(kUsage), 2);
         ctx.dir = args[1];
-        if (ctx.dir.back() != '/' && ctx.dir.back() != '\\') ctx.dir += '/';
+        // Windows paths given with backslashes go on with one.
+        if (ctx.dir.back() != '/' && ctx.dir.back() != '\\')
+            ctx.dir += ctx.dir.find('\\') != std::string::npos ? '\\' : '/';
         args.erase(args.begin(), args.begin() + 2);
     }
     if (ctx.dir.empty()) return ctx.Fail("cannot tell the program directory; use --dir DIR");
