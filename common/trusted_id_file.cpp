@@ -49,10 +49,12 @@ std::string TrustedIdFilePath(const std::string& path) {
     return path.empty() ? platform::ProgramDirectory() + kTrustedIdFileName : path;
 }
 
-bool LoadTrustedIds(TrustedIdList* list, const std::string& path) {
+bool LoadTrustedIds(TrustedIdList* list, const std::string& path, bool* read) {
     std::vector<uint8_t> data;
     bool opened = false;
+    if (read) *read = false;
     if (!ReadWhole(TrustedIdFilePath(path), &data, &opened)) return !opened;
+    if (read) *read = true;
     TrustedIdList loaded(data.size() / TrustedIdRecord::kSize);
     for (size_t i = 0; i < loaded.size(); ++i)
         std::memcpy(loaded[i].bytes, data.data() + i * TrustedIdRecord::kSize, TrustedIdRecord::kSize);

@@ -49,7 +49,8 @@ std::string TrustedIdFilePath(const std::string& path = {});
 // A file that cannot be opened (missing, or held by another program) leaves
 // *list as it was and counts as success; otherwise *list becomes the
 // floor(L/250) records of the file. False only when reading fails.
-bool LoadTrustedIds(TrustedIdList* list, const std::string& path = {});
+// *loaded (may be null) tells whether the list now holds the file's records.
+bool LoadTrustedIds(TrustedIdList* list, const std::string& path = {}, bool* loaded = nullptr);
 
 // Writes every record in order, replacing the old file in one rename. False
 // when the file cannot be written; the old file is then kept.

@@ -1,0 +1,183 @@
+#include "gateway/gateway_config.h"
+
+#include <cstring>
+
+#include "common/bytes.h"
+
+namespace ov::gateway {
+namespace {
+
+constexpr char kIniMissing[] =
+    "OV_G.ini不存在或损坏！\n请在ORVIK网关控制台下重新配置。\n\nORVIK网关不能启动。";
+constexpr char kIniCaption[] = "ORVIK Gateway警告";
+constexpr char kAccountCaption[] = "ORVIK Gateway 警告";
+
+// A text cut so that it fits its field with the terminating NUL.
+template <size_t N>
+void CopyField(char (&field)[N], const std::string& text) {
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), text.size() < N ? text.size() : N - 1);
+}
+
+}  // namespace
+
+GatewayConfig::GatewayConfig(ConfigEnvironment env) : m_env(std::move(env)) {}
+
+bool GatewayConfig::LoadConfiguration() {
+    if (!ReadIniSettings()) return false;
+    ReloadTrustedIds();
+    return ReloadAccounts();
+}
+
+bool GatewayConfig::ReadIniSettings() {
+    bool ok;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ok = ReadIniLocked();
+    }
+    if (!ok && m_env.error_box) m_env.error_box(kIniMissing, kIniCaption);
+    return ok;
+}
+
+bool GatewayConfig::ReadIniLocked() {
+    m_reader.SetPath(m_env.program_dir + "OV_G.ini");
+    if (!m_reader.ReadFile()) return false;
+    std::memset(m_master.url, 0, sizeof m_master.url);
+    std::memset(m_backup.url, 0, sizeof m_backup.url);
+    std::memset(m_master.password, 0, sizeof m_master.password);
+    std::memset(m_backup.password, 0, sizeof m_backup.password);
+    std::memset(m_master.keyText, 0, sizeof m_master.keyText);
+    std::memset(m_backup.keyText, 0, sizeof m_backup.keyText);
+    IniFile& r = m_reader;
+    CopyField(m_master.url, r.GetValue("CWebinfo", "MasterURL"));
+    CopyField(m_master.keyText, r.GetValue("CWebinfo", "szKey"));
+    CopyField(m_master.password, r.GetValue("S_CFG", "PKey"));
+    CopyField(m_backup.keyText, r.GetValue("CWebinfo", "szKey"));
+    CopyField(m_backup.password, r.GetValue("S_CFG", "PKey"));
+    CopyField(m_backup.url, r.GetValue("CWebinfo", "SlaveURL"));
+    m_own.direct = r.GetValueI("CWebinfo", "binternet");
+    m_id_check = r.GetValueI("S_CFG", "flg_encrypt");
+    m_guest = r.GetValueI("S_CFG", "bGuest");
+    m_own.cmdPort = uint32_t(r.GetValueI("S_CFG", "CmdPort"));
+    m_proxy_port = r.GetValueI("S_CFG", "ProxyPort");
+    m_update_time = r.GetValueI("Base", "UpdateTime");
+    m_no_delay = r.GetValueI("Base", "Tcp_NoDelay");
+    m_own.computerName[0] = '\0';
+    std::string alias = r.GetValue("Base", "Alias");
+    if (!alias.empty()) CopyField(m_own.computerName, alias);
+    return true;
+}
+
+bool GatewayConfig::ReloadTrustedIds() {
+    TrustedIdList list;
+    bool loaded = false;
+    LoadTrustedIds(&list, m_env.program_dir + kTrustedIdFileName, &loaded);
+    if (!loaded) {
+        // The list held so far stays (empty at start).
+        if (m_env.log_line) m_env.log_line("读取OV_CID链表失败");
+        return true;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_trusted = std::move(list);
+    return true;
+}
+
+bool GatewayConfig::ReloadAccounts() {
+    AccountList list;
+    AccountLoadResult r = LoadAccounts(&list, m_env.program_dir + kAccountFileName);
+    if (r == AccountLoadResult::Ok) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_accounts = std::move(list);
+        return true;
+    }
+    const char* text = AccountLoadMessage(r);
+    if (m_env.error_box) m_env.error_box(text, kAccountCaption);
+    if (m_env.log_line) m_env.log_line(text);
+    return false;
+}
+
+bool GatewayConfig::RefreshOwnRecord() {
+    uint8_t id[sizeof(PeerInfo::computerId)] = {};
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_own.kind = 1;
+        std::memset(m_own.computerId, 0, sizeof m_own.computerId);
+        std::memset(m_own.computerName, 0, sizeof m_own.computerName);
+        m_own.reportTime = int32_t(m_env.now ? m_env.now() : std::time(nullptr));
+    }
+    if (!m_env.computer_id || !m_env.computer_id(id, 85)) {
+        if (m_env.log_line) m_env.log_line("获取计算机ID错误");
+        return false;
+    }
+    bool ini_ok = ReadIniSettings();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::memcpy(m_own.computerId, id, sizeof id);
+    if (!ini_ok || m_own.computerName[0] == '\0')
+        CopyField(m_own.computerName, m_env.host_name ? m_env.host_name() : std::string());
+    return true;
+}
+
+int GatewayConfig::GetCmdPort() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_own.cmdPort == 0) m_own.cmdPort = 811;
+    return int(m_own.cmdPort);
+}
+
+int GatewayConfig::GetProxyPort() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_proxy_port == 0) m_proxy_port = 821;
+    return m_proxy_port;
+}
+
+int GatewayConfig::GetUpdateTime() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_update_time == 0) m_update_time = 2;
+    return m_update_time;
+}
+
+bool GatewayConfig::NoDelayFor(ProxySide side) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_no_delay == 0 || m_no_delay == int(side);
+}
+
+bool GatewayConfig::IdCheck() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_id_check != 0;
+}
+
+bool GatewayConfig::GuestAllowed() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_guest != 0;
+}
+
+PeerInfo GatewayConfig::OwnRecord() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_own;
+}
+
+void GatewayConfig::SetWanAddress(uint32_t address) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_own.wanAddress = address;
+}
+
+WebAgentInfo GatewayConfig::MasterAgent() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_master;
+}
+
+WebAgentInfo GatewayConfig::BackupAgent() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_backup;
+}
+
+AccountList GatewayConfig::Accounts() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_accounts;
+}
+
+TrustedIdList GatewayConfig::TrustedIds() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_trusted;
+}
+
+}  // namespace ov::gateway

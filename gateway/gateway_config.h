@@ -1,0 +1,82 @@
+// Everything the gateway is configured with: the settings of OV_G.ini, the
+// trusted IDs, the accounts, and the record it reports about itself. One
+// object for the process; the network thread loads and refreshes it, the
+// command and proxy threads read it. Every access takes its lock, and
+// readers get copies, so a refresh never tears a value under a reader.
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "common/account_file.h"
+#include "common/ini_file.h"
+#include "common/trusted_id_file.h"
+#include "ovhttp/ovhttp.h"
+
+namespace ov::gateway {
+
+// What the configuration needs from the world, replaceable in tests.
+struct ConfigEnvironment {
+    std::string program_dir;  // with its trailing separator
+    // An error box shown as a service notification (text, caption).
+    std::function<void(const std::string&, const std::string&)> error_box;
+    // One line "    %s\r\n" at level 0 of the gateway log.
+    std::function<void(const std::string&)> log_line;
+    // Fills up to limit bytes of the computer id from the identity library;
+    // false with the log lines written when it cannot.
+    std::function<bool(uint8_t* id, int limit)> computer_id;
+    std::function<std::string()> host_name;
+    std::function<std::time_t()> now;
+};
+
+enum class ProxySide { User = 1, Computer = 2 };
+
+class GatewayConfig {
+public:
+    explicit GatewayConfig(ConfigEnvironment env);
+
+    // ReadIniSettings, then the trusted IDs, then the accounts; false at the
+    // first failure, after its message box and log line.
+    bool LoadConfiguration();
+    bool ReadIniSettings();
+    // Never fails: an unreadable TrustID.dat keeps the list held so far.
+    bool ReloadTrustedIds();
+    bool ReloadAccounts();
+    // Before each round of reports: kind, time, computer id, name.
+    bool RefreshOwnRecord();
+
+    int GetCmdPort();      // 0 -> 811
+    int GetProxyPort();    // 0 -> 821
+    int GetUpdateTime();   // minutes; 0 -> 2
+    bool NoDelayFor(ProxySide side) const;
+
+    bool IdCheck() const;
+    bool GuestAllowed() const;
+    PeerInfo OwnRecord() const;
+    void SetWanAddress(uint32_t address);
+    WebAgentInfo MasterAgent() const;
+    WebAgentInfo BackupAgent() const;
+    AccountList Accounts() const;
+    TrustedIdList TrustedIds() const;
+
+private:
+    bool ReadIniLocked();
+
+    ConfigEnvironment m_env;
+    mutable std::mutex m_mutex;
+    TrustedIdList m_trusted;
+    AccountList m_accounts;
+    PeerInfo m_own{};
+    WebAgentInfo m_master{};
+    WebAgentInfo m_backup{};
+    int m_id_check = 0;
+    int m_guest = 0;
+    int m_no_delay = 0;
+    int m_update_time = 0;
+    int m_proxy_port = 0;
+    IniFile m_reader;  // kept: a re-read adds and overwrites, never removes
+};
+
+}  // namespace ov::gateway
