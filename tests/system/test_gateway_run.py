@@ -1,0 +1,84 @@
+"""OV_G -run, a refused second instance, -end from another process, and a
+start without OV_G.ini; always inside a network namespace of its own."""
+
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(__file__))
+import ovtest  # noqa: E402
+
+ENV = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", OVG_LOG_THRESHOLD="-1")
+
+
+def wait_for(pred, seconds):
+    end = time.time() + seconds
+    while time.time() < end:
+        if pred():
+            return True
+        time.sleep(0.05)
+    return pred()
+
+
+def read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("gbk", "replace")
+    except FileNotFoundError:
+        return ""
+
+
+def main():
+    ovtest.need_namespaces()
+    failures = []
+
+    def check(cond, what):
+        print(("ok   " if cond else "FAIL ") + what)
+        if not cond:
+            failures.append(what)
+
+    with ovtest.program_dir() as d, ovtest.namespaces("gw") as (ns,):
+        ovg = os.path.join(d, "OV_G")
+        adm = subprocess.run([os.path.join(d, "ovadmin"), "init", "--admin-password", "pw"],
+                             capture_output=True, env=ENV)
+        check(adm.returncode == 0, "ovadmin init prepares the program directory")
+        log = os.path.join(d, "OV_G.log")
+
+        first = ns.popen([ovg, "-run"], env=ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        check(wait_for(lambda: "App start..." in read(log), 10), "the gateway logs App start...")
+
+        second = ns.run([ovg, "-RUN"], env=ENV)
+        check(second.returncode == 255, "a second -run exits with -1 (got %d)" % second.returncode)
+        check("Orvik Gateway已经在运行! 无法启动另一个实例." in second.stderr.decode("utf-8", "replace"),
+              "and says that the gateway runs already")
+        check("App start..." in read(log), "the running gateway's log is left alone")
+
+        end = ns.run([ovg, "-end"], env=ENV)
+        check(end.returncode == 0, "-end exits with 0")
+        try:
+            rc = first.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            first.kill()
+            rc = None
+        check(rc == 0, "the first gateway ends with 0 (got %r)" % rc)
+        text = read(log)
+        check("    App start...\r\n" in text and "    app end.\r\n" in text,
+              "its log holds App start... and app end.")
+
+        os.remove(os.path.join(d, "OV_G.ini"))
+        t0 = time.time()
+        missing = ns.run([ovg, "-run"], env=ENV)
+        err = missing.stderr.decode("utf-8", "replace")
+        check("OV_G.ini不存在或损坏！" in err, "a missing OV_G.ini is reported")
+        check(missing.returncode == 0 and time.time() - t0 < 10, "and the start ends with 0")
+        check(os.path.exists(log + ".bak"), "every start rotates the log to OV_G.log.bak")
+
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
