@@ -4,6 +4,7 @@
 #include <asio/post.hpp>
 
 #include <system_error>
+#include <vector>
 
 namespace ov::gateway {
 
@@ -35,7 +36,9 @@ bool EventThread::Start() {
 }
 
 void EventThread::Main() {
-    State& st = *m_state;
+    // Our own reference: the object may be freed as soon as it has ended.
+    const std::shared_ptr<State> keep = m_state;
+    State& st = *keep;
     st.thread_id = std::this_thread::get_id();
     auto work = asio::make_work_guard(st.io);
     if (OnStart()) {
@@ -90,8 +93,12 @@ EventThread::WaitResult EventThread::wait_for(std::chrono::milliseconds timeout)
 void EventThread::Abandon(std::unique_ptr<EventThread> thread) {
     if (!thread) return;
     if (thread->m_thread.joinable()) thread->m_thread.detach();
-    // Deliberately never destroyed: its thread may still be using it.
-    (void)thread.release();
+    // Deliberately never destroyed, since its thread may still be using it;
+    // kept reachable here so that leak checkers see it as held on purpose.
+    static std::mutex mutex;
+    static auto* graveyard = new std::vector<std::unique_ptr<EventThread>>;
+    std::lock_guard<std::mutex> lock(mutex);
+    graveyard->push_back(std::move(thread));
 }
 
 }  // namespace ov::gateway

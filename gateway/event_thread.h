@@ -71,6 +71,7 @@ public:
     // Gives up on a thread that did not end in time: it is detached and its
     // object is never destroyed, so whatever it still does stays memory-safe,
     // and its results are ignored.
+    // REQUIRES: not called from the thread itself.
     static void Abandon(std::unique_ptr<EventThread> thread);
 
 protected:

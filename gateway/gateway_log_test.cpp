@@ -26,6 +26,11 @@ public:
         return std::string(b.begin(), b.end());
     }
     std::string Stamp() const { return "\r\n" + CtimeText(now) + "\r\n"; }
+    // Windows cannot remove a file that is still open.
+    void TearDown() override {
+        log.Close();
+        TestDir::TearDown();
+    }
 };
 
 TEST_F(Log, CtimeTextHasTheFixedShape) {

@@ -36,10 +36,10 @@ std::map<std::string, ChildRole>& Roles() {
 class ChildRoleEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
-        const char* spec = std::getenv(kVariable);
-        if (!spec)
+        const char* value = std::getenv(kVariable);
+        if (!value)
             return;
-        std::string text(spec);
+        std::string text(value);
         auto colon = text.find(':');
         std::string name = text.substr(0, colon);
         std::string argument = colon == std::string::npos ? "" : text.substr(colon + 1);

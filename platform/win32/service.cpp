@@ -65,7 +65,6 @@ bool ReportLocked(DWORD state, DWORD exit_code, DWORD wait_hint) {
     s.status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
     s.status.dwCurrentState = state;
     s.status.dwWin32ExitCode = exit_code;
-    s.status.dwServiceSpecificExitCode = 0;
     s.status.dwWaitHint = wait_hint;
     if (state == SERVICE_RUNNING || state == SERVICE_STOPPED)
         s.status.dwCheckPoint = 0;
