@@ -122,6 +122,10 @@ int RunGateway() {
     network.reset();
     std::this_thread::sleep_for(milliseconds(500));
     LogLine("app end.");
+    // Given up with the run, not only at process exit: a service reports
+    // itself stopped before its process is gone, and a restart right then
+    // must not find the old instance still "running".
+    g.instance.Close();
     return 0;
 }
 

@@ -7,6 +7,22 @@
 #include "platform/console.h"
 
 namespace ov::gateway {
+namespace {
+
+// The length of text[0, size) without a GBK lead byte whose second byte was
+// cut off, so that a shortened message does not end in half a character.
+size_t CutLength(const char* text, size_t size) {
+    size_t i = 0;
+    while (i < size) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t width = (c >= 0x81 && c <= 0xFE) ? 2 : 1;
+        if (i + width > size) break;
+        i += width;
+    }
+    return i;
+}
+
+}  // namespace
 
 void LogSinks::Debugger(std::string_view text) { platform::DebugOutput(text); }
 bool LogSinks::AllocateConsole() { return platform::AllocateConsole(); }
@@ -28,7 +44,7 @@ GatewayLog::GatewayLog(std::shared_ptr<LogSinks> sinks, std::function<std::time_
     : m_sinks(std::move(sinks)), m_clock(std::move(clock)) {}
 
 void GatewayLog::SetLogFile(const std::string& name, bool append) {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_file.Close();
     m_name = name;
     m_append = append;
@@ -36,7 +52,7 @@ void GatewayLog::SetLogFile(const std::string& name, bool append) {
 }
 
 void GatewayLog::SetLogOutputs(int mask) {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_debugger = (mask & 1) != 0;
     if (mask & 2) {
         if (!m_file_output) OpenLocked();
@@ -45,7 +61,10 @@ void GatewayLog::SetLogOutputs(int mask) {
         m_file_output = false;
     }
     if (mask & 4) {
-        if (!m_console_allocated) m_console_allocated = m_sinks->AllocateConsole();
+        if (!m_console_asked) {
+            m_console_asked = true;
+            m_sinks->AllocateConsole();
+        }
         m_console = true;
     } else {
         m_console = false;
@@ -53,12 +72,12 @@ void GatewayLog::SetLogOutputs(int mask) {
 }
 
 void GatewayLog::SetLogThreshold(int level) {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_threshold = level;
 }
 
 void GatewayLog::Close() {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_file.Close();
 }
 
@@ -87,7 +106,7 @@ void GatewayLog::OpenLocked() {
 }
 
 void GatewayLog::LogPrint(int level, const char* format, ...) {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     va_list args;
     va_start(args, format);
     VPrintLocked(level, format, args);
@@ -113,7 +132,9 @@ void GatewayLog::VPrintLocked(int level, const char* format, va_list args) {
     char buf[kMaxMessage + 1];
     int n = std::vsnprintf(buf, sizeof buf, format, args);
     if (n < 0) return;
-    WriteLocked(std::string_view(buf, size_t(n) < sizeof buf ? size_t(n) : kMaxMessage));
+    size_t size = size_t(n);
+    if (size > kMaxMessage) size = CutLength(buf, kMaxMessage);
+    WriteLocked(std::string_view(buf, size));
 }
 
 void GatewayLog::WriteLocked(std::string_view text) {

@@ -26,7 +26,8 @@ public:
 
 class GatewayLog {
 public:
-    // The longest message: longer ones are cut, never overflowed.
+    // The longest message: longer ones are cut, never overflowed, and never
+    // in the middle of a double-byte character.
     static constexpr size_t kMaxMessage = 1023;
 
     explicit GatewayLog(std::shared_ptr<LogSinks> sinks = std::make_shared<LogSinks>(),
@@ -52,13 +53,13 @@ private:
     void VPrintLocked(int level, const char* format, va_list args);
     void WriteLocked(std::string_view text);
 
-    std::recursive_mutex m_mutex;
+    std::mutex m_mutex;
     std::shared_ptr<LogSinks> m_sinks;
     std::function<std::time_t()> m_clock;
     bool m_debugger = false;
     bool m_file_output = false;
     bool m_console = false;
-    bool m_console_allocated = false;
+    bool m_console_asked = false;  // the console is allocated once only
     int m_threshold = 0;
     platform::ExclusiveFile m_file;
     std::string m_name;

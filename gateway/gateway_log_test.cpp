@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <thread>
+#include <vector>
+
 #include "common/test_dir.h"
 
 namespace ov::gateway {
@@ -33,13 +37,15 @@ public:
     }
 };
 
-TEST_F(Log, CtimeTextHasTheFixedShape) {
-    std::string t = CtimeText(now);
-    ASSERT_EQ(t.size(), 25u);
-    EXPECT_EQ(t[3], ' ');
-    EXPECT_EQ(t[7], ' ');
-    EXPECT_EQ(t.back(), '\n');
-    EXPECT_EQ(t.substr(20, 4), "2002");
+TEST_F(Log, CtimeTextMatchesTheLibrarysCtime) {
+    // Every 13 days and 7 hours over two years: short and long day numbers,
+    // all weekdays and months, both halves of the day.
+    for (std::time_t t = 1009843200; t < 1073000000; t += 13 * 86400 + 7 * 3600 + 59) {
+        const char* want = std::ctime(&t);  // single-threaded test: fine here
+        ASSERT_NE(want, nullptr);
+        ASSERT_EQ(CtimeText(t), want) << t;
+    }
+    EXPECT_EQ(CtimeText(now).size(), 25u);
 }
 
 TEST_F(Log, ThresholdStampsAndOutputOrder) {
@@ -59,15 +65,42 @@ TEST_F(Log, ThresholdStampsAndOutputOrder) {
     EXPECT_EQ(sinks->console, want);
     EXPECT_EQ(sinks->order.substr(0, 6), "dcdcdc");
     EXPECT_EQ(sinks->allocations, 1);
+    log.SetLogOutputs(0);
+    log.SetLogOutputs(4);  // the console stays: no second allocation
+    EXPECT_EQ(sinks->allocations, 1);
 }
 
 TEST_F(Log, MaskZeroWritesNothingButTracksTheStamp) {
     log.SetLogFile(Path("OV_G.log"), false);
     log.SetLogOutputs(0);
     log.LogPrint(1, "lost\r\n");
+    EXPECT_EQ(sinks->debugger + sinks->console, "");
     log.SetLogOutputs(2);
     log.LogPrint(1, "kept\r\n");  // same second as the lost one: no stamp
     EXPECT_EQ(File(), "kept\r\n");
+}
+
+TEST_F(Log, SwitchingTheFileOffReleasesItAndSwitchingItOnRotatesAgain) {
+    log.SetLogFile(Path("OV_G.log"), false);
+    log.SetLogOutputs(2);
+    log.LogPrint(1, "first\r\n");
+    log.SetLogOutputs(1);
+    log.LogPrint(1, "debugger only\r\n");
+    EXPECT_EQ(File(), Stamp() + "first\r\n");
+    {
+        // Released: another writer may now take it.
+        GatewayLog other(sinks, [this] { return now; });
+        other.SetLogFile(Path("OV_G.log"), true);
+        other.SetLogOutputs(2);
+        other.LogPrint(1, "other\r\n");
+    }
+    std::string before = File();
+    EXPECT_EQ(before, Stamp() + "first\r\n" + Stamp() + "other\r\n");
+    log.SetLogOutputs(2);
+    now += 1;
+    log.LogPrint(1, "second\r\n");
+    EXPECT_EQ(File("OV_G.log.bak"), before);
+    EXPECT_EQ(File(), Stamp() + "second\r\n");
 }
 
 TEST_F(Log, ANonAppendOpenRotatesAndAnAppendOpenContinues) {
@@ -101,6 +134,17 @@ TEST_F(Log, AHeldLogIsLeftAloneAndTheSecondWriterFallsBackToTheDebugger) {
     EXPECT_FALSE(platform::PathExists(Path("OV_G.log.bak")));
 }
 
+TEST_F(Log, AnUnopenableFileSwitchesToTheDebugger) {
+    std::string name = Path("missing/OV_G.log");
+    log.SetLogThreshold(-1);
+    log.SetLogFile(name, false);
+    log.SetLogOutputs(2);
+    EXPECT_EQ(sinks->debugger, Stamp() + "Error opening log file " + name + "\n");
+    log.LogPrint(0, "x\n");
+    EXPECT_EQ(sinks->debugger, Stamp() + "Error opening log file " + name + "\nx\n");
+    EXPECT_FALSE(platform::PathExists(name));
+}
+
 TEST_F(Log, MissingNameSwitchesToTheDebugger) {
     log.SetLogThreshold(-1);
     log.SetLogOutputs(2);
@@ -117,6 +161,52 @@ TEST_F(Log, OverlongMessagesAreCutAtTheBuffer) {
     std::string body = File().substr(Stamp().size());
     EXPECT_EQ(body.size(), GatewayLog::kMaxMessage);
     EXPECT_EQ(body, "    " + std::string(GatewayLog::kMaxMessage - 4, 'z'));
+}
+
+TEST_F(Log, ACutNeverLeavesHalfADoubleByteCharacter) {
+    log.SetLogFile(Path("OV_G.log"), false);
+    log.SetLogOutputs(2);
+    const std::string han = "\xB0\xA1";  // one GBK character
+    // 1022 single bytes, then a character whose second byte would be the 1024th.
+    log.LogPrint(1, "%s%s%s", std::string(1022, 'a').c_str(), han.c_str(), han.c_str());
+    now += 1;
+    // 1021 single bytes: the character fits exactly; the next one is dropped.
+    log.LogPrint(1, "%s%s%s", std::string(1021, 'b').c_str(), han.c_str(), han.c_str());
+    now += 1;
+    // Second bytes in 0x81..0xFE must not be taken for lead bytes.
+    std::string pairs;
+    for (int i = 0; i < 600; ++i) pairs += "\xA1\xA1";
+    log.LogPrint(1, "x%s", pairs.c_str());
+    std::string file = File();
+    std::string first = "\r\n" + CtimeText(now - 2) + "\r\n" + std::string(1022, 'a');
+    std::string second =
+        "\r\n" + CtimeText(now - 1) + "\r\n" + std::string(1021, 'b') + han;
+    std::string third = Stamp() + "x" + pairs.substr(0, 1022);
+    EXPECT_EQ(file, first + second + third);
+}
+
+TEST_F(Log, LinesOfConcurrentThreadsStayWhole) {
+    log.SetLogFile(Path("OV_G.log"), false);
+    log.SetLogOutputs(2);
+    constexpr int kThreads = 4, kLines = 300;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < kLines; ++i) log.LogPrint(1, "    t%d line %d\r\n", t, i);
+        });
+    for (auto& th : threads) th.join();
+    std::string file = File();
+    ASSERT_EQ(file.substr(0, Stamp().size()), Stamp());
+    std::set<std::string> seen;
+    size_t pos = Stamp().size();
+    while (pos < file.size()) {
+        size_t end = file.find("\r\n", pos);
+        ASSERT_NE(end, std::string::npos);
+        seen.insert(file.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    EXPECT_EQ(seen.size(), size_t(kThreads * kLines));
+    EXPECT_EQ(seen.count("    t3 line 299"), 1u);
 }
 
 }  // namespace

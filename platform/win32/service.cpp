@@ -130,10 +130,14 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
             ReportServiceStatus(SERVICE_STOPPED, s.last_error, 0);
             return;
         }
-        if (!ReportServiceStatus(SERVICE_RUNNING, 0, 0))
-            return;
-        EventLogInfo("OV_G服务启动.");
+        // The flag goes up before the service reports running, so a "-end"
+        // right after "-startup" already finds it.
         SharedControlBlock::Instance().SetServiceRunning(true);
+        if (!ReportServiceStatus(SERVICE_RUNNING, 0, 0)) {
+            SharedControlBlock::Instance().SetServiceRunning(false);
+            return;
+        }
+        EventLogInfo("OV_G服务启动.");
         if (s.hooks.run_gateway)
             s.hooks.run_gateway();
         LogLine("OV_G服务停止.");

@@ -1,0 +1,115 @@
+"""OV_G.exe under Wine: the service life cycle (-install, -startup, -end,
+-remove) and -run / -end from a second process. Wine programs live in the
+network namespace of their wineserver, so a fresh prefix is made whose first
+Wine process starts inside a namespace of this test; wineserver -k ends it."""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(__file__))
+import ovtest  # noqa: E402
+
+WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
+KEY = "HKLM\\System\\CurrentControlSet\\Services\\OV_Gateway service"
+
+
+def WinPath(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("gbk", "replace")
+    except FileNotFoundError:
+        return ""
+
+
+def main():
+    ovtest.need_namespaces()
+    if not os.path.exists(WINE):
+        ovtest.skip("wine64 is not installed")
+    failures = []
+
+    def check(cond, what):
+        print(("ok   " if cond else "FAIL ") + what)
+        if not cond:
+            failures.append(what)
+
+    prefix = tempfile.mkdtemp(prefix="ovwine-")
+    env = dict(os.environ, WINEPREFIX=prefix, LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8",
+               WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", OVG_NO_DIALOGS="1",
+               OVG_LOG_THRESHOLD="-1")
+    with ovtest.program_dir() as d, ovtest.namespaces("wine") as (ns,):
+        def wine(*args, timeout=120):
+            r = ns.run([WINE] + list(args), env=env, timeout=timeout)
+            return r.returncode, (r.stdout + r.stderr).decode("gbk", "replace")
+
+        try:
+            ovg = os.path.join(d, "OV_G.exe")
+            log = os.path.join(d, "OV_G.log")
+            wine("wineboot", "-i", timeout=240)
+            # A new prefix goes on registering its own services for a few
+            # seconds; a service created meanwhile can be lost.
+            time.sleep(10)
+            rc, _ = wine(os.path.join(d, "ovadmin.exe"), "init", "--admin-password", "pw")
+            check(rc == 0, "ovadmin.exe init prepares the program directory")
+
+            rc, out = wine(ovg, "-install")
+            check(rc == 1, "-install exits with 1 (got %d)" % rc)
+            check("OV_G服务安装成功!" in out, "and says the service is installed")
+            rc, out = wine("reg", "query", KEY)
+            check(rc == 0 and '"' + WinPath(ovg) + '" -service' in out and "0x110" in out
+                  and "0x2" in out, "the service record holds its command line, type and start")
+            rc, out = wine(ovg, "-install")
+            check(rc == 1 and "安装" not in out, "-install twice shows nothing and exits with 1")
+
+            # Wine's service manager starts on demand and then starts every
+            # auto-start service, as Windows does at boot. To see -startup do
+            # the starting, make the service demand-start and stop it first.
+            wine("reg", "add", KEY, "/v", "Start", "/t", "REG_DWORD", "/d", "3", "/f")
+            wine(ovg, "-end")
+            rc, out = wine(ovg, "-startup")
+            check(rc == 1 and "\nOV Gateway 启动.\n" in out,
+                  "-startup brings the service up (rc %d, %r)" % (rc, out[-80:]))
+            rc, out = wine(ovg, "-end")
+            if rc != 1:
+                print("log after -startup:", repr(read(log + ".bak")[-900:]))
+            check(rc == 1 and "Stopping OV_Gateway service." in out
+                  and "\nOV Gateway stopped.\n" in out, "-end stops the service (rc %d, %r)" % (rc, out[-120:]))
+            rc, out = wine(ovg, "-remove")
+            check(rc == 1, "-remove exits with 1 (got %d)" % rc)
+            rc, _ = wine("reg", "query", KEY)
+            check(rc != 0, "and the service is gone")
+
+            first = ns.popen([WINE, ovg, "-run"], env=env, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+            end = time.time() + 30
+            while time.time() < end and "App start..." not in read(log):
+                time.sleep(0.2)
+            rc, _ = wine(ovg, "-end")
+            check(rc == 0, "-end from a second process exits with 0")
+            try:
+                rc = first.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                first.kill()
+                rc = None
+            check(rc == 0, "the gateway run as a program ends with 0 (got %r)" % rc)
+            text = read(log)
+            check("App start..." in text and "app end." in text, "its log holds App start... and app end.")
+        finally:
+            subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+            shutil.rmtree(prefix, ignore_errors=True)
+
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

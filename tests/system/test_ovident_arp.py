@@ -1,0 +1,78 @@
+"""GetReMoteIPMAC against a real neighbour: two namespaces joined by a veth
+pair; inside one of them arp_probe loads libovident.so by path and asks for
+the peer (a real ARP answer with the peer's MAC), for an address nobody
+holds, for an address without a route and for its own address."""
+
+import json
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import ovtest  # noqa: E402
+
+PROBE_ADDR = "192.0.2.1"
+PEER_ADDR = "192.0.2.2"
+NOBODY = "192.0.2.99"
+NO_ROUTE = "198.51.100.1"
+# The library waits about a second for an answer; allow for a slow machine.
+BOUND_MS = 2500
+
+
+def mac_of(ns, dev):
+    out = ns.run(["ip", "-j", "link", "show", "dev", dev], text=True, check=True).stdout
+    return json.loads(out)[0]["address"].lower()
+
+
+def main():
+    bin_dir = ovtest.need_bin_dir()
+    build_dir = os.environ.get("OV_BUILD_DIR", "")
+    probe = os.path.join(build_dir, "tests", "arp_probe")
+    library = os.path.join(bin_dir, "libovident.so")
+    if not (os.path.isfile(probe) and os.path.isfile(library)):
+        ovtest.skip("arp_probe or libovident.so not built")
+    ovtest.need_namespaces()
+
+    failures = []
+    with ovtest.namespaces("arp-a", "arp-b") as (a, b):
+        ea, eb = ovtest.link(a, PROBE_ADDR, b, PEER_ADDR)
+        peer_mac, own_mac = mac_of(b, eb), mac_of(a, ea)
+        r = a.run([probe, library, PEER_ADDR, NOBODY, NO_ROUTE, PROBE_ADDR], text=True,
+                  timeout=30)
+        if r.returncode != 0:
+            print(r.stdout, r.stderr)
+            return 1
+        answers = {}
+        for line in r.stdout.splitlines():
+            addr, result, mac, ms = line.split()
+            answers[addr] = (int(result), mac, int(ms))
+        print(r.stdout, end="")
+
+        def expect(addr, result, mac=None):
+            got = answers.get(addr)
+            if got is None:
+                failures.append("%s: no answer line" % addr)
+                return
+            if got[0] != result:
+                failures.append("%s: result %d, expected %d" % (addr, got[0], result))
+            if mac is not None and got[1] != mac:
+                failures.append("%s: MAC %s, expected %s" % (addr, got[1], mac))
+            if got[2] > BOUND_MS:
+                failures.append("%s: took %d ms" % (addr, got[2]))
+
+        expect(PEER_ADDR, 1, peer_mac)
+        expect(NOBODY, 0)
+        expect(NO_ROUTE, 0)
+        expect(PROBE_ADDR, 1, own_mac)
+
+        # The peer's answer went through the kernel's table, as ARP does.
+        neigh = a.run(["ip", "neigh", "show", PEER_ADDR], text=True).stdout.lower()
+        if peer_mac not in neigh:
+            failures.append("no neighbour entry for the peer: %r" % neigh)
+
+    for f in failures:
+        print("FAIL: " + f)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
