@@ -34,9 +34,10 @@ std::string CtimeText(std::time_t t) {
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     std::tm tm = platform::LocalTime(t);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n", kDays[(tm.tm_wday % 7 + 7) % 7],
-                  kMonths[(tm.tm_mon % 12 + 12) % 12], tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  1900 + tm.tm_year);
+    // The day is padded with a blank, as the C library's ctime does.
+    std::snprintf(buf, sizeof buf, "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n",
+                  kDays[(tm.tm_wday % 7 + 7) % 7], kMonths[(tm.tm_mon % 12 + 12) % 12], tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec, 1900 + tm.tm_year);
     return buf;
 }
 
