@@ -1,0 +1,138 @@
+#include "gateway/net/controlled_computer_list.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <ctime>
+
+#include "common/published_list.h"
+
+namespace ov::gateway {
+namespace {
+
+ComputerAnnouncement Announce(const std::string& name, uint32_t port, std::vector<uint8_t> first_address) {
+    ComputerAnnouncement a;
+    std::memcpy(a.bytes, name.data(), std::min(name.size(), size_t(40)));
+    EncodeFixed32LE(a.bytes + 40, port);
+    std::memcpy(a.bytes + 44, first_address.data(), first_address.size());
+    return a;
+}
+
+// Each test its own view, so runs side by side never share one.
+std::string UniqueViewName() {
+    static std::atomic<int> n{0};
+    return std::string("ovt_list_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+           "_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
+}
+
+class ComputerList : public ::testing::Test {
+public:
+    ComputerList() {
+        options.view_name = UniqueViewName();
+        options.convert = [this](int i) { converts.push_back(i); };
+        options.log_line = [this](const std::string& l) { lines.push_back(l); };
+        options.log_raw = [this](const std::string& l) { raw.push_back(l); };
+        options.host_name = [] { return std::string(60, 'h'); };
+    }
+    std::vector<ComputerEntry> Published() {
+        std::vector<ComputerEntry> e;
+        EXPECT_TRUE(ReadPublishedList(&e, options.view_name));
+        return e;
+    }
+    ControlledComputerList::Options options;
+    std::vector<int> converts;
+    std::vector<std::string> lines, raw;
+};
+
+const uint8_t kA[4] = {10, 0, 0, 7};
+const uint8_t kB[4] = {192, 0, 2, 9};
+
+TEST_F(ComputerList, AnnouncementsConvertOnlyWhenTheirAddressesChange) {
+    ControlledComputerList list(options);
+    ASSERT_TRUE(list.Publishing());
+    EXPECT_EQ(list.AddOrUpdateAnnouncement(Announce("pc1", 5, {10, 0, 0, 7})), 1);
+    EXPECT_EQ(list.AddOrUpdateAnnouncement(Announce("PC1", 5, {10, 0, 0, 7})), 1);  // another computer
+    EXPECT_EQ(list.AddOrUpdateAnnouncement(Announce("pc1", 99, {10, 0, 0, 7})), 0);  // port alone
+    EXPECT_EQ(list.AddOrUpdateAnnouncement(Announce("pc1", 99, {10, 0, 0, 8})), 1);
+    EXPECT_EQ(converts, (std::vector<int>{0, 1, 0}));
+    ComputerAnnouncement stored;
+    ASSERT_TRUE(list.AnnouncementAt(0, &stored));
+    EXPECT_EQ(stored.Port(), 5u);  // the stored port stays
+    EXPECT_EQ(stored.Address(0)[3], 8);
+    EXPECT_FALSE(list.AnnouncementAt(2, &stored));
+}
+
+TEST_F(ComputerList, EntriesArePublishedByteForByte) {
+    ControlledComputerList list(options);
+    EXPECT_EQ(list.AddOrUpdateEntry(ComputerEntry::Make("pc1", 5, kA)), 1);
+    auto view = Published();
+    ASSERT_EQ(view.size(), 1u);
+    const uint8_t want[48] = {'p', 'c', '1', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                              0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 10, 0, 0, 7};
+    EXPECT_EQ(0, std::memcmp(view[0].bytes, want, 48));
+    EXPECT_EQ(list.AddOrUpdateEntry(ComputerEntry::Make("pc1", 5, kA)), 0);  // nothing changed
+    EXPECT_EQ(list.AddOrUpdateEntry(ComputerEntry::Make("pc1", 6, kA)), 1);
+    EXPECT_EQ(Published()[0].Port(), 6u);
+    EXPECT_EQ(list.EntryCount(), 1);
+}
+
+TEST_F(ComputerList, RemovalZeroesTheViewEvenForUnknownNames) {
+    ControlledComputerList list(options);
+    list.AddOrUpdateAnnouncement(Announce("a", 1, {1}));
+    list.AddOrUpdateEntry(ComputerEntry::Make("a", 1, kA));
+    list.AddOrUpdateEntry(ComputerEntry::Make("b", 2, kB));
+    list.RemoveComputer("a");
+    EXPECT_EQ(list.AnnouncementCount(), 0);
+    auto view = Published();
+    ASSERT_EQ(view.size(), 1u);
+    EXPECT_EQ(view[0].Name(), "b");
+    // The second slot was zeroed, not left holding "b" twice.
+    platform::SharedMemory raw;
+    ASSERT_TRUE(raw.Open(options.view_name, kListViewSize));
+    for (size_t i = 4 + 48; i < 4 + 96; ++i) ASSERT_EQ(raw.data()[i], 0) << i;
+    list.RemoveComputer("nobody");
+    EXPECT_EQ(Published().size(), 1u);
+}
+
+TEST_F(ComputerList, LongNamesAndLookUpOverFortyCharacters) {
+    ControlledComputerList list(options);
+    const std::string forty(40, 'n');
+    ComputerEntry e = ComputerEntry::Make(forty + "tail", 7, kB);
+    EXPECT_EQ(e.bytes[39], 'n');
+    EXPECT_EQ(e.bytes[40], 7);  // no terminator: the port follows at once
+    list.AddOrUpdateEntry(e);
+    std::string address;
+    uint32_t port = 0;
+    ASSERT_TRUE(list.LookUp(forty + "xyz", &address, &port));
+    EXPECT_EQ(address, "192.0.2.9");
+    EXPECT_EQ(port, 7u);
+    EXPECT_FALSE(list.LookUp("N", &address, &port));
+    EXPECT_EQ(raw, (std::vector<std::string>{"    没找到N\r\n\r\n"}));
+    EXPECT_EQ(list.LocalHostName().size(), 49u);
+}
+
+TEST_F(ComputerList, BeyondFiveHundredNothingIsWrittenPastTheView) {
+    ControlledComputerList list(options);
+    for (int i = 0; i < 502; ++i) list.AddOrUpdateEntry(ComputerEntry::Make("pc" + std::to_string(i), 1, kA));
+    EXPECT_EQ(list.EntryCount(), 502);
+    auto view = Published();
+    ASSERT_EQ(view.size(), 500u);
+    EXPECT_EQ(view[499].Name(), "pc499");
+    EXPECT_EQ(lines.size(), 1u);  // said once
+    std::string address;
+    uint32_t port;
+    EXPECT_TRUE(list.LookUp("pc501", &address, &port));  // still known in memory
+}
+
+TEST_F(ComputerList, NoListWithoutAGateway) {
+    std::vector<ComputerEntry> e;
+    EXPECT_FALSE(ReadPublishedList(&e, options.view_name + "_none"));
+    {
+        ControlledComputerList list(options);
+        EXPECT_TRUE(ReadPublishedList(&e, options.view_name));
+    }
+    EXPECT_FALSE(ReadPublishedList(&e, options.view_name));
+}
+
+}  // namespace
+}  // namespace ov::gateway
