@@ -6,6 +6,7 @@
 
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
+#include "gateway/net/controlled_computer_list.h"
 #include "gateway/network_thread.h"
 #include "gateway/switches.h"
 #include "platform/control_block.h"
@@ -54,7 +55,18 @@ struct Gateway {
     platform::NamedMutex instance;
     std::mutex mutex;
     CMyThread* network = nullptr;  // while RunGateway runs
+    // Published while the gateway runs; other processes of ours (such as
+    // "-end") do not publish a list of their own.
+    std::unique_ptr<ControlledComputerList> computers;
 };
+
+ControlledComputerList::Options ListOptions() {
+    ControlledComputerList::Options o;
+    o.log_line = [](const std::string& line) { LogLine(line); };
+    o.log_raw = [](const std::string& text) { TheLog().LogPrint(0, "%s", text.c_str()); };
+    o.host_name = [] { return platform::HostName(); };
+    return o;
+}
 
 Gateway& TheGateway() {
     static Gateway* g = new Gateway;  // never destroyed: threads may outlive main
@@ -100,6 +112,7 @@ int RunGateway() {
     }
     LogLine("App start...");
     platform::RequestEarlyShutdown();
+    g.computers = std::make_unique<ControlledComputerList>(ListOptions());
     auto network = std::make_unique<CMyThread>(g.config);
     {
         std::lock_guard<std::mutex> lock(g.mutex);
@@ -122,6 +135,7 @@ int RunGateway() {
     network.reset();
     std::this_thread::sleep_for(milliseconds(500));
     LogLine("app end.");
+    g.computers.reset();
     // Given up with the run, not only at process exit: a service reports
     // itself stopped before its process is gone, and a restart right then
     // must not find the old instance still "running".

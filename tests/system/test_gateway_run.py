@@ -48,6 +48,10 @@ def main():
         first = ns.popen([ovg, "-run"], env=ENV, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         check(wait_for(lambda: "App start..." in read(log), 10), "the gateway logs App start...")
 
+        status = subprocess.run([os.path.join(d, "ovadmin"), "status"], capture_output=True, env=ENV)
+        check(status.returncode == 0 and b"running" in status.stdout,
+              "ovadmin status finds the gateway's published list")
+
         second = ns.run([ovg, "-RUN"], env=ENV)
         check(second.returncode == 255, "a second -run exits with -1 (got %d)" % second.returncode)
         check("Orvik Gateway已经在运行! 无法启动另一个实例." in second.stderr.decode("utf-8", "replace"),
@@ -62,9 +66,20 @@ def main():
             first.kill()
             rc = None
         check(rc == 0, "the first gateway ends with 0 (got %r)" % rc)
+        status = subprocess.run([os.path.join(d, "ovadmin"), "status"], capture_output=True, env=ENV)
+        check(status.returncode == 1 and b"stopped" in status.stdout, "after the end ovadmin status says stopped")
         text = read(log)
         check("    App start...\r\n" in text and "    app end.\r\n" in text,
               "its log holds App start... and app end.")
+
+        # A gateway killed without cleanup leaves no list that looks alive.
+        killed = ns.popen([ovg, "-run"], env=ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        alive = wait_for(lambda: subprocess.run([os.path.join(d, "ovadmin"), "status"],
+                                                capture_output=True, env=ENV).returncode == 0, 10)
+        killed.kill()
+        killed.wait()
+        status = subprocess.run([os.path.join(d, "ovadmin"), "status"], capture_output=True, env=ENV)
+        check(alive and status.returncode == 1, "a killed gateway's list reads as stopped")
 
         os.remove(os.path.join(d, "OV_G.ini"))
         t0 = time.time()

@@ -13,7 +13,8 @@ constexpr char kUsage[] =
     "  accounts passwd NAME PASSWORD | enable NAME | disable NAME | del NAME\n"
     "  accounts backup PATH | restore PATH\n"
     "  ids list | import FILE.id [--description TEXT] | del N... | backup PATH | restore PATH\n"
-    "  ini get SECTION KEY | set SECTION KEY VALUE\n";
+    "  ini get SECTION KEY | set SECTION KEY VALUE\n"
+    "  status | list        (the running gateway's computer list)\n";
 
 }  // namespace
 
@@ -39,6 +40,8 @@ int Run(const std::vector<std::string>& all, const std::string& default_dir, Out
     if (command == "accounts") return RunAccounts(ctx, args);
     if (command == "ids") return RunIds(ctx, args);
     if (command == "ini") return RunIni(ctx, args);
+    if (command == "status") return RunStatus(ctx, args);
+    if (command == "list") return RunList(ctx, args);
     return ctx.Fail("unknown command \"" + command + "\"\n" + kUsage, 2);
 }
 

@@ -28,6 +28,8 @@ int RunInit(const Context& ctx, const Args& args);
 int RunAccounts(const Context& ctx, const Args& args);
 int RunIds(const Context& ctx, const Args& args);
 int RunIni(const Context& ctx, const Args& args);
+int RunStatus(const Context& ctx, const Args& args);
+int RunList(const Context& ctx, const Args& args);
 
 // The OV_G.ini that the console writes into an empty file.
 std::string DefaultIniBytes();
