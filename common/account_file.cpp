@@ -64,24 +64,44 @@ std::string AccountFilePath(const std::string& path) {
     return path.empty() ? platform::ProgramDirectory() + kAccountFileName : path;
 }
 
-AccountLoadResult LoadAccounts(AccountList* list, const std::string& path) {
+namespace {
+
+// The whole file, read under an exclusive open that is closed at once.
+bool ReadAccountFile(const std::string& path, std::vector<uint8_t>* data) {
     platform::ExclusiveFile file;
-    if (!file.Open(AccountFilePath(path), platform::ExclusiveFile::Mode::ReadExisting))
-        return AccountLoadResult::ReadFailed;
-    std::vector<uint8_t> data;
-    if (!file.ReadAll(&data, kMaxDataFileSize)) return AccountLoadResult::ReadFailed;
-    file.Close();
+    return file.Open(path, platform::ExclusiveFile::Mode::ReadExisting) &&
+           file.ReadAll(data, kMaxDataFileSize);
+}
+
+// The records of an enciphered file image; *list is replaced on Ok only.
+AccountLoadResult ParseImage(std::vector<uint8_t> data, AccountList* list) {
     // Shorter than its own trailer, a file has no sum to check.
     if (data.size() < kTrailer) return AccountLoadResult::Corrupt;
     DecipherBlocks(data.data(), data.size());
     const size_t body = data.size() - kTrailer;
     if (DecodeFixed32BE(data.data() + body) != ByteSum(data.data(), body))
         return AccountLoadResult::Corrupt;
+    // No test on the length beyond the sum: whole records are taken, as
+    // every reader of this file has always done.
     AccountList loaded(data.size() / AccountRecord::kSize);
     for (size_t i = 0; i < loaded.size(); ++i)
         std::memcpy(loaded[i].bytes, data.data() + i * AccountRecord::kSize, AccountRecord::kSize);
     *list = std::move(loaded);
     return AccountLoadResult::Ok;
+}
+
+}  // namespace
+
+int FindAccount(const AccountList& list, std::string_view name) {
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i].Name() == name) return int(i);
+    return -1;
+}
+
+AccountLoadResult LoadAccounts(AccountList* list, const std::string& path) {
+    std::vector<uint8_t> data;
+    if (!ReadAccountFile(AccountFilePath(path), &data)) return AccountLoadResult::ReadFailed;
+    return ParseImage(std::move(data), list);
 }
 
 std::vector<uint8_t> AccountFileImage(const AccountList& list, unsigned seed) {
@@ -110,13 +130,14 @@ FileOpResult BackupAccounts(const std::string& chosen, const std::string& live) 
 }
 
 FileOpResult RestoreAccounts(AccountList* list, const std::string& chosen, const std::string& live) {
+    // One read: the bytes that were checked are the bytes put in place, even
+    // if someone changes the chosen file in between.
+    std::vector<uint8_t> data;
+    if (!ReadAccountFile(chosen, &data)) return {false, "读备份的帐号文件错误!"};
     AccountList restored;
-    switch (LoadAccounts(&restored, chosen)) {
-        case AccountLoadResult::Ok: break;
-        case AccountLoadResult::Corrupt: return {false, "备份的帐号文件被损坏或修改!"};
-        default: return {false, "读备份的帐号文件错误!"};
-    }
-    if (!platform::CopyFileOver(chosen, AccountFilePath(live), kMaxDataFileSize))
+    if (ParseImage(data, &restored) != AccountLoadResult::Ok)
+        return {false, "备份的帐号文件被损坏或修改!"};
+    if (!platform::WriteFileAtomically(AccountFilePath(live), data.data(), data.size()))
         return {false, "恢复帐号文件失败!"};
     *list = std::move(restored);
     return {true, ""};

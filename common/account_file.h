@@ -31,7 +31,9 @@ struct AccountRecord {
 
     uint8_t bytes[kSize] = {};
 
-    // A zero-filled record. REQUIRES: the texts within the entry limits.
+    // A zero-filled record. Texts are cut to their fields as the setters
+    // say; callers that take input from an operator check the entry limits
+    // above first.
     static AccountRecord Make(std::string_view name, std::string_view password, bool enabled,
                               std::string_view description);
 
@@ -48,8 +50,25 @@ struct AccountRecord {
     void SetDescription(std::string_view description);
 };
 static_assert(sizeof(AccountRecord) == AccountRecord::kSize);
+// The fields lie where every reader of the file expects them: two filler
+// bytes after the password and after the description, never interpreted.
+static_assert(AccountRecord::kNameOffset + AccountRecord::kNameSize == AccountRecord::kPasswordOffset);
+static_assert(AccountRecord::kPasswordOffset + AccountRecord::kPasswordSize + 2 ==
+              AccountRecord::kEnabledOffset);
+static_assert(AccountRecord::kEnabledOffset + 4 == AccountRecord::kDescriptionOffset);
+static_assert(AccountRecord::kDescriptionOffset + AccountRecord::kDescriptionSize + 2 ==
+              AccountRecord::kSize);
+static_assert(kMaxAccountName < AccountRecord::kNameSize &&
+              kMaxAccountPassword < AccountRecord::kPasswordSize &&
+              kMaxAccountDescription < AccountRecord::kDescriptionSize);
 
+// File order; the first record is the administrator. Add by push_back,
+// remove by erase: the order of the others is kept.
 using AccountList = std::vector<AccountRecord>;
+
+// The position of the account with exactly this name (byte-wise, so
+// case-sensitive), or -1.
+int FindAccount(const AccountList& list, std::string_view name);
 
 enum class AccountLoadResult : uint8_t { Ok = 0, Corrupt = 5, ReadFailed = 10 };
 
@@ -72,8 +91,10 @@ bool SaveAccounts(const AccountList& list, const std::string& path = {});
 
 // Copies the live file to chosen (after the ".dat" rule).
 FileOpResult BackupAccounts(const std::string& chosen, const std::string& live = {});
-// Loads chosen; when it is good, copies it over the live file and, only
-// then, replaces *list with its records.
+// Reads chosen once; when its bytes load Ok, writes those same bytes over
+// the live file (in one rename) and, only then, replaces *list with their
+// records. On failure *list and the live file stay as they were. The
+// message is empty on success (the accounts page shows none).
 FileOpResult RestoreAccounts(AccountList* list, const std::string& chosen,
                              const std::string& live = {});
 

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "common/tea.h"
 #include "common/test_dir.h"
@@ -65,6 +67,38 @@ TEST_F(Accounts, ImagesMatchTheFormatByteForByte) {
     for (int i = 0; i < 3; ++i) std::rand();
     EXPECT_EQ(img1[147], uint8_t(std::rand()));
     EXPECT_TRUE(AccountFileImage({}, 1).empty());
+
+    // Blocks are enciphered each on its own: another tail changes only the
+    // last block (even N) or the four plain bytes (odd N).
+    std::vector<uint8_t> other2 = AccountFileImage(two, 100);
+    EXPECT_TRUE(std::equal(img2.begin(), img2.end() - 8, other2.begin()));
+    EXPECT_NE(std::vector<uint8_t>(img2.end() - 8, img2.end()),
+              std::vector<uint8_t>(other2.end() - 8, other2.end()));
+    std::vector<uint8_t> other1 = AccountFileImage(one, 4321);
+    EXPECT_TRUE(std::equal(img1.begin(), img1.end() - 4, other1.begin()));
+}
+
+TEST_F(Accounts, SavedFileDeciphersToRecordsAndSum) {
+    ASSERT_TRUE(SaveAccounts({AccountRecord::Make("Administrator", "pw", true, "说明")},
+                             Path("uinfo.dat")));
+    std::vector<uint8_t> file = Slurp(Path("uinfo.dat"));
+    ASSERT_EQ(file.size(), 148u);
+    // Decipher by hand, LE words, 18 whole blocks; bytes 144..147 are plain.
+    for (size_t off = 0; off + 8 <= file.size(); off += 8) {
+        uint32_t v[2];
+        for (int w = 0; w < 2; ++w) {
+            v[w] = 0;
+            for (int b = 0; b < 4; ++b) v[w] |= uint32_t(file[off + 4 * w + b]) << (8 * b);
+        }
+        TeaDecipher(v, FileCipherKey);
+        for (int w = 0; w < 2; ++w)
+            for (int b = 0; b < 4; ++b) file[off + 4 * w + b] = uint8_t(v[w] >> (8 * b));
+    }
+    std::vector<uint8_t> want = HandRecord("Administrator", "pw", 1, "说明");
+    uint32_t sum = 0;
+    for (uint8_t b : want) sum += b;
+    for (int s = 24; s >= 0; s -= 8) want.push_back(uint8_t(sum >> s));
+    EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 144), want);
 }
 
 TEST_F(Accounts, SaveAndLoadRoundTripInOrder) {
@@ -106,9 +140,18 @@ TEST_F(Accounts, DamagedFilesAreCorruptAndLeaveTheListAlone) {
     EXPECT_EQ(LoadAccounts(&list, Path("u.dat")), AccountLoadResult::Ok);
 }
 
-TEST_F(Accounts, MissingOrHeldFilesAreReadFailures) {
+TEST_F(Accounts, MissingHeldOrHugeFilesAreReadFailures) {
     AccountList list;
     EXPECT_EQ(LoadAccounts(&list, Path("none.dat")), AccountLoadResult::ReadFailed);
+    // Past the size bound, nothing is read into memory.
+    std::vector<uint8_t> good = AccountFileImage({AccountRecord::Make("big", "", true, "")}, 1);
+    Spit(Path("big.dat"), good);
+    std::filesystem::resize_file(Path("big.dat"), kMaxDataFileSize + 1);
+    list = {AccountRecord::Make("keep", "", true, "")};
+    EXPECT_EQ(LoadAccounts(&list, Path("big.dat")), AccountLoadResult::ReadFailed);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].Name(), "keep");
+    list.clear();
     ASSERT_TRUE(SaveAccounts({AccountRecord::Make("a", "", true, "")}, Path("u.dat")));
     platform::ExclusiveFile holder;
     ASSERT_TRUE(holder.Open(Path("u.dat"), platform::ExclusiveFile::Mode::ReadExisting));
@@ -157,6 +200,20 @@ TEST_F(Accounts, FieldsAreBoundedAndEditsKeepTheRestOfTheField) {
     r.SetName("ab");
     EXPECT_EQ(r.Name(), "ab");
     EXPECT_EQ(r.bytes[3], 'n');  // old bytes after the terminator stay
+    r.SetEnabled(false);
+    EXPECT_FALSE(r.Enabled());
+    EXPECT_EQ(r.bytes[72], 0);
+    r.bytes[75] = 0x80;  // any nonzero word means enabled
+    EXPECT_TRUE(r.Enabled());
+}
+
+TEST_F(Accounts, NamesAreFoundExactly) {
+    AccountList list{AccountRecord::Make("Administrator", "", true, ""),
+                     AccountRecord::Make("bob", "", true, ""), AccountRecord::Make("Bob", "", true, "")};
+    EXPECT_EQ(FindAccount(list, "Bob"), 2);
+    EXPECT_EQ(FindAccount(list, "bob"), 1);
+    EXPECT_EQ(FindAccount(list, "bo"), -1);
+    EXPECT_EQ(FindAccount(list, ""), -1);
 }
 
 TEST_F(Accounts, BackupAndRestore) {
@@ -184,6 +241,18 @@ TEST_F(Accounts, BackupAndRestore) {
     Spit(Path("broken.dat"), {1, 2, 3, 4, 5, 6, 7, 8, 9});
     EXPECT_EQ(RestoreAccounts(&list, Path("broken.dat"), live).message, "备份的帐号文件被损坏或修改!");
     EXPECT_EQ(RestoreAccounts(&list, Path("gone.dat"), live).message, "读备份的帐号文件错误!");
+    EXPECT_EQ(list.size(), 2u);
+    EXPECT_EQ(Slurp(live), Slurp(Path("other.dat")));
+
+    // The live file held by another program: nothing changes, not even the
+    // list, which would otherwise show accounts that are not in place.
+    ASSERT_TRUE(SaveAccounts({AccountRecord::Make("Administrator", "z", true, "")}, Path("third.dat")));
+    platform::ExclusiveFile holder;
+    ASSERT_TRUE(holder.Open(live, platform::ExclusiveFile::Mode::ReadExisting));
+    FileOpResult held = RestoreAccounts(&list, Path("third.dat"), live);
+    holder.Close();
+    EXPECT_FALSE(held.ok);
+    EXPECT_EQ(held.message, "恢复帐号文件失败!");
     EXPECT_EQ(list.size(), 2u);
     EXPECT_EQ(Slurp(live), Slurp(Path("other.dat")));
 }

@@ -19,6 +19,24 @@ bool ReadWhole(const std::string& path, std::vector<uint8_t>* data, bool* opened
     return *opened && file.ReadAll(data, kMaxDataFileSize);
 }
 
+TrustedIdList ParseRecords(const std::vector<uint8_t>& data) {
+    // A shorter remainder is ignored.
+    TrustedIdList list(data.size() / TrustedIdRecord::kSize);
+    for (size_t i = 0; i < list.size(); ++i)
+        std::memcpy(list[i].bytes, data.data() + i * TrustedIdRecord::kSize, TrustedIdRecord::kSize);
+    return list;
+}
+
+bool MarkersAreGood(const std::vector<uint8_t>& data) {
+    size_t n = data.size() / TrustedIdRecord::kSize;
+    if (n > kBackupRecordsChecked) n = kBackupRecordsChecked;
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t marker = data[i * TrustedIdRecord::kSize + 4];
+        if (marker != 0x55 && marker != 0xAA) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 TrustedIdRecord TrustedIdRecord::Make(const IdValue& id, std::string_view description) {
@@ -49,16 +67,13 @@ std::string TrustedIdFilePath(const std::string& path) {
     return path.empty() ? platform::ProgramDirectory() + kTrustedIdFileName : path;
 }
 
-bool LoadTrustedIds(TrustedIdList* list, const std::string& path, bool* read) {
+bool LoadTrustedIds(TrustedIdList* list, const std::string& path, bool* loaded) {
     std::vector<uint8_t> data;
     bool opened = false;
-    if (read) *read = false;
+    if (loaded) *loaded = false;
     if (!ReadWhole(TrustedIdFilePath(path), &data, &opened)) return !opened;
-    if (read) *read = true;
-    TrustedIdList loaded(data.size() / TrustedIdRecord::kSize);
-    for (size_t i = 0; i < loaded.size(); ++i)
-        std::memcpy(loaded[i].bytes, data.data() + i * TrustedIdRecord::kSize, TrustedIdRecord::kSize);
-    *list = std::move(loaded);
+    *list = ParseRecords(data);
+    if (loaded) *loaded = true;
     return true;
 }
 
@@ -96,17 +111,18 @@ int FindTrustedId(const TrustedIdList& list, const IdValue& id) {
     return -1;
 }
 
+ImportResult ImportTrustedId(TrustedIdList* list, const IdValue& id, std::string_view description) {
+    int found = FindTrustedId(*list, id);
+    if (found >= 0) return {false, size_t(found)};
+    list->push_back(TrustedIdRecord::Make(id, description));
+    return {true, list->size() - 1};
+}
+
 bool CheckTrustedIdBackup(const std::string& path) {
     std::vector<uint8_t> data;
     bool opened = false;
     if (!ReadWhole(path, &data, &opened)) return !opened;
-    size_t n = data.size() / TrustedIdRecord::kSize;
-    if (n > kBackupRecordsChecked) n = kBackupRecordsChecked;
-    for (size_t i = 0; i < n; ++i) {
-        uint8_t marker = data[i * TrustedIdRecord::kSize + 4];
-        if (marker != 0x55 && marker != 0xAA) return false;
-    }
-    return true;
+    return MarkersAreGood(data);
 }
 
 FileOpResult BackupTrustedIds(const std::string& chosen, const std::string& live) {
@@ -117,10 +133,19 @@ FileOpResult BackupTrustedIds(const std::string& chosen, const std::string& live
 
 FileOpResult RestoreTrustedIds(TrustedIdList* list, const std::string& chosen,
                                const std::string& live) {
-    if (!CheckTrustedIdBackup(chosen)) return {false, "恢复配置文件格式不正确!"};
-    if (!platform::CopyFileOver(chosen, TrustedIdFilePath(live), kMaxDataFileSize))
+    // One read: the bytes that were checked are the bytes put in place and
+    // listed, even if the chosen file changes meanwhile or the live file is
+    // opened by a reader right after the rename.
+    std::vector<uint8_t> data;
+    bool opened = false;
+    if (!ReadWhole(chosen, &data, &opened)) {
+        // Unopenable passes the check and then fails as a copy.
+        return {false, opened ? "恢复配置文件格式不正确!" : "恢复配置文件失败!"};
+    }
+    if (!MarkersAreGood(data)) return {false, "恢复配置文件格式不正确!"};
+    if (!platform::WriteFileAtomically(TrustedIdFilePath(live), data.data(), data.size()))
         return {false, "恢复配置文件失败!"};
-    LoadTrustedIds(list, live);
+    *list = ParseRecords(data);
     return {true, "恢复配置文件成功!"};
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <tuple>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,6 +21,10 @@ inline constexpr char kTrustedIdBackupName[] = "TrustIDBak.dat";
 // Byte 4 is a marker, 0x55 or 0xAA; the first 5 bytes tell IDs apart.
 using IdValue = std::array<uint8_t, 11>;
 inline constexpr size_t kIdIdentityBytes = 5;
+
+// What the add and edit dialogs accept for a description, in characters
+// (bytes of GBK text); the record keeps the first 147 bytes of it.
+inline constexpr size_t kMaxTrustedIdDescription = 200;
 
 struct TrustedIdRecord {
     static constexpr size_t kSize = 250;
@@ -40,6 +45,12 @@ struct TrustedIdRecord {
     uint16_t Reserved() const;
 };
 static_assert(sizeof(TrustedIdRecord) == TrustedIdRecord::kSize);
+static_assert(TrustedIdRecord::kIdOffset + TrustedIdRecord::kIdSize ==
+              TrustedIdRecord::kDescriptionOffset);
+static_assert(TrustedIdRecord::kDescriptionOffset + TrustedIdRecord::kDescriptionSize ==
+              TrustedIdRecord::kReservedOffset);
+static_assert(TrustedIdRecord::kReservedOffset + 2 == TrustedIdRecord::kSize);
+static_assert(std::tuple_size_v<IdValue> <= TrustedIdRecord::kIdSize);
 
 using TrustedIdList = std::vector<TrustedIdRecord>;
 
@@ -61,19 +72,36 @@ struct IdFileResult {
     IdValue value{};
     std::string message;  // why it was refused
 };
-// The IdValue of an ID file; files shorter than 1024 bytes are refused with
-// "the ID file is  corrupted".
+// The IdValue of an ID file (bytes 1010..1020 of its first 1024 bytes,
+// deciphered); bytes past 1024 are ignored. Files shorter than 1024 bytes
+// are refused with "the ID file is  corrupted"; files that cannot be opened
+// or read are refused too, so no entry is ever made without an ID. The check
+// word at 1022 is not enforced: ID files made by other tools may not fill it.
 IdFileResult ReadIdFile(const std::string& path);
 
-// The position of the record that counts as the same ID, or -1.
+// The position of the record that counts as the same ID (equal first five
+// bytes), or -1.
 int FindTrustedId(const TrustedIdList& list, const IdValue& id);
+
+// The import rule: when an entry counts as the same ID, nothing is added
+// and index is its position; otherwise a new record (reserved 0, the
+// description cut as SetDescription says) is appended at index. The caller
+// saves the list when added.
+struct ImportResult {
+    bool added = false;
+    size_t index = 0;
+};
+ImportResult ImportTrustedId(TrustedIdList* list, const IdValue& id, std::string_view description);
 
 // The format test before a restore: the marker byte of the first (at most
 // five) records. A file that cannot be opened passes (its copy then fails).
 bool CheckTrustedIdBackup(const std::string& path);
 
+// Copies the live file to chosen (after the ".dat" rule).
 FileOpResult BackupTrustedIds(const std::string& chosen, const std::string& live = {});
-// Check, copy over the live file, reload *list from it.
+// Reads chosen once, checks those bytes as CheckTrustedIdBackup does, writes
+// them over the live file in one rename and fills *list from them. On
+// failure *list and the live file stay as they were.
 FileOpResult RestoreTrustedIds(TrustedIdList* list, const std::string& chosen,
                                const std::string& live = {});
 

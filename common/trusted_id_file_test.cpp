@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "common/tea.h"
 #include "common/test_dir.h"
@@ -42,6 +43,18 @@ TEST_F(TrustedIds, RecordLayoutAndRoundTrip) {
     EXPECT_EQ(back[1].Reserved(), 0);
 }
 
+TEST_F(TrustedIds, OversizedFilesFailAndKeepTheList) {
+    TrustedIdList list{TrustedIdRecord::Make(Id(9), "kept")};
+    Spit(Path("t.dat"), {});
+    std::filesystem::resize_file(Path("t.dat"), kMaxDataFileSize + 1);
+    bool loaded = true;
+    EXPECT_FALSE(LoadTrustedIds(&list, Path("t.dat"), &loaded));
+    EXPECT_FALSE(loaded);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].Description(), "kept");
+    EXPECT_FALSE(CheckTrustedIdBackup(Path("t.dat")));
+}
+
 TEST_F(TrustedIds, PartialRecordsAreIgnoredAndUnopenableFilesKeepTheList) {
     TrustedIdList list{TrustedIdRecord::Make(Id(9), "kept")};
     EXPECT_TRUE(LoadTrustedIds(&list, Path("missing.dat")));
@@ -78,6 +91,10 @@ TEST_F(TrustedIds, IdFilesAreReadFromTheirFirst1024Bytes) {
     r = ReadIdFile(Path("missing.id"));
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(r.message.empty());
+    // Exclusive: an ID file another program holds is refused, not guessed.
+    platform::ExclusiveFile holder;
+    ASSERT_TRUE(holder.Open(Path("long.id"), platform::ExclusiveFile::Mode::ReadExisting));
+    EXPECT_FALSE(ReadIdFile(Path("long.id")).ok);
 }
 
 TEST_F(TrustedIds, TheFirstFiveBytesDecideADuplicate) {
@@ -85,6 +102,19 @@ TEST_F(TrustedIds, TheFirstFiveBytesDecideADuplicate) {
     EXPECT_EQ(FindTrustedId(list, Id(2, 0x55, 7)), 1);  // differs after byte 5 only
     EXPECT_EQ(FindTrustedId(list, Id(2, 0xAA)), -1);    // byte 4 differs
     EXPECT_EQ(FindTrustedId({}, Id(1)), -1);
+
+    ImportResult dup = ImportTrustedId(&list, Id(2, 0x55, 7), "again");
+    EXPECT_FALSE(dup.added);
+    EXPECT_EQ(dup.index, 1u);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1].Id(), Id(2));  // the listed entry is not touched
+    ImportResult added = ImportTrustedId(&list, Id(3), "新");
+    EXPECT_TRUE(added.added);
+    EXPECT_EQ(added.index, 2u);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[2].Id(), Id(3));
+    EXPECT_EQ(list[2].Description(), "新");
+    EXPECT_EQ(list[2].Reserved(), 0);
 }
 
 TEST_F(TrustedIds, LongDescriptionsAreCutWithoutSplittingACharacter) {
@@ -127,6 +157,25 @@ TEST_F(TrustedIds, BackupAndRestore) {
     EXPECT_EQ(r.message, "恢复配置文件成功!");
     EXPECT_TRUE(list.empty());
     EXPECT_TRUE(Slurp(live).empty());
+
+    // A good backup becomes the live file and the list, record for record.
+    ASSERT_TRUE(SaveTrustedIds({TrustedIdRecord::Make(Id(5), "五"), TrustedIdRecord::Make(Id(6, 0xAA), "")},
+                               Path("two.dat")));
+    r = RestoreTrustedIds(&list, Path("two.dat"), live);
+    EXPECT_TRUE(r.ok);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].Description(), "五");
+    EXPECT_EQ(list[1].Id(), Id(6, 0xAA));
+    EXPECT_EQ(Slurp(live), Slurp(Path("two.dat")));
+
+    // The live file held: refused, the list and the file stay.
+    platform::ExclusiveFile holder;
+    ASSERT_TRUE(holder.Open(live, platform::ExclusiveFile::Mode::ReadExisting));
+    r = RestoreTrustedIds(&list, Path("empty.dat"), live);
+    holder.Close();
+    EXPECT_EQ(r.message, "恢复配置文件失败!");
+    EXPECT_EQ(list.size(), 2u);
+    EXPECT_EQ(Slurp(live).size(), 500u);
 }
 
 }  // namespace

@@ -114,6 +114,15 @@ TEST_F(Log, ANonAppendOpenRotatesAndAnAppendOpenContinues) {
     log.LogPrint(1, "more\r\n");
     EXPECT_EQ(File(), Stamp() + "new\r\nmore\r\n");
     EXPECT_EQ(File("OV_G.log.bak"), "old");
+    // A refused rename (the backup is held) is ignored; the log still starts empty.
+    platform::ExclusiveFile held;
+    ASSERT_TRUE(held.Open(Path("OV_G.log.bak"), platform::ExclusiveFile::Mode::OpenAlways));
+    log.SetLogFile(Path("OV_G.log"), false);
+    now += 1;
+    log.LogPrint(1, "fresh\r\n");
+    held.Close();
+    EXPECT_EQ(File(), Stamp() + "fresh\r\n");
+    EXPECT_EQ(File("OV_G.log.bak"), "old");
 }
 
 TEST_F(Log, AHeldLogIsLeftAloneAndTheSecondWriterFallsBackToTheDebugger) {
@@ -164,6 +173,8 @@ TEST_F(Log, OverlongMessagesAreCutAtTheBufferOnACharacterBoundary) {
     std::string pairs;
     for (int i = 0; i < 600; ++i) pairs += "\xA1\xA1";
     EXPECT_EQ(cut("x" + pairs), "x" + pairs.substr(0, 1022));
+    // A four-byte character that would end past the bound goes whole too.
+    EXPECT_EQ(cut(std::string(1021, 'c') + "\x81\x30\x81\x30"), std::string(1021, 'c'));
 }
 
 }  // namespace
