@@ -1,0 +1,78 @@
+#include "gateway/net/announcement_handling.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <ctime>
+
+namespace ov::gateway {
+namespace {
+
+std::vector<uint8_t> Datagram(const std::string& name, uint32_t port, uint8_t last_octet) {
+    std::vector<uint8_t> d(64, 0);
+    std::memcpy(d.data(), name.data(), name.size());
+    EncodeFixed32LE(d.data() + 40, port);
+    d[44] = 10, d[47] = last_octet;
+    return d;
+}
+
+class Announcements : public ::testing::Test {
+public:
+    Announcements() {
+        static std::atomic<int> n{0};
+        ControlledComputerList::Options o;
+        o.view_name = "ovt_ann_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
+        o.convert = [this](int i) { converts.push_back(i); };
+        list = std::make_unique<ControlledComputerList>(o);
+        handler = std::make_unique<AnnouncementHandler>(*list, [this](const std::string& l) { lines.push_back(l); });
+    }
+    AnnouncementHandler::Outcome Feed(const std::vector<uint8_t>& d) { return handler->OnDatagram(d.data(), d.size()); }
+    std::vector<int> converts;
+    std::vector<std::string> lines;
+    std::unique_ptr<ControlledComputerList> list;
+    std::unique_ptr<AnnouncementHandler> handler;
+};
+
+using O = AnnouncementHandler::Outcome;
+
+TEST_F(Announcements, RepeatsOfTheLastAcceptedDatagramAreDropped) {
+    EXPECT_EQ(Feed(std::vector<uint8_t>(64, 0)), O::Repeat);  // the initial last datagram is all zero
+    auto a = Datagram("pc1", 5, 7), b = Datagram("pc2", 5, 8);
+    EXPECT_EQ(Feed(a), O::Updated);
+    EXPECT_EQ(Feed(a), O::Repeat);
+    EXPECT_EQ(Feed(b), O::Updated);
+    EXPECT_EQ(Feed(a), O::Unchanged);  // processed again, equal addresses
+    EXPECT_EQ(converts, (std::vector<int>{0, 1}));
+}
+
+TEST_F(Announcements, WrongLengthsAreLoggedAndDiscoveryGoesOn) {
+    auto a = Datagram("pc1", 5, 7);
+    std::vector<uint8_t> shorter(a.begin(), a.end() - 1), longer = a;
+    longer.push_back(0);
+    EXPECT_EQ(Feed(shorter), O::TooShort);
+    EXPECT_EQ(Feed(longer), O::TooLong);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "收到的广播包长度不够!");
+    EXPECT_EQ(Feed(a), O::Updated);
+}
+
+TEST_F(Announcements, PortZeroRemovesAlsoUnknownNames) {
+    Feed(Datagram("pc1", 5, 7));
+    EXPECT_EQ(Feed(Datagram("pc1", 0, 7)), O::Removed);
+    EXPECT_EQ(list->AnnouncementCount(), 0);
+    EXPECT_EQ(Feed(Datagram("ghost", 0, 1)), O::Removed);
+}
+
+TEST(GatewayProbeTest, MagicFourAddressesAndNonce) {
+    std::vector<std::array<uint8_t, 4>> addrs = {{192, 0, 2, 1}, {192, 0, 2, 2}, {192, 0, 2, 3},
+                                                 {192, 0, 2, 4}, {192, 0, 2, 5}};
+    auto p = BuildGatewayProbe(addrs, 12345);
+    EXPECT_EQ(DecodeFixed32LE(p.data()), 868u);
+    EXPECT_EQ(p[4], 192);
+    EXPECT_EQ(p[19], 4);  // the fifth address does not travel
+    EXPECT_EQ(DecodeFixed32LE(p.data() + 20), 12345u);
+    EXPECT_EQ(BuildGatewayProbe({}, 0)[4], 0);
+}
+
+}  // namespace
+}  // namespace ov::gateway
