@@ -52,7 +52,8 @@ struct AccountRecord {
 static_assert(sizeof(AccountRecord) == AccountRecord::kSize);
 // The fields lie where every reader of the file expects them: two filler
 // bytes after the password and after the description, never interpreted.
-static_assert(AccountRecord::kNameOffset + AccountRecord::kNameSize == AccountRecord::kPasswordOffset);
+static_assert(AccountRecord::kNameOffset + AccountRecord::kNameSize ==
+              AccountRecord::kPasswordOffset);
 static_assert(AccountRecord::kPasswordOffset + AccountRecord::kPasswordSize + 2 ==
               AccountRecord::kEnabledOffset);
 static_assert(AccountRecord::kEnabledOffset + 4 == AccountRecord::kDescriptionOffset);

@@ -209,7 +209,8 @@ TEST_F(Accounts, FieldsAreBoundedAndEditsKeepTheRestOfTheField) {
 
 TEST_F(Accounts, NamesAreFoundExactly) {
     AccountList list{AccountRecord::Make("Administrator", "", true, ""),
-                     AccountRecord::Make("bob", "", true, ""), AccountRecord::Make("Bob", "", true, "")};
+                     AccountRecord::Make("bob", "", true, ""),
+                     AccountRecord::Make("Bob", "", true, "")};
     EXPECT_EQ(FindAccount(list, "Bob"), 2);
     EXPECT_EQ(FindAccount(list, "bob"), 1);
     EXPECT_EQ(FindAccount(list, "bo"), -1);
@@ -246,7 +247,8 @@ TEST_F(Accounts, BackupAndRestore) {
 
     // The live file held by another program: nothing changes, not even the
     // list, which would otherwise show accounts that are not in place.
-    ASSERT_TRUE(SaveAccounts({AccountRecord::Make("Administrator", "z", true, "")}, Path("third.dat")));
+    ASSERT_TRUE(
+        SaveAccounts({AccountRecord::Make("Administrator", "z", true, "")}, Path("third.dat")));
     platform::ExclusiveFile holder;
     ASSERT_TRUE(holder.Open(live, platform::ExclusiveFile::Mode::ReadExisting));
     FileOpResult held = RestoreAccounts(&list, Path("third.dat"), live);

@@ -11,14 +11,14 @@ namespace ov::gateway {
 EventThread::EventThread(std::string name) : m_name(std::move(name)) {}
 
 EventThread::~EventThread() {
-    if (m_thread.joinable()) {
-        if (!IsThisThread()) {
-            quit();
-            m_thread.join();
-        } else {
-            m_thread.detach();
-        }
-    }
+    Join();
+    if (m_thread.joinable()) m_thread.detach();  // destroyed on its own thread
+}
+
+void EventThread::Join() {
+    if (!m_thread.joinable() || IsThisThread()) return;
+    quit();
+    m_thread.join();
 }
 
 bool EventThread::Start() {

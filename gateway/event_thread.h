@@ -44,7 +44,13 @@ public:
     EventThread(const EventThread&) = delete;
     EventThread& operator=(const EventThread&) = delete;
     // REQUIRES: the thread has ended or was never started (see Abandon).
+    // A derived class whose thread may still run calls Join() in its own
+    // destructor: by the time this one runs, the derived part is gone.
     virtual ~EventThread();
+
+    // Ends the loop (quit) and waits for the thread. No-op on the thread
+    // itself and when it never started.
+    void Join();
 
     // Starts the thread; OnStart runs first on it. False when the thread
     // cannot be created. A false OnStart ends the thread (OnEnd still runs).

@@ -15,6 +15,7 @@ using namespace std::chrono_literals;
 class Recorder : public EventThread {
 public:
     Recorder() : EventThread("recorder") {}
+    ~Recorder() override { Join(); }
     std::vector<intptr_t> Seen() {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_seen;

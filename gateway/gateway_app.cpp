@@ -112,8 +112,15 @@ int RunGateway() {
     }
     LogLine("App start...");
     platform::RequestEarlyShutdown();
-    g.computers = std::make_unique<ControlledComputerList>(ListOptions());
-    auto network = std::make_unique<CMyThread>(g.config);
+    {
+        auto options = ListOptions();
+        options.convert = [&g](int index) {
+            std::lock_guard<std::mutex> lock(g.mutex);
+            if (g.network) g.network->PostConvert(index);
+        };
+        g.computers = std::make_unique<ControlledComputerList>(options);
+    }
+    auto network = std::make_unique<CMyThread>(g.config, g.computers.get());
     {
         std::lock_guard<std::mutex> lock(g.mutex);
         g.network = network.get();

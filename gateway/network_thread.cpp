@@ -4,6 +4,8 @@
 
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
+#include "gateway/net/broadcast_socket.h"
+#include "gateway/net/convert_thread.h"
 #include "platform/control_block.h"
 
 namespace ov::gateway {
@@ -41,9 +43,18 @@ void StopWorker(WorkerSlot& slot) {
 
 }  // namespace
 
-CMyThread::CMyThread(GatewayConfig& config) : EventThread("network"), m_config(config) {}
+CMyThread::CMyThread(GatewayConfig& config, ControlledComputerList* list)
+    : EventThread("network"), m_config(config), m_list(list) {}
 
-CMyThread::~CMyThread() { StopWorkers(); }
+void CMyThread::PostConvert(int index, int flag) {
+    std::lock_guard<std::mutex> lock(m_target_mutex);
+    if (m_convert_target) m_convert_target->post(ThreadMessage::ConvertEntry, index, flag);
+}
+
+CMyThread::~CMyThread() {
+    Join();
+    StopWorkers();
+}
 
 bool CMyThread::OnStart() {
     // The stop request of a second process (or SIGTERM) ends this loop; it
@@ -52,14 +63,28 @@ bool CMyThread::OnStart() {
     if (!m_stop->Start()) LogLine("cannot listen for stop requests: " + platform::ErrorText());
     platform::SharedControlBlock::Instance().RecordGateway(0);
     if (!m_config.LoadConfiguration()) return false;
-    // The workers start here in their order: conversion, broadcast socket
-    // and probe, timer, proxy, command.
+    if (!m_list) return true;
+    {
+        auto convert = std::make_unique<CConvertThread>(*m_list);
+        if (!convert->Start()) return false;
+        std::lock_guard<std::mutex> lock(m_workers_mutex);
+        std::lock_guard<std::mutex> target(m_target_mutex);
+        m_convert_target = convert.get();
+        m_convert.thread = std::move(convert);
+    }
+    m_handler = std::make_unique<AnnouncementHandler>(*m_list, [](const std::string& l) { LogLine(l); });
+    m_broadcast = std::make_unique<BroadcastSocket>(context(), *m_handler);
+    if (!m_broadcast->Open()) return false;
+    m_broadcast->SendProbe();
+    PostConvert(0, 0);
+    // The timer, proxy and command threads start here, in that order.
     return true;
 }
 
 void CMyThread::OnMessage(ThreadMessage, intptr_t, intptr_t) {}
 
 void CMyThread::OnEnd() {
+    if (m_broadcast) m_broadcast->Close();
     StopWorkers();
     m_stop.reset();
     platform::SharedControlBlock::Instance().ClearGateway();
@@ -69,7 +94,13 @@ void CMyThread::StopWorkers() {
     std::lock_guard<std::mutex> lock(m_workers_mutex);
     StopUpdateThread(m_update_master);
     StopUpdateThread(m_update_backup);
-    for (WorkerSlot* slot : {&m_timer, &m_cmd, &m_proxy, &m_convert}) StopWorker(*slot);
+    for (WorkerSlot* slot : {&m_timer, &m_cmd, &m_proxy, &m_convert}) {
+        if (slot == &m_convert) {
+            std::lock_guard<std::mutex> target(m_target_mutex);
+            m_convert_target = nullptr;
+        }
+        StopWorker(*slot);
+    }
 }
 
 WorkerSlot* CMyThread::Slot(const std::string& name) {

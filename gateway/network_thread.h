@@ -15,6 +15,9 @@
 namespace ov::gateway {
 
 class GatewayConfig;
+class ControlledComputerList;
+class AnnouncementHandler;
+class BroadcastSocket;
 
 // A worker of the network thread as the stop sequence sees it.
 struct WorkerSlot {
@@ -26,12 +29,17 @@ struct WorkerSlot {
 
 class CMyThread : public EventThread {
 public:
-    explicit CMyThread(GatewayConfig& config);
+    // list may be null (tests of the stop sequence): then no discovery runs.
+    explicit CMyThread(GatewayConfig& config, ControlledComputerList* list = nullptr);
     ~CMyThread() override;
 
     // Steps 1 and 2 of the end routine: stops every worker in order. Safe
     // from any thread, and a second call finds nothing left to stop.
     void StopWorkers();
+
+    // Asks the conversion thread to settle the announcement at index; does
+    // nothing while it does not run. Safe from any thread.
+    void PostConvert(int index, int flag = 1);
 
     // For tests: a worker to stop in the slot of that name ("Timer", "Cmd",
     // "Proxy", "Convert").
@@ -46,6 +54,11 @@ private:
     WorkerSlot* Slot(const std::string& name);
 
     GatewayConfig& m_config;
+    ControlledComputerList* m_list;
+    std::unique_ptr<AnnouncementHandler> m_handler;
+    std::unique_ptr<BroadcastSocket> m_broadcast;
+    std::mutex m_target_mutex;          // guards m_convert_target only
+    EventThread* m_convert_target = nullptr;
     std::mutex m_workers_mutex;
     // In stop order: timer, command, proxy, conversion.
     WorkerSlot m_timer{"Timer", std::chrono::milliseconds(500), nullptr, nullptr};

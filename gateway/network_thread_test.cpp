@@ -22,7 +22,10 @@ std::vector<std::string> g_order;
 class Worker : public EventThread {
 public:
     Worker(std::string name, bool stubborn) : EventThread(std::move(name)), m_stubborn(stubborn) {}
-    ~Worker() override { m_release.set_value(); }
+    ~Worker() override {
+        m_release.set_value();
+        Join();
+    }
     std::promise<void> m_release;
 
 protected:

@@ -77,14 +77,19 @@ std::string Trimmed(std::string s) {
     return s.substr(first, last - first + 1);
 }
 
-// The serial of one physical drive when it is a fixed disk.
-bool FixedDiskSerial(int index, std::string& text) {
+enum class DriveAnswer { kNotFixedDisk, kNoSerial, kSerial };
+
+// What one physical drive says about itself: a drive that cannot be opened
+// or queried, or holds removable media, is not a fixed disk.
+DriveAnswer QueryDrive(int index, std::string& text) {
     char path[32];
     snprintf(path, sizeof path, "\\\\.\\PhysicalDrive%d", index);
+    // No access rights: the property query needs none, and so works without
+    // administrator rights.
     Handle drive(::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                0, nullptr));
     if (!drive.valid())
-        return false;
+        return DriveAnswer::kNotFixedDisk;
     STORAGE_PROPERTY_QUERY query{};
     query.PropertyId = StorageDeviceProperty;
     query.QueryType = PropertyStandardQuery;
@@ -92,22 +97,22 @@ bool FixedDiskSerial(int index, std::string& text) {
     DWORD returned = 0;
     if (!::DeviceIoControl(drive.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, buffer,
                            sizeof buffer, &returned, nullptr))
-        return false;
+        return DriveAnswer::kNotFixedDisk;
     if (returned < sizeof(STORAGE_DEVICE_DESCRIPTOR))
-        return false;
+        return DriveAnswer::kNotFixedDisk;
     const auto* descriptor = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(buffer);
     if (descriptor->RemovableMedia)
-        return false;
+        return DriveAnswer::kNotFixedDisk;
     DWORD offset = descriptor->SerialNumberOffset;
     DWORD limit = returned < sizeof buffer ? returned : sizeof buffer;
     if (offset == 0 || offset >= limit)
-        return false;
+        return DriveAnswer::kNoSerial;
     std::string serial =
         Trimmed(Bounded(reinterpret_cast<const char*>(buffer) + offset, limit - offset));
     if (serial.empty())
-        return false;
+        return DriveAnswer::kNoSerial;
     text = serial.substr(0, 47);
-    return true;
+    return DriveAnswer::kSerial;
 }
 
 }  // namespace
@@ -165,9 +170,18 @@ std::vector<Adapter> ListAdapters(bool report) {
 }
 
 bool ReadDiskSerial(std::string& text) {
-    for (int i = 0; i < kMaxPhysicalDrives; ++i)
-        if (FixedDiskSerial(i, text))
-            return true;
+    // Only the first fixed disk counts: a serial taken from whichever disk
+    // happens to report one would change the id when a disk is added.
+    for (int i = 0; i < kMaxPhysicalDrives; ++i) {
+        switch (QueryDrive(i, text)) {
+            case DriveAnswer::kSerial:
+                return true;
+            case DriveAnswer::kNoSerial:
+                return false;
+            case DriveAnswer::kNotFixedDisk:
+                break;
+        }
+    }
     return false;
 }
 

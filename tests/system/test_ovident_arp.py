@@ -1,7 +1,9 @@
 """GetReMoteIPMAC against a real neighbour: two namespaces joined by a veth
 pair; inside one of them arp_probe loads libovident.so by path and asks for
 the peer (a real ARP answer with the peer's MAC), for an address nobody
-holds, for an address without a route and for its own address."""
+holds, for an address behind a router (the router answers ARP, the address
+must not count as answered), for an address without a route and for its own
+address."""
 
 import json
 import os
@@ -13,7 +15,8 @@ import ovtest  # noqa: E402
 PROBE_ADDR = "192.0.2.1"
 PEER_ADDR = "192.0.2.2"
 NOBODY = "192.0.2.99"
-NO_ROUTE = "198.51.100.1"
+OFF_SEGMENT = "198.51.100.1"  # routed through the peer
+NO_ROUTE = "198.51.100.200"
 # The library waits about a second for an answer; allow for a slow machine.
 BOUND_MS = 2500
 
@@ -36,8 +39,9 @@ def main():
     with ovtest.namespaces("arp-a", "arp-b") as (a, b):
         ea, eb = ovtest.link(a, PROBE_ADDR, b, PEER_ADDR)
         peer_mac, own_mac = mac_of(b, eb), mac_of(a, ea)
-        r = a.run([probe, library, PEER_ADDR, NOBODY, NO_ROUTE, PROBE_ADDR], text=True,
-                  timeout=30)
+        a.run(["ip", "route", "add", "198.51.100.0/25", "via", PEER_ADDR], check=True)
+        r = a.run([probe, library, PEER_ADDR, NOBODY, OFF_SEGMENT, NO_ROUTE, PROBE_ADDR],
+                  text=True, timeout=30)
         if r.returncode != 0:
             print(r.stdout, r.stderr)
             return 1
@@ -61,6 +65,7 @@ def main():
 
         expect(PEER_ADDR, 1, peer_mac)
         expect(NOBODY, 0)
+        expect(OFF_SEGMENT, 0)
         expect(NO_ROUTE, 0)
         expect(PROBE_ADDR, 1, own_mac)
 

@@ -13,8 +13,12 @@
 
 #if defined(_WIN32)
 #define OVIDENT_CALL __cdecl
+/* ovident.def names the exports, undecorated in both Windows builds. */
+#define OVIDENT_API
 #else
 #define OVIDENT_CALL
+/* The library is built with hidden visibility; only these names leave it. */
+#define OVIDENT_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus
@@ -40,29 +44,29 @@ typedef struct OvidentAdapterRecord {
  * serial value, little-endian, with tag in id[4]; or, without a disk serial,
  * the volume serial, big-endian, tag in id[4], and the adapters' MAC average
  * in id[5..10]. Nonzero when an id was formed. */
-int OVIDENT_CALL GetComputerID(unsigned char* id, int tag);
+OVIDENT_API int OVIDENT_CALL GetComputerID(unsigned char* id, int tag);
 
 /* Writes the hardware address of the adapter that holds ip (first octet
  * most significant) to mac; ip 0 picks the first Ethernet adapter that is
  * not a PPP adapter. REQUIRES: mac holds OVIDENT_MAX_ADDRESS bytes (6 are
  * written for Ethernet). 1 when found, else 0. */
-int OVIDENT_CALL GetIPMAC(unsigned ip, unsigned char* mac);
+OVIDENT_API int OVIDENT_CALL GetIPMAC(unsigned ip, unsigned char* mac);
 
 /* The Ethernet and PPP adapters. records null: *count becomes their number.
  * Otherwise *count on entry is how many records the array holds; at most
  * that many are written and *count becomes the number written. Returns 1. */
-int OVIDENT_CALL GetNameAndMAC(OvidentAdapterRecord* records, int* count);
+OVIDENT_API int OVIDENT_CALL GetNameAndMAC(OvidentAdapterRecord* records, int* count);
 
 /* Asks ip (network byte order, as in a sockaddr_in) for its MAC by ARP,
  * waiting about one second at most. 1 with mac[0..5] filled when the address
  * answered with a usable MAC, else 0. */
-int OVIDENT_CALL GetReMoteIPMAC(unsigned ip, unsigned char* mac);
+OVIDENT_API int OVIDENT_CALL GetReMoteIPMAC(unsigned ip, unsigned char* mac);
 
 #ifdef __cplusplus
 } /* extern "C" */
 
 /* Kept for callers built against the class; it carries no behaviour. */
-class Covident {
+class OVIDENT_API Covident {
   public:
     Covident();
     Covident& operator=(const Covident& other);

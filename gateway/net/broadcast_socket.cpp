@@ -1,0 +1,76 @@
+#include "gateway/net/broadcast_socket.h"
+
+#include <asio/ip/host_name.hpp>
+#include <asio/ip/udp.hpp>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "gateway/gateway_log.h"
+#include "platform/files.h"
+
+namespace ov::gateway {
+namespace {
+
+std::string Why(const asio::error_code& ec) { return "err " + std::to_string(ec.value()) + " - " + ec.message(); }
+
+}  // namespace
+
+bool BroadcastSocket::Open(uint16_t port) {
+    asio::error_code ec;
+    m_socket.open(asio::ip::udp::v4(), ec);
+    if (ec) {
+        LogLine("create UPD socket err:" + Why(ec));
+        return false;
+    }
+    m_socket.set_option(asio::socket_base::reuse_address(true), ec);
+    if (ec) {
+        LogLine("set UPD socket opt reuseaddr err:" + Why(ec));
+        return false;
+    }
+    m_socket.set_option(asio::socket_base::broadcast(true), ec);
+    if (ec) {
+        LogLine("set UPD socket opt broadcast err:" + Why(ec));
+        return false;
+    }
+    m_socket.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), port), ec);
+    if (ec) {
+        LogLine("create UPD socket err:" + Why(ec));
+        return false;
+    }
+    Receive();
+    return true;
+}
+
+void BroadcastSocket::Receive() {
+    m_socket.async_receive_from(asio::buffer(m_buffer), m_from, [this](const asio::error_code& ec, size_t n) {
+        if (ec == asio::error::operation_aborted || !m_socket.is_open()) return;
+        if (ec) {
+            // Logged, and receiving goes on: one bad moment must not end discovery.
+            TheLog().LogPrint(9, "    接收广播包出错！ - %s\r\n", Why(ec).c_str());
+        } else {
+            m_handler.OnDatagram(m_buffer.data(), n);
+        }
+        Receive();
+    });
+}
+
+void BroadcastSocket::SendProbe(uint16_t port) {
+    std::vector<std::array<uint8_t, 4>> addresses;
+    asio::error_code ec;
+    asio::ip::udp::resolver resolver(m_socket.get_executor());
+    auto results = resolver.resolve(asio::ip::udp::v4(), asio::ip::host_name(ec), "", ec);
+    if (!ec)
+        for (const auto& r : results)
+            if (addresses.size() < 4) addresses.push_back(r.endpoint().address().to_v4().to_bytes());
+    std::srand(unsigned(std::time(nullptr)));
+    auto probe = BuildGatewayProbe(addresses, uint32_t(std::rand()));
+    m_socket.send_to(asio::buffer(probe), asio::ip::udp::endpoint(asio::ip::address_v4::broadcast(), port), 0, ec);
+}
+
+void BroadcastSocket::Close() {
+    asio::error_code ec;
+    m_socket.close(ec);
+}
+
+}  // namespace ov::gateway
