@@ -1,0 +1,86 @@
+"""Under Wine: the gateway publishes its own computer's announcement (no ARP
+needed for it; SendARP is a stub under Wine) and a second Windows process,
+ovadmin.exe, reads the list through the named mapping."""
+
+import os
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(__file__))
+import ovtest  # noqa: E402
+
+WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
+SENDER = r'''
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+s.sendto(bytes.fromhex(sys.argv[1]), ("192.0.2.255", 768))
+'''
+
+
+def main():
+    ovtest.need_namespaces()
+    if not os.path.exists(WINE):
+        ovtest.skip("wine64 is not installed")
+    failures = []
+
+    def check(cond, what):
+        print(("ok   " if cond else "FAIL ") + what)
+        if not cond:
+            failures.append(what)
+
+    prefix = tempfile.mkdtemp(prefix="ovwine-")
+    env = dict(os.environ, WINEPREFIX=prefix, LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8",
+               WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", OVG_NO_DIALOGS="1",
+               OVG_LOG_THRESHOLD="-1")
+    with ovtest.program_dir() as d, ovtest.namespaces("wgw", "wlan") as (gw, lan):
+        ovtest.link(gw, "192.0.2.1", lan, "192.0.2.2")
+        try:
+            def wine(*args, timeout=120):
+                r = gw.run([WINE] + list(args), env=env, timeout=timeout)
+                return r.returncode, r.stdout.decode("gbk", "replace"), r.stderr.decode("gbk", "replace")
+
+            wine("wineboot", "-i", timeout=240)
+            time.sleep(10)
+            wine(os.path.join(d, "ovadmin.exe"), "init", "--admin-password", "pw")
+            gateway = gw.popen([WINE, os.path.join(d, "OV_G.exe"), "-run"], env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            host = gw.run(["hostname"], capture_output=True).stdout.decode().strip()[:39]
+            ann = (host.encode().ljust(40, b"\0") + struct.pack("<I", 5900)
+                   + socket.inet_aton("192.0.2.1") + b"\0" * 16).hex()
+            listed = ""
+            end = time.time() + 60
+            while time.time() < end:
+                lan.run([sys.executable, "-c", SENDER, ann])
+                rc, listed, _ = wine(os.path.join(d, "ovadmin.exe"), "list")
+                if rc == 0 and host in listed:
+                    break
+                time.sleep(1)
+            check("%s\t192.0.2.1\t5900" % host in listed,
+                  "the gateway's own computer is listed, read by a second process (%r)" % listed)
+            rc, out, _ = wine(os.path.join(d, "ovadmin.exe"), "status")
+            check(rc == 0 and "running" in out, "ovadmin.exe status says running")
+            wine(os.path.join(d, "OV_G.exe"), "-end")
+            try:
+                gateway.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                gateway.kill()
+            rc, out, _ = wine(os.path.join(d, "ovadmin.exe"), "status")
+            check(rc == 1 and "stopped" in out, "after -end ovadmin.exe status says stopped")
+        finally:
+            subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+            shutil.rmtree(prefix, ignore_errors=True)
+
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
