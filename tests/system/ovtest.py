@@ -121,3 +121,40 @@ def link(a, addr_a, b, addr_b, prefix=24):
     _ip("-n", a.name, "link", "set", ea, "up")
     _ip("-n", b.name, "link", "set", eb, "up")
     return ea, eb
+
+
+class Checks:
+    """Named checks: each prints ok/FAIL; exit_code() is 1 when any failed."""
+
+    def __init__(self):
+        self.failures = []
+
+    def __call__(self, cond, what):
+        print(("ok   " if cond else "FAIL ") + what)
+        if not cond:
+            self.failures.append(what)
+
+    def exit_code(self):
+        if self.failures:
+            print("%d check(s) failed" % len(self.failures))
+            return 1
+        return 0
+
+
+def read_gbk(path):
+    """A GBK file (our logs) as text; empty when it does not exist."""
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("gbk", "replace")
+    except FileNotFoundError:
+        return ""
+
+
+WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
+
+
+def wine_env(prefix):
+    """The environment of our Windows programs under Wine, in prefix."""
+    return dict(os.environ, WINEPREFIX=prefix, LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8",
+                WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", OVG_NO_DIALOGS="1",
+                OVG_LOG_THRESHOLD="-1")

@@ -13,7 +13,7 @@ import time
 sys.path.insert(0, os.path.dirname(__file__))
 import ovtest  # noqa: E402
 
-WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
+WINE = ovtest.WINE
 KEY = "HKLM\\System\\CurrentControlSet\\Services\\OV_Gateway service"
 
 
@@ -21,29 +21,17 @@ def WinPath(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().decode("gbk", "replace")
-    except FileNotFoundError:
-        return ""
+read = ovtest.read_gbk
 
 
 def main():
     ovtest.need_namespaces()
     if not os.path.exists(WINE):
         ovtest.skip("wine64 is not installed")
-    failures = []
-
-    def check(cond, what):
-        print(("ok   " if cond else "FAIL ") + what)
-        if not cond:
-            failures.append(what)
+    check = ovtest.Checks()
 
     prefix = tempfile.mkdtemp(prefix="ovwine-")
-    env = dict(os.environ, WINEPREFIX=prefix, LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8",
-               WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", OVG_NO_DIALOGS="1",
-               OVG_LOG_THRESHOLD="-1")
+    env = ovtest.wine_env(prefix)
     with ovtest.program_dir() as d, ovtest.namespaces("wine") as (ns,):
         def wine(*args, timeout=120):
             r = ns.run([WINE] + list(args), env=env, timeout=timeout)
@@ -105,10 +93,7 @@ def main():
             subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
             shutil.rmtree(prefix, ignore_errors=True)
 
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        return 1
-    return 0
+    return check.exit_code()
 
 
 if __name__ == "__main__":

@@ -50,12 +50,7 @@ def announcement(name, port, addresses):
 
 def main():
     ovtest.need_namespaces()
-    failures = []
-
-    def check(cond, what):
-        print(("ok   " if cond else "FAIL ") + what)
-        if not cond:
-            failures.append(what)
+    check = ovtest.Checks()
 
     with ovtest.program_dir() as d, ovtest.namespaces("gw", "lan") as (gw, lan):
         gw_dev, _ = ovtest.link(gw, GW, lan, LAN)
@@ -116,10 +111,7 @@ def main():
             except subprocess.TimeoutExpired:
                 gateway.kill()
 
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        return 1
-    return 0
+    return check.exit_code()
 
 
 if __name__ == "__main__":

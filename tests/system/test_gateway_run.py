@@ -21,22 +21,12 @@ def wait_for(pred, seconds):
     return pred()
 
 
-def read(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().decode("gbk", "replace")
-    except FileNotFoundError:
-        return ""
+read = ovtest.read_gbk
 
 
 def main():
     ovtest.need_namespaces()
-    failures = []
-
-    def check(cond, what):
-        print(("ok   " if cond else "FAIL ") + what)
-        if not cond:
-            failures.append(what)
+    check = ovtest.Checks()
 
     with ovtest.program_dir() as d, ovtest.namespaces("gw") as (ns,):
         ovg = os.path.join(d, "OV_G")
@@ -89,10 +79,7 @@ def main():
         check(missing.returncode == 0 and time.time() - t0 < 10, "and the start ends with 0")
         check(os.path.exists(log + ".bak"), "every start rotates the log to OV_G.log.bak")
 
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        return 1
-    return 0
+    return check.exit_code()
 
 
 if __name__ == "__main__":

@@ -14,7 +14,7 @@ import time
 sys.path.insert(0, os.path.dirname(__file__))
 import ovtest  # noqa: E402
 
-WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
+WINE = ovtest.WINE
 SENDER = r'''
 import socket, sys
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -27,17 +27,10 @@ def main():
     ovtest.need_namespaces()
     if not os.path.exists(WINE):
         ovtest.skip("wine64 is not installed")
-    failures = []
-
-    def check(cond, what):
-        print(("ok   " if cond else "FAIL ") + what)
-        if not cond:
-            failures.append(what)
+    check = ovtest.Checks()
 
     prefix = tempfile.mkdtemp(prefix="ovwine-")
-    env = dict(os.environ, WINEPREFIX=prefix, LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8",
-               WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", OVG_NO_DIALOGS="1",
-               OVG_LOG_THRESHOLD="-1")
+    env = ovtest.wine_env(prefix)
     with ovtest.program_dir() as d, ovtest.namespaces("wgw", "wlan") as (gw, lan):
         ovtest.link(gw, "192.0.2.1", lan, "192.0.2.2")
         try:
@@ -76,10 +69,7 @@ def main():
             subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
             shutil.rmtree(prefix, ignore_errors=True)
 
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        return 1
-    return 0
+    return check.exit_code()
 
 
 if __name__ == "__main__":
