@@ -20,12 +20,6 @@ std::string WhyBadAccountText(const std::string& name, const std::string* passwo
     return {};
 }
 
-int FindAccount(const AccountList& list, const std::string& name) {
-    for (size_t i = 0; i < list.size(); ++i)
-        if (list[i].Name() == name) return int(i);
-    return -1;
-}
-
 bool Load(const Context& ctx, AccountList* list, int* code) {
     AccountLoadResult r = LoadAccounts(list, ctx.PathOf(kAccountFileName));
     if (r == AccountLoadResult::Ok) return true;

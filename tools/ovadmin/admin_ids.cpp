@@ -9,9 +9,6 @@
 namespace ov::admin {
 namespace {
 
-// What the add dialog accepts; the field keeps the first 147 bytes.
-constexpr size_t kMaxIdDescription = 200;
-
 bool Load(const Context& ctx, TrustedIdList* list, int* code) {
     if (LoadTrustedIds(list, ctx.PathOf(kTrustedIdFileName))) return true;
     *code = ctx.Fail("cannot read " + ctx.PathOf(kTrustedIdFileName));
@@ -34,17 +31,16 @@ int Import(const Context& ctx, const Args& args) {
     if (args.size() != 2 && !(args.size() == 4 && args[2] == "--description"))
         return ctx.Fail("usage: ids import FILE.id [--description TEXT]", 2);
     std::string description = args.size() == 4 ? args[3] : "";
-    if (description.size() > kMaxIdDescription)
-        return ctx.Fail("a description has at most " + std::to_string(kMaxIdDescription) + " characters");
+    if (description.size() > kMaxTrustedIdDescription)
+        return ctx.Fail("a description has at most " + std::to_string(kMaxTrustedIdDescription) + " characters");
     IdFileResult id = ReadIdFile(args[1]);
     if (!id.ok) return ctx.Fail(id.message);
     TrustedIdList list;
     int code = 0;
     if (!Load(ctx, &list, &code)) return code;
-    int found = FindTrustedId(list, id.value);
-    if (found >= 0)
-        return ctx.Fail("this ID is trusted already, at position " + std::to_string(found + 1));
-    list.push_back(TrustedIdRecord::Make(id.value, description));
+    ImportResult imported = ImportTrustedId(&list, id.value, description);
+    if (!imported.added)
+        return ctx.Fail("this ID is trusted already, at position " + std::to_string(imported.index + 1));
     if (int rc = Save(ctx, list)) return rc;
     ctx.Say(std::to_string(list.size()) + "\t" + HexBytes(id.value.data(), id.value.size()));
     if (list.back().Description() != description)
