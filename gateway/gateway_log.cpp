@@ -95,7 +95,16 @@ void GatewayLog::OpenLocked() {
         PrintLocked(0, "Error opening log file\n");
         return;
     }
+    // The file is taken at the first line written, not here: a process that
+    // only controls the gateway ("-startup", "-end") and writes nothing then
+    // neither pushes the last log aside nor holds the file that the service
+    // it starts is about to open.
     m_file_output = true;
+    m_open_pending = true;
+}
+
+void GatewayLog::OpenPendingLocked() {
+    m_open_pending = false;
     // Refused while another of our processes holds the log: a running
     // gateway's file is then neither renamed nor reopened.
     if (!m_append) platform::RenameOver(m_name, m_name + ".bak");
@@ -103,7 +112,9 @@ void GatewayLog::OpenLocked() {
                      platform::ExclusiveFile::Share::Read)) {
         m_debugger = true;
         m_file_output = false;
-        PrintLocked(0, "Error opening log file %s\n", m_name.c_str());
+        // A level-0 line, as the other messages of the log: shown only below
+        // the default threshold.
+        if (0 > m_threshold) m_sinks->Debugger("Error opening log file " + m_name + "\n");
         return;
     }
     if (m_append)
@@ -145,6 +156,7 @@ void GatewayLog::VPrintLocked(int level, const char* format, va_list args) {
 }
 
 void GatewayLog::WriteLocked(std::string_view text) {
+    if (m_file_output && m_open_pending) OpenPendingLocked();
     if (m_debugger) m_sinks->Debugger(text);
     if (m_console) m_sinks->Console(text);
     if (m_file_output && m_file.IsOpen()) m_file.Write(text.data(), text.size());

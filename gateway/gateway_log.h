@@ -36,8 +36,9 @@ public:
     GatewayLog& operator=(const GatewayLog&) = delete;
 
     // Closes the file, stores name and append, and reopens the file when the
-    // file output is on. A non-append open keeps the previous file as
-    // name + ".bak" and starts the log empty.
+    // file output is on. The open happens at the first line written after
+    // it; a non-append open keeps the previous file as name + ".bak" and
+    // starts the log empty.
     void SetLogFile(const std::string& name, bool append);
     // Bit 0 debugger sink, bit 1 file, bit 2 console.
     void SetLogOutputs(int mask);
@@ -49,6 +50,7 @@ public:
 
 private:
     void OpenLocked();
+    void OpenPendingLocked();
     void PrintLocked(int level, const char* format, ...) __attribute__((format(gnu_printf, 3, 4)));
     void VPrintLocked(int level, const char* format, va_list args);
     void WriteLocked(std::string_view text);
@@ -64,6 +66,7 @@ private:
     platform::ExclusiveFile m_file;
     std::string m_name;
     bool m_append = false;
+    bool m_open_pending = false;  // the file output waits for its first line
     std::time_t m_last_stamp = 0;
 };
 

@@ -3,6 +3,7 @@
 network namespace of their wineserver, so a fresh prefix is made whose first
 Wine process starts inside a namespace of this test; wineserver -k ends it."""
 
+import contextlib
 import os
 import shutil
 import subprocess
@@ -39,13 +40,29 @@ def main():
 
         try:
             ovg = os.path.join(d, "OV_G.exe")
+            admin = os.path.join(d, "ovadmin.exe")
             log = os.path.join(d, "OV_G.log")
-            wine("wineboot", "-i", timeout=240)
-            # A new prefix goes on registering its own services for a few
-            # seconds; a service created meanwhile can be lost.
-            time.sleep(10)
-            rc, _ = wine(os.path.join(d, "ovadmin.exe"), "init", "--admin-password", "pw")
+            # Wine's own background processes (the service manager among
+            # them) keep the output of the process that started them: a file,
+            # not a pipe this test would wait on.
+            with open(prefix + "-background.log", "wb") as bg:
+                ns.run([WINE, "wineboot", "-i"], env=env, timeout=240, capture_output=False,
+                       stdout=bg, stderr=bg)
+                # A new prefix goes on registering its own services for a few
+                # seconds; a service created meanwhile can be lost.
+                time.sleep(10)
+                # Wine shuts its service manager and every service down once
+                # the last ordinary Wine process has ended, where Windows
+                # keeps services running; this idle process stands in for
+                # the desktop session.
+                keeper = ns.popen([WINE, "cmd"], env=env, stdin=subprocess.PIPE, stdout=bg,
+                                  stderr=bg)
+            time.sleep(2)
+            rc, _ = wine(admin, "init", "--admin-password", "pw")
             check(rc == 0, "ovadmin.exe init prepares the program directory")
+
+            def status():
+                return wine(admin, "status")[1]
 
             rc, out = wine(ovg, "-install")
             check(rc == 1, "-install exits with 1 (got %d)" % rc)
@@ -56,23 +73,34 @@ def main():
             rc, out = wine(ovg, "-install")
             check(rc == 1 and "安装" not in out, "-install twice shows nothing and exits with 1")
 
-            # Wine's service manager starts on demand and then starts every
-            # auto-start service, as Windows does at boot. To see -startup do
-            # the starting, make the service demand-start and stop it first.
+            # The service manager starts every auto-start service whenever it
+            # starts itself, as Windows does at boot. To see -startup do the
+            # starting, make the service demand-start.
             wine("reg", "add", KEY, "/v", "Start", "/t", "REG_DWORD", "/d", "3", "/f")
-            wine(ovg, "-end")
+            # Without a running service "-end" addresses a gateway run as a
+            # program; with none running it has nothing to say.
+            rc, out = wine(ovg, "-end")
+            check(rc == 0 and out.strip() == "", "-end with nothing running exits 0 (rc %d, %r)" % (rc, out[-80:]))
             rc, out = wine(ovg, "-startup")
             check(rc == 1 and "\nOV Gateway 启动.\n" in out,
                   "-startup brings the service up (rc %d, %r)" % (rc, out[-80:]))
+            time.sleep(2)
+            check(status().startswith("running"), "the service's gateway publishes its list")
+            rc, out = wine(ovg, "-startup")
+            check(rc == 0 and "该服务正在运行!" in out, "a second -startup says it runs already")
             rc, out = wine(ovg, "-end")
-            if rc != 1:
-                print("log after -startup:", repr(read(log + ".bak")[-900:]))
             check(rc == 1 and "Stopping OV_Gateway service." in out
                   and "\nOV Gateway stopped.\n" in out, "-end stops the service (rc %d, %r)" % (rc, out[-120:]))
+            check(status().startswith("stopped"), "and its gateway is gone")
+
+            # -remove stops a running service before it deletes it.
+            rc, out = wine(ovg, "-startup")
+            check(rc == 1, "the service starts again (rc %d, %r)" % (rc, out[-80:]))
             rc, out = wine(ovg, "-remove")
             check(rc == 1, "-remove exits with 1 (got %d)" % rc)
             rc, _ = wine("reg", "query", KEY)
             check(rc != 0, "and the service is gone")
+            check(status().startswith("stopped"), "together with its gateway")
 
             first = ns.popen([WINE, ovg, "-run"], env=env, stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)
@@ -90,8 +118,12 @@ def main():
             text = read(log)
             check("App start..." in text and "app end." in text, "its log holds App start... and app end.")
         finally:
+            with contextlib.suppress(NameError, OSError):
+                keeper.stdin.close()
             subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
             shutil.rmtree(prefix, ignore_errors=True)
+            with contextlib.suppress(OSError):
+                os.remove(prefix + "-background.log")
 
     return check.exit_code()
 
