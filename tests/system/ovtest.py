@@ -11,6 +11,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 SKIP = 77
 
@@ -158,3 +159,71 @@ def wine_env(prefix):
     return dict(os.environ, WINEPREFIX=prefix, LANG="zh_CN.UTF-8", LC_ALL="zh_CN.UTF-8",
                 WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", OVG_NO_DIALOGS="1",
                 OVG_LOG_THRESHOLD="-1")
+
+
+def wait_exit(proc, timeout):
+    """proc's exit code, or None when it had to be killed after timeout."""
+    try:
+        return proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        return None
+
+
+@contextlib.contextmanager
+def wine_session(ns):
+    """A fresh Wine prefix whose first Wine process starts inside ns, so that
+    every Windows program of the session lives in ns. Yields the environment
+    to run them with; ends the session (wineserver -k) and deletes the prefix
+    afterwards."""
+    if not os.path.exists(WINE):
+        skip("wine64 is not installed")
+    prefix = tempfile.mkdtemp(prefix="ovwine-")
+    env = wine_env(prefix)
+    background = prefix + "-background.log"
+    keeper = None
+    try:
+        # Wine's background processes (its service manager among them) keep
+        # the output of the process that started them: a file, never a pipe
+        # that a test would wait on.
+        with open(background, "wb") as out:
+            subprocess.run(ns.argv([WINE, "wineboot", "-i"]), env=env, timeout=240,
+                           stdout=out, stderr=out)
+            # A new prefix goes on registering its own services for a few
+            # seconds; a service created meanwhile can be lost.
+            time.sleep(10)
+            # Wine shuts its service manager and every service down once the
+            # last ordinary Wine process has ended, where Windows keeps
+            # services running; this idle process stands in for the session.
+            keeper = subprocess.Popen(ns.argv([WINE, "cmd"]), env=env, stdin=subprocess.PIPE,
+                                      stdout=out, stderr=out)
+        yield env
+    finally:
+        if keeper:
+            keeper.stdin.close()
+        subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
+        if keeper:
+            wait_exit(keeper, 10)
+        shutil.rmtree(prefix, ignore_errors=True)
+        with contextlib.suppress(OSError):
+            os.remove(background)
+
+
+def wine_run(ns, env, *args, timeout=120):
+    """Runs a Windows program of a wine_session inside ns: (exit code,
+    stdout, stderr), decoded from GBK. The output goes through files, so
+    that a background Wine process started by this run never makes us wait
+    for a pipe to close after the program has ended."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        proc = subprocess.Popen(ns.argv([WINE] + list(args)), env=env, stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=err)
+        try:
+            rc = proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+            raise
+        out.seek(0)
+        err.seek(0)
+        return rc, out.read().decode("gbk", "replace"), err.read().decode("gbk", "replace")

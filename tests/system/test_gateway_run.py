@@ -50,11 +50,7 @@ def main():
 
         end = ns.run([ovg, "-end"], env=ENV)
         check(end.returncode == 0, "-end exits with 0")
-        try:
-            rc = first.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            first.kill()
-            rc = None
+        rc = ovtest.wait_exit(first, 10)
         check(rc == 0, "the first gateway ends with 0 (got %r)" % rc)
         status = subprocess.run([os.path.join(d, "ovadmin"), "status"], capture_output=True, env=ENV)
         check(status.returncode == 1 and b"stopped" in status.stdout, "after the end ovadmin status says stopped")

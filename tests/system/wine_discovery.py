@@ -3,12 +3,10 @@ needed for it; SendARP is a stub under Wine) and a second Windows process,
 ovadmin.exe, reads the list through the named mapping."""
 
 import os
-import shutil
 import socket
 import struct
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -25,21 +23,14 @@ s.sendto(bytes.fromhex(sys.argv[1]), ("192.0.2.255", 768))
 
 def main():
     ovtest.need_namespaces()
-    if not os.path.exists(WINE):
-        ovtest.skip("wine64 is not installed")
     check = ovtest.Checks()
 
-    prefix = tempfile.mkdtemp(prefix="ovwine-")
-    env = ovtest.wine_env(prefix)
     with ovtest.program_dir() as d, ovtest.namespaces("wgw", "wlan") as (gw, lan):
         ovtest.link(gw, "192.0.2.1", lan, "192.0.2.2")
-        try:
-            def wine(*args, timeout=120):
-                r = gw.run([WINE] + list(args), env=env, timeout=timeout)
-                return r.returncode, r.stdout.decode("gbk", "replace"), r.stderr.decode("gbk", "replace")
+        with ovtest.wine_session(gw) as env:
+            def wine(*args):
+                return ovtest.wine_run(gw, env, *args)
 
-            wine("wineboot", "-i", timeout=240)
-            time.sleep(10)
             wine(os.path.join(d, "ovadmin.exe"), "init", "--admin-password", "pw")
             gateway = gw.popen([WINE, os.path.join(d, "OV_G.exe"), "-run"], env=env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -59,15 +50,9 @@ def main():
             rc, out, _ = wine(os.path.join(d, "ovadmin.exe"), "status")
             check(rc == 0 and "running" in out, "ovadmin.exe status says running")
             wine(os.path.join(d, "OV_G.exe"), "-end")
-            try:
-                gateway.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                gateway.kill()
+            ovtest.wait_exit(gateway, 30)
             rc, out, _ = wine(os.path.join(d, "ovadmin.exe"), "status")
             check(rc == 1 and "stopped" in out, "after -end ovadmin.exe status says stopped")
-        finally:
-            subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
-            shutil.rmtree(prefix, ignore_errors=True)
 
     return check.exit_code()
 
