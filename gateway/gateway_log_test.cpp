@@ -125,6 +125,26 @@ TEST_F(Log, ANonAppendOpenRotatesAndAnAppendOpenContinues) {
     EXPECT_EQ(File("OV_G.log.bak"), "old");
 }
 
+TEST_F(Log, TheFileIsTakenAndRotatedAtTheFirstLineWrittenNotBefore) {
+    Spit(Path("OV_G.log"), {'o', 'l', 'd'});
+    log.SetLogFile(Path("OV_G.log"), false);
+    log.SetLogOutputs(2);
+    log.LogPrint(0, "below the threshold\r\n");
+    // A process that writes nothing leaves the last log in place and does
+    // not hold the file: another writer (the service) can take it.
+    EXPECT_EQ(File(), "old");
+    EXPECT_FALSE(platform::PathExists(Path("OV_G.log.bak")));
+    {
+        GatewayLog other(sinks, [this] { return now; });
+        other.SetLogFile(Path("OV_G.log"), true);
+        other.SetLogOutputs(2);
+        other.LogPrint(1, " other\r\n");
+    }
+    log.LogPrint(1, "first\r\n");
+    EXPECT_EQ(File("OV_G.log.bak"), "old" + Stamp() + " other\r\n");
+    EXPECT_EQ(File(), Stamp() + "first\r\n");
+}
+
 TEST_F(Log, AHeldLogIsLeftAloneAndTheSecondWriterFallsBackToTheDebugger) {
     log.SetLogFile(Path("OV_G.log"), false);
     log.SetLogOutputs(2);
