@@ -31,7 +31,10 @@ function(ov_add_test name)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${OV_TEST_OUTPUT_DIRECTORY})
     target_compile_definitions(${name} PRIVATE OV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                                                OV_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
-    if(CMAKE_CROSSCOMPILING)
+    if(OV_FUZZ)
+        # The fuzz build runs its fuzzers only; the unit tests run elsewhere.
+        set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL ON)
+    elseif(CMAKE_CROSSCOMPILING)
         if(CMAKE_CROSSCOMPILING_EMULATOR)
             add_test(NAME ${name} COMMAND ${name})
         endif()
