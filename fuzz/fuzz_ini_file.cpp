@@ -14,9 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ini.GetValue("OV_G", "CmdPort");
     ini.SetValue("OV_G", "CmdPort", "811", true);
     // What the writer puts out must read back to the same file.
-    ov::IniFile again(ov::fuzz::InputFile(
-        reinterpret_cast<const uint8_t*>(ini.Serialize().data()), ini.Serialize().size()));
+    const std::string written = ini.Serialize();
+    ov::IniFile again(
+        ov::fuzz::InputFile(reinterpret_cast<const uint8_t*>(written.data()), written.size()));
     again.ReadFile();
-    if (again.Serialize() != ini.Serialize()) __builtin_trap();
+    if (again.Serialize() != written) __builtin_trap();
     return 0;
 }
