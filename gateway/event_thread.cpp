@@ -3,22 +3,49 @@
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
 
+#include <cstdlib>
+#include <exception>
 #include <system_error>
 #include <vector>
 
+#include "gateway/gateway_log.h"
+
 namespace ov::gateway {
+namespace {
 
-EventThread::EventThread(std::string name) : m_name(std::move(name)) {}
-
-EventThread::~EventThread() {
-    Join();
-    if (m_thread.joinable()) m_thread.detach();  // destroyed on its own thread
+// A handler that throws must not take the gateway down with it: the line
+// names the thread, and the loop goes on with the next message.
+void LogEscapedException(const std::string& thread) {
+    std::string what = "unknown exception";
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+    }
+    LogLine(thread + " thread: " + what);
 }
 
-void EventThread::Join() {
-    if (!m_thread.joinable() || IsThisThread()) return;
+}  // namespace
+
+EventThread::EventThread(std::string name, std::unique_ptr<ThreadHandler> handler)
+    : m_name(std::move(name)), m_handler(std::move(handler)) {}
+
+EventThread::~EventThread() {
+    if (!m_thread.joinable()) return;
+    if (IsThisThread()) {
+        m_thread.detach();
+        return;
+    }
     quit();
     m_thread.join();
+}
+
+void EventThread::AssertOnThread() const {
+    if (!IsThisThread()) {
+        LogLine(m_name + " thread: called from another thread");
+        std::abort();
+    }
 }
 
 bool EventThread::Start() {
@@ -41,23 +68,36 @@ void EventThread::Main() {
     State& st = *keep;
     st.thread_id = std::this_thread::get_id();
     auto work = asio::make_work_guard(st.io);
-    if (OnStart()) {
+    bool started = false;
+    try {
+        started = !m_handler || m_handler->OnStart(*this);
+    } catch (...) {
+        LogEscapedException(m_name);
+    }
+    if (started) {
         for (;;) {
             try {
                 st.io.run();
                 break;
             } catch (...) {
-                // A handler that throws must not take the gateway down with
-                // it; the loop goes on with the next message.
+                LogEscapedException(m_name);
             }
         }
     }
     st.accepting = false;
-    OnEnd();
+    try {
+        if (m_handler) m_handler->OnEnd();
+    } catch (...) {
+        LogEscapedException(m_name);
+    }
     st.running = false;
     std::lock_guard<std::mutex> lock(st.mutex);
     st.ended = true;
     st.ended_cv.notify_all();
+}
+
+void EventThread::Dispatch(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
+    if (m_state->accepting.load() && m_handler) m_handler->OnMessage(id, wparam, lparam);
 }
 
 bool EventThread::post(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
@@ -66,9 +106,7 @@ bool EventThread::post(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
         quit();
         return true;
     }
-    asio::post(m_state->io, [this, id, wparam, lparam] {
-        if (m_state->accepting.load()) OnMessage(id, wparam, lparam);
-    });
+    asio::post(m_state->io, [this, id, wparam, lparam] { Dispatch(id, wparam, lparam); });
     return true;
 }
 

@@ -1,7 +1,7 @@
 // One thread, one event loop: every worker of the gateway is an EventThread
-// running an asio::io_context. Other threads talk to it only by posting
-// messages; its sockets and timers live on its context, so its own state
-// needs no lock.
+// running an asio::io_context, composed with the handler that gives it its
+// work. Other threads talk to it only by posting messages; its sockets and
+// timers live on its context, so its handler's state needs no lock.
 #pragma once
 
 #include <asio/io_context.hpp>
@@ -36,32 +36,48 @@ enum class ThreadMessage : uint32_t {
     UpdateResult = 0x880,
 };
 
+class EventThread;
+
+// What one thread does. Owned by its EventThread; every call runs on that
+// thread, so a handler's own state needs no lock. Whatever a handler uses
+// besides its own members must outlive it, or be held by shared ownership:
+// a thread that overran its stop limit is given up on and may still run.
+class ThreadHandler {
+public:
+    virtual ~ThreadHandler() = default;
+    // Runs first; false ends the thread (OnEnd still runs).
+    virtual bool OnStart(EventThread& thread) {
+        (void)thread;
+        return true;
+    }
+    virtual void OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
+        (void)id, (void)wparam, (void)lparam;
+    }
+    // Runs last, on the thread: close sockets, stop own workers.
+    virtual void OnEnd() {}
+};
+
 class EventThread {
 public:
     enum class WaitResult { Ended, TimedOut };
 
-    explicit EventThread(std::string name);
+    EventThread(std::string name, std::unique_ptr<ThreadHandler> handler);
     EventThread(const EventThread&) = delete;
     EventThread& operator=(const EventThread&) = delete;
-    // REQUIRES: the thread has ended or was never started (see Abandon).
-    // A derived class whose thread may still run calls Join() in its own
-    // destructor: by the time this one runs, the derived part is gone.
-    virtual ~EventThread();
+    // Ends the loop and waits for the thread (see Abandon for one that
+    // may not end). On the thread itself it only detaches.
+    ~EventThread();
 
-    // Ends the loop (quit) and waits for the thread. No-op on the thread
-    // itself and when it never started.
-    void Join();
-
-    // Starts the thread; OnStart runs first on it. False when the thread
-    // cannot be created. A false OnStart ends the thread (OnEnd still runs).
+    // Starts the thread. False when the thread cannot be created.
     bool Start();
 
-    // Queues a message for OnMessage. False, and nothing queued, when the
-    // thread has ended or is ending.
+    // Queues a message for the handler. False, and nothing queued, when the
+    // thread has ended or is ending. Safe from any thread.
     bool post(ThreadMessage id, intptr_t wparam = 0, intptr_t lparam = 0);
 
     // Ends the loop after the message in hand; messages posted before quit
     // are handled first, later ones never. OnEnd then runs on the thread.
+    // Safe from any thread.
     void quit();
 
     // Waits up to timeout for the thread to end (OnEnd included).
@@ -69,23 +85,19 @@ public:
 
     bool Running() const { return m_state->running.load(); }
     bool IsThisThread() const { return std::this_thread::get_id() == m_state->thread_id.load(); }
+    // For the entry points of a handler's own state: a call from any other
+    // thread is a bug that would race with the loop.
+    void AssertOnThread() const;
     const std::string& Name() const { return m_name; }
 
     // For sockets and timers of this thread.
     asio::io_context& context() { return m_state->io; }
 
-    // Gives up on a thread that did not end in time: it is detached and its
-    // object is never destroyed, so whatever it still does stays memory-safe,
-    // and its results are ignored.
+    // Gives up on a thread that did not end in time: it is detached and never
+    // destroyed, with its handler, so whatever it still does stays
+    // memory-safe; its results are for its handler to drop.
     // REQUIRES: not called from the thread itself.
     static void Abandon(std::unique_ptr<EventThread> thread);
-
-protected:
-    virtual bool OnStart() { return true; }
-    virtual void OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
-        (void)id, (void)wparam, (void)lparam;
-    }
-    virtual void OnEnd() {}
 
 private:
     struct State {
@@ -99,8 +111,10 @@ private:
     };
 
     void Main();
+    void Dispatch(ThreadMessage id, intptr_t wparam, intptr_t lparam);
 
     std::string m_name;
+    std::unique_ptr<ThreadHandler> m_handler;
     std::shared_ptr<State> m_state = std::make_shared<State>();
     std::thread m_thread;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <stdexcept>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -12,10 +13,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class Recorder : public EventThread {
+class Recorder : public ThreadHandler {
 public:
-    Recorder() : EventThread("recorder") {}
-    ~Recorder() override { Join(); }
     std::vector<intptr_t> Seen() {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_seen;
@@ -25,48 +24,64 @@ public:
     std::promise<void> block_release;  // set to let a blocking message go
     std::shared_future<void> released = block_release.get_future().share();
 
-protected:
-    bool OnStart() override { return start_ok; }
+    bool OnStart(EventThread& thread) override {
+        m_thread = &thread;
+        return start_ok;
+    }
     void OnMessage(ThreadMessage id, intptr_t w, intptr_t) override {
+        m_thread->AssertOnThread();
         if (id == ThreadMessage::TimerTick && w < 0) released.wait();  // a worker that hangs
+        if (id == ThreadMessage::TimerTick && w == 99) throw std::runtime_error("bad message");
         std::lock_guard<std::mutex> lock(m_mutex);
         m_seen.push_back(w);
     }
-    void OnEnd() override { end_ran_on_thread = IsThisThread(); }
+    void OnEnd() override { end_ran_on_thread = m_thread->IsThisThread(); }
 
 private:
+    EventThread* m_thread = nullptr;
     std::mutex m_mutex;
     std::vector<intptr_t> m_seen;
 };
 
+// A thread with a recorder as its handler; rec stays valid while t lives.
+struct Recorded {
+    Recorder* rec = new Recorder;
+    EventThread t{"recorder", std::unique_ptr<ThreadHandler>(rec)};
+};
+
 TEST(EventThreadTest, MessagesArriveInOrderAndQuitEndsAfterThoseBeforeIt) {
-    Recorder t;
+    Recorded r;
+    EventThread& t = r.t;
+    Recorder& rec = *r.rec;
     ASSERT_TRUE(t.Start());
     for (intptr_t i = 0; i < 100; ++i) ASSERT_TRUE(t.post(ThreadMessage::ConvertEntry, i));
     t.quit();
     ASSERT_EQ(t.wait_for(2s), EventThread::WaitResult::Ended);
-    std::vector<intptr_t> seen = t.Seen();
+    std::vector<intptr_t> seen = rec.Seen();
     ASSERT_EQ(seen.size(), 100u);
     for (intptr_t i = 0; i < 100; ++i) EXPECT_EQ(seen[size_t(i)], i);
-    EXPECT_TRUE(t.end_ran_on_thread);
+    EXPECT_TRUE(rec.end_ran_on_thread);
     EXPECT_FALSE(t.Running());
     EXPECT_FALSE(t.post(ThreadMessage::ConvertEntry, 7));  // ended: fails quietly
 }
 
-TEST(EventThreadTest, MessagesPostedAfterQuitAreNeverHandled) {
-    Recorder t;
+TEST(EventThreadTest, MessagesPostedAfterQuitAreNeverHandledAndAThrowingHandlerDoesNotEndTheLoop) {
+    Recorded r;
+    EventThread& t = r.t;
     ASSERT_TRUE(t.Start());
     ASSERT_TRUE(t.post(ThreadMessage::TimerTick, -1));  // holds the thread
+    ASSERT_TRUE(t.post(ThreadMessage::TimerTick, 99));  // throws
     ASSERT_TRUE(t.post(ThreadMessage::TimerTick, 1));
     t.post(ThreadMessage::Quit);
     t.post(ThreadMessage::TimerTick, 2);
-    t.block_release.set_value();
+    r.rec->block_release.set_value();
     ASSERT_EQ(t.wait_for(2s), EventThread::WaitResult::Ended);
-    EXPECT_EQ(t.Seen(), (std::vector<intptr_t>{-1, 1}));
+    EXPECT_EQ(r.rec->Seen(), (std::vector<intptr_t>{-1, 1}));
 }
 
 TEST(EventThreadTest, BoundedWaitReportsAWorkerThatRefusesToEnd) {
-    auto t = std::make_unique<Recorder>();
+    auto* rec = new Recorder;
+    auto t = std::make_unique<EventThread>("recorder", std::unique_ptr<ThreadHandler>(rec));
     ASSERT_TRUE(t->Start());
     ASSERT_TRUE(t->post(ThreadMessage::TimerTick, -1));
     t->quit();
@@ -76,26 +91,27 @@ TEST(EventThreadTest, BoundedWaitReportsAWorkerThatRefusesToEnd) {
     EXPECT_GE(waited, 90ms);
     EXPECT_LT(waited, 2s);
     // Released later, the abandoned thread finishes without touching freed memory.
-    Recorder* raw = t.get();
+    EventThread* raw = t.get();
     EventThread::Abandon(std::move(t));
-    raw->block_release.set_value();
+    rec->block_release.set_value();
     for (int i = 0; i < 200 && raw->Running(); ++i) std::this_thread::sleep_for(5ms);
     EXPECT_FALSE(raw->Running());
 }
 
 TEST(EventThreadTest, FailedStartStillRunsTheEndRoutine) {
-    Recorder t;
-    t.start_ok = false;
+    Recorded r;
+    EventThread& t = r.t;
+    r.rec->start_ok = false;
     ASSERT_TRUE(t.Start());
     ASSERT_EQ(t.wait_for(2s), EventThread::WaitResult::Ended);
-    EXPECT_TRUE(t.end_ran_on_thread);
+    EXPECT_TRUE(r.rec->end_ran_on_thread);
     EXPECT_FALSE(t.post(ThreadMessage::ConvertEntry, 1));
 }
 
 TEST(EventThreadTest, DestroyingARunningThreadEndsIt) {
-    auto t = std::make_unique<Recorder>();
-    ASSERT_TRUE(t->Start());
-    t->post(ThreadMessage::ConvertEntry, 1);
+    auto t = std::make_unique<Recorded>();
+    ASSERT_TRUE(t->t.Start());
+    t->t.post(ThreadMessage::ConvertEntry, 1);
     t.reset();  // must neither hang nor crash
     SUCCEED();
 }

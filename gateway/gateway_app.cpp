@@ -49,15 +49,14 @@ ConfigEnvironment RealEnvironment() {
     return env;
 }
 
-// Process-wide, as the gateway's threads and the service handler share them.
+// Process-wide, and never destroyed: the service's control handler reaches
+// the running gateway through it, and a worker that was given up on may
+// still read the configuration at exit.
 struct Gateway {
     GatewayConfig config{RealEnvironment()};
     platform::NamedMutex instance;
-    std::mutex mutex;
-    CMyThread* network = nullptr;  // while RunGateway runs
-    // Published while the gateway runs; other processes of ours (such as
-    // "-end") do not publish a list of their own.
-    std::unique_ptr<ControlledComputerList> computers;
+    std::mutex mutex;                       // guards network only
+    std::shared_ptr<EventThread> network;  // while RunGateway runs
 };
 
 ControlledComputerList::Options ListOptions() {
@@ -112,37 +111,30 @@ int RunGateway() {
     }
     LogLine("App start...");
     platform::RequestEarlyShutdown();
-    {
-        auto options = ListOptions();
-        options.convert = [&g](int index) {
-            std::lock_guard<std::mutex> lock(g.mutex);
-            if (g.network) g.network->PostConvert(index);
-        };
-        g.computers = std::make_unique<ControlledComputerList>(options);
+    // Shared: a conversion still under way when a stop gives up on it keeps
+    // the list alive; published it is only until the run ends.
+    auto computers = std::make_shared<ControlledComputerList>(ListOptions());
+    auto network = std::make_shared<EventThread>("network", std::make_unique<CMyThread>(g.config, computers));
+    if (!network->Start()) {
+        platform::service::EventLogError("线程启动失败!");
+        computers->ClosePublishing();
+        return -1;
     }
-    auto network = std::make_unique<CMyThread>(g.config, g.computers.get());
     {
         std::lock_guard<std::mutex> lock(g.mutex);
-        g.network = network.get();
-    }
-    if (!network->Start()) {
-        {
-            std::lock_guard<std::mutex> lock(g.mutex);
-            g.network = nullptr;
-        }
-        platform::service::EventLogError("线程启动失败!");
-        return -1;
+        g.network = network;
     }
     while (network->wait_for(std::chrono::hours(1)) == EventThread::WaitResult::TimedOut) {
     }
     {
         std::lock_guard<std::mutex> lock(g.mutex);
-        g.network = nullptr;
+        g.network.reset();
     }
     network.reset();
     std::this_thread::sleep_for(milliseconds(500));
     LogLine("app end.");
-    g.computers.reset();
+    computers->ClosePublishing();
+    computers.reset();
     // Given up with the run, not only at process exit: a service reports
     // itself stopped before its process is gone, and a restart right then
     // must not find the old instance still "running".
@@ -154,16 +146,18 @@ void StopGateway() {
     Gateway& g = TheGateway();
     auto& control = platform::SharedControlBlock::Instance();
     if (control.ServiceRunning()) {
-        // The service's own process: the handler's thread stops the workers,
-        // then the network thread ends and finds nothing left to stop.
+        // The service's own process: the network thread stops its workers
+        // in order as it ends; the control handler waits for that, bounded
+        // by the sum of the workers' limits.
+        std::shared_ptr<EventThread> network;
         {
             std::lock_guard<std::mutex> lock(g.mutex);
-            if (g.network) {
-                g.network->StopWorkers();
-                g.network->quit();
-            }
+            network = g.network;
         }
-        std::this_thread::sleep_for(milliseconds(200));
+        if (network) {
+            network->quit();
+            network->wait_for(milliseconds(3000));
+        }
         LogLine("停止Service成功");
     } else {
         control.SendStopRequest();
@@ -171,6 +165,10 @@ void StopGateway() {
 }
 
 int GatewayMain(const std::string& command_line) {
+    if (!platform::StartSocketLibrary()) {
+        platform::ShowMessageBox("Windows 通信端口初始化失败。", "Error", 0);
+        return 0;
+    }
     GatewayLog& log = TheLog();
     log.SetLogFile(platform::ProgramDirectory() + "OV_G.log", false);
     log.SetLogOutputs(2);

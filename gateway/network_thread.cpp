@@ -1,34 +1,82 @@
 #include "gateway/network_thread.h"
 
-#include <thread>
-
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
+#include "gateway/net/announcement_handling.h"
 #include "gateway/net/broadcast_socket.h"
+#include "gateway/net/controlled_computer_list.h"
 #include "gateway/net/convert_thread.h"
 #include "platform/control_block.h"
 
 namespace ov::gateway {
-namespace {
 
-using std::chrono::milliseconds;
-
-// An update thread ends by polls: a quit, 10 ms, then up to ten more 10 ms
-// looks before it is given up on.
-void StopUpdateThread(std::unique_ptr<EventThread>& t) {
-    if (!t) return;
-    if (t->Running()) {
-        t->quit();
-        std::this_thread::sleep_for(milliseconds(10));
-        for (int i = 0; i < 10 && t->Running(); ++i) std::this_thread::sleep_for(milliseconds(10));
+CMyThread::CMyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list, NetworkWorkers workers)
+    : m_config(config), m_list(std::move(list)), m_make(std::move(workers)) {
+    if (!m_make.convert && m_list) {
+        m_make.convert = [list = m_list]() -> std::unique_ptr<EventThread> {
+            auto t = std::make_unique<EventThread>("convert", std::make_unique<CConvertThread>(list));
+            if (!t->Start()) return nullptr;
+            return t;
+        };
     }
-    if (t->Running())
-        EventThread::Abandon(std::move(t));
-    else
-        t.reset();
 }
 
-void StopWorker(WorkerSlot& slot) {
+CMyThread::~CMyThread() = default;
+
+bool CMyThread::StartWorker(WorkerSlot& slot, const NetworkWorkers::Make& make, const char* failure_line) {
+    if (!make) return true;
+    slot.thread = make();
+    if (slot.thread) return true;
+    if (failure_line) LogLine(failure_line);
+    return false;
+}
+
+bool CMyThread::OnStart(EventThread& thread) {
+    m_thread = &thread;
+    // The stop request of a second process (or SIGTERM) ends this loop; it
+    // listens before the gateway is recorded, so no request finds nobody.
+    m_stop = std::make_unique<platform::StopListener>(thread.context(), [this] { m_thread->quit(); });
+    if (!m_stop->Start()) LogLine("cannot listen for stop requests: " + platform::ErrorText());
+    platform::SharedControlBlock::Instance().RecordGateway(0);
+    if (!m_config.LoadConfiguration()) return false;
+    if (!StartWorker(m_convert, m_make.convert, nullptr)) return false;
+    if (m_list) {
+        m_handler = std::make_unique<AnnouncementHandler>(*m_list, [](const std::string& l) { LogLine(l); });
+        m_broadcast = std::make_unique<BroadcastSocket>(
+            thread.context(), [this](const uint8_t* data, size_t size) { OnDatagram(data, size); });
+        if (!m_broadcast->Open()) return false;
+        m_broadcast->SendProbe();
+    }
+    if (m_convert.thread) m_convert.thread->post(ThreadMessage::ConvertEntry, 0, 0);
+    return StartWorker(m_timer, m_make.timer, "Timer线程启动失败!") &&
+           StartWorker(m_proxy, m_make.proxy, "Proxy线程启动失败!") &&
+           StartWorker(m_cmd, m_make.cmd, "Cmd线程启动失败!");
+}
+
+void CMyThread::OnDatagram(const uint8_t* data, size_t size) {
+    m_thread->AssertOnThread();
+    AnnouncementHandler::Result r = m_handler->OnDatagram(data, size);
+    if (!m_convert.thread) return;
+    if (r.convert_index >= 0) m_convert.thread->post(ThreadMessage::ConvertEntry, r.convert_index, 1);
+    if (r.hurry_index >= 0)
+        m_convert.thread->post(ThreadMessage::ConvertEntry, r.hurry_index, CConvertThread::kHurry);
+}
+
+void CMyThread::OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
+    m_thread->AssertOnThread();
+    (void)lparam;
+    // The proxy could not listen: the gateway goes on without it.
+    if (id == ThreadMessage::ProxyListenerState && wparam == kProxyListenFailed) StopWorker(m_proxy);
+}
+
+void CMyThread::OnEnd() {
+    if (m_broadcast) m_broadcast->Close();
+    StopWorkers();
+    m_stop.reset();
+    platform::SharedControlBlock::Instance().ClearGateway();
+}
+
+void CMyThread::StopWorker(WorkerSlot& slot) {
     if (!slot.thread) return;
     if (slot.thread->Running()) {
         slot.thread->quit();
@@ -41,77 +89,8 @@ void StopWorker(WorkerSlot& slot) {
     slot.thread.reset();
 }
 
-}  // namespace
-
-CMyThread::CMyThread(GatewayConfig& config, ControlledComputerList* list)
-    : EventThread("network"), m_config(config), m_list(list) {}
-
-void CMyThread::PostConvert(int index, int flag) {
-    std::lock_guard<std::mutex> lock(m_target_mutex);
-    if (m_convert_target) m_convert_target->post(ThreadMessage::ConvertEntry, index, flag);
-}
-
-CMyThread::~CMyThread() {
-    Join();
-    StopWorkers();
-}
-
-bool CMyThread::OnStart() {
-    // The stop request of a second process (or SIGTERM) ends this loop; it
-    // listens before the gateway is recorded, so no request finds nobody.
-    m_stop = std::make_unique<platform::StopListener>(context(), [this] { quit(); });
-    if (!m_stop->Start()) LogLine("cannot listen for stop requests: " + platform::ErrorText());
-    platform::SharedControlBlock::Instance().RecordGateway(0);
-    if (!m_config.LoadConfiguration()) return false;
-    if (!m_list) return true;
-    {
-        auto convert = std::make_unique<CConvertThread>(*m_list);
-        if (!convert->Start()) return false;
-        std::lock_guard<std::mutex> lock(m_workers_mutex);
-        std::lock_guard<std::mutex> target(m_target_mutex);
-        m_convert_target = convert.get();
-        m_convert.thread = std::move(convert);
-    }
-    m_handler = std::make_unique<AnnouncementHandler>(*m_list, [](const std::string& l) { LogLine(l); });
-    m_broadcast = std::make_unique<BroadcastSocket>(context(), *m_handler);
-    if (!m_broadcast->Open()) return false;
-    m_broadcast->SendProbe();
-    PostConvert(0, 0);
-    // The timer, proxy and command threads start here, in that order.
-    return true;
-}
-
-void CMyThread::OnMessage(ThreadMessage, intptr_t, intptr_t) {}
-
-void CMyThread::OnEnd() {
-    if (m_broadcast) m_broadcast->Close();
-    StopWorkers();
-    m_stop.reset();
-    platform::SharedControlBlock::Instance().ClearGateway();
-}
-
 void CMyThread::StopWorkers() {
-    std::lock_guard<std::mutex> lock(m_workers_mutex);
-    StopUpdateThread(m_update_master);
-    StopUpdateThread(m_update_backup);
-    for (WorkerSlot* slot : {&m_timer, &m_cmd, &m_proxy, &m_convert}) {
-        if (slot == &m_convert) {
-            std::lock_guard<std::mutex> target(m_target_mutex);
-            m_convert_target = nullptr;
-        }
-        StopWorker(*slot);
-    }
-}
-
-WorkerSlot* CMyThread::Slot(const std::string& name) {
-    for (WorkerSlot* slot : {&m_timer, &m_cmd, &m_proxy, &m_convert})
-        if (name == slot->what) return slot;
-    return nullptr;
-}
-
-void CMyThread::AdoptWorkerForTesting(const std::string& slot, std::unique_ptr<EventThread> worker) {
-    std::lock_guard<std::mutex> lock(m_workers_mutex);
-    if (WorkerSlot* s = Slot(slot)) s->thread = std::move(worker);
+    for (WorkerSlot* slot : {&m_timer, &m_cmd, &m_proxy, &m_convert}) StopWorker(*slot);
 }
 
 }  // namespace ov::gateway

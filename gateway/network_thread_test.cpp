@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "common/account_file.h"
 #include "common/test_dir.h"
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
@@ -18,28 +19,23 @@ using namespace std::chrono_literals;
 std::mutex g_order_mutex;
 std::vector<std::string> g_order;
 
-// A worker that ends when told, or never, to see the stop sequence work.
-class Worker : public EventThread {
+// A worker that ends when told, or holds its thread until released, to see
+// the stop sequence work.
+class Worker : public ThreadHandler {
 public:
-    Worker(std::string name, bool stubborn) : EventThread(std::move(name)), m_stubborn(stubborn) {}
-    ~Worker() override {
-        m_release.set_value();
-        Join();
-    }
-    std::promise<void> m_release;
-
-protected:
-    bool OnStart() override {
-        if (m_stubborn) m_release.get_future().wait_for(5s);  // holds its loop
+    Worker(std::string name, std::shared_future<void> release) : m_name(std::move(name)), m_release(release) {}
+    bool OnStart(EventThread&) override {
+        if (m_release.valid()) m_release.wait_for(5s);  // holds its loop
         return true;
     }
     void OnEnd() override {
         std::lock_guard<std::mutex> lock(g_order_mutex);
-        g_order.push_back(Name());
+        g_order.push_back(m_name);
     }
 
 private:
-    bool m_stubborn;
+    std::string m_name;
+    std::shared_future<void> m_release;
 };
 
 class NetworkThread : public ov::testing::TestDir {
@@ -50,8 +46,14 @@ public:
         TheLog().SetLogOutputs(2);
         TheLog().SetLogThreshold(-1);
         g_order.clear();
+        Spit(Path("OV_G.ini"), {'[', 'S', '_', 'C', 'F', 'G', ']', '\r', '\n'});
+        SaveAccounts({AccountRecord::Make("Administrator", "pw", true, "")}, Path("uinfo.dat"));
+        ConfigEnvironment env;
+        env.program_dir = Path("");
+        config = std::make_unique<GatewayConfig>(env);
     }
     void TearDown() override {
+        release.set_value();
         TheLog().SetLogOutputs(0);
         TheLog().SetLogFile("", false);
         TestDir::TearDown();
@@ -60,23 +62,33 @@ public:
         auto bytes = Slurp(Path("OV_G.log"));
         return std::string(bytes.begin(), bytes.end());
     }
-    GatewayConfig config{ConfigEnvironment{}};
+    NetworkWorkers::Make MakeWorker(const std::string& name, bool stubborn) {
+        return [this, name, stubborn]() -> std::unique_ptr<EventThread> {
+            auto t = std::make_unique<EventThread>(
+                name, std::make_unique<Worker>(name, stubborn ? released : std::shared_future<void>()));
+            if (!t->Start()) return nullptr;
+            return t;
+        };
+    }
+    std::unique_ptr<GatewayConfig> config;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
 };
 
 TEST_F(NetworkThread, WorkersStopInOrderAndOverrunsAreGivenUpWithTheirLines) {
-    CMyThread net(config);
-    const char* slots[] = {"Convert", "Proxy", "Cmd", "Timer"};
-    for (const char* s : slots) {
-        auto w = std::make_unique<Worker>(s, std::string(s) == "Proxy" || std::string(s) == "Timer");
-        ASSERT_TRUE(w->Start());
-        net.AdoptWorkerForTesting(s, std::move(w));
-    }
+    NetworkWorkers workers;
+    workers.convert = MakeWorker("Convert", false);
+    workers.proxy = MakeWorker("Proxy", true);
+    workers.cmd = MakeWorker("Cmd", false);
+    workers.timer = MakeWorker("Timer", true);
+    EventThread net("network", std::make_unique<CMyThread>(*config, nullptr, workers));
+    ASSERT_TRUE(net.Start());
+    net.quit();
     auto before = std::chrono::steady_clock::now();
-    net.StopWorkers();
+    ASSERT_EQ(net.wait_for(10s), EventThread::WaitResult::Ended);
     auto took = std::chrono::steady_clock::now() - before;
     // The timer (500 ms) and the proxy (800 ms) overran; the others ended.
     EXPECT_GE(took, 1250ms);
-    EXPECT_LT(took, 3s);
     {
         std::lock_guard<std::mutex> lock(g_order_mutex);
         EXPECT_EQ(g_order, (std::vector<std::string>{"Cmd", "Convert"}));
@@ -85,7 +97,22 @@ TEST_F(NetworkThread, WorkersStopInOrderAndOverrunsAreGivenUpWithTheirLines) {
     EXPECT_NE(log.find("    Proxy线程超时,强制结束\r\n"), std::string::npos) << log;
     EXPECT_EQ(log.find("Timer"), std::string::npos);
     EXPECT_EQ(log.find("Cmd线程超时"), std::string::npos);
-    net.StopWorkers();  // a second stop finds nothing
+}
+
+TEST_F(NetworkThread, AWorkerThatCannotStartEndsTheStartAndStopsTheOthers) {
+    NetworkWorkers workers;
+    workers.convert = MakeWorker("Convert", false);
+    workers.timer = MakeWorker("Timer", false);
+    workers.proxy = [] { return std::unique_ptr<EventThread>(); };
+    workers.cmd = MakeWorker("Cmd", false);
+    EventThread net("network", std::make_unique<CMyThread>(*config, nullptr, workers));
+    ASSERT_TRUE(net.Start());
+    ASSERT_EQ(net.wait_for(10s), EventThread::WaitResult::Ended);
+    {
+        std::lock_guard<std::mutex> lock(g_order_mutex);
+        EXPECT_EQ(g_order, (std::vector<std::string>{"Timer", "Convert"}));  // the command thread never started
+    }
+    EXPECT_NE(LogText().find("    Proxy线程启动失败!\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 // computer), then publishing its entry.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "gateway/net/controlled_computer_list.h"
@@ -15,12 +17,44 @@ namespace ov::gateway {
 // a usable one. Null when the identity library could not be used.
 using ArpProbe = std::function<bool(uint32_t address_network_order)>;
 
-// OnExistData: 0 when an entry was handed to the list, -1 otherwise. The
-// announcement is copied under the list's lock and probed without it, so
-// logins and relays never wait for ARP; the entry is published only if the
-// announcement at that index is still the one probed (otherwise its newer
-// version has a conversion of its own coming).
+using LogLineFn = std::function<void(const std::string&)>;
+
+// Settles one announcement, a copy taken under the list's lock: probes
+// without the lock, so logins and relays never wait for ARP, and publishes
+// the entry only if the list still holds this very announcement for the name
+// (otherwise its newer version has a conversion of its own coming) and
+// `cancelled` is not set. 0 when an entry was handed to the list, -1 otherwise.
+int ConvertAnnouncement(ControlledComputerList& list, const ComputerAnnouncement& a, const ArpProbe& probe,
+                        const LogLineFn& log_line, const std::atomic<bool>* cancelled = nullptr);
+
+// The same for the announcement at index; flag 0 does nothing.
 int OnExistData(ControlledComputerList& list, int index, int flag, const ArpProbe& probe,
-                const std::function<void(const std::string&)>& log_line);
+                const LogLineFn& log_line);
+
+// The conversions waiting and under way. Each unreachable address costs the
+// probe about a second, so a flood of made-up names must neither queue
+// without end nor hold up a real computer: at most one conversion waits per
+// name (a newer announcement replaces it), and a few probes run side by
+// side on threads of their own.
+class ConversionQueue {
+public:
+    ConversionQueue(std::shared_ptr<ControlledComputerList> list, ArpProbe probe, LogLineFn log_line,
+                    int probes_at_once = 4);
+    ConversionQueue(const ConversionQueue&) = delete;
+    ConversionQueue& operator=(const ConversionQueue&) = delete;
+    ~ConversionQueue() { Stop(); }
+
+    // Queues the announcement now at index. hurry: only if its name waits
+    // already, move it to the front.
+    void Request(int index, bool hurry = false);
+    // Drops what waits; probes under way finish on their own threads, which
+    // keep what they use alive, and publish nothing. Never waits for them.
+    void Stop();
+
+private:
+    struct Shared;
+    static void Work(Shared& s);
+    std::shared_ptr<Shared> m_shared;
+};
 
 }  // namespace ov::gateway

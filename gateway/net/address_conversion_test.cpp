@@ -3,10 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
+#include <algorithm>
+#include <mutex>
+#include <thread>
 #include <ctime>
 
 namespace ov::gateway {
 namespace {
+
+using namespace std::chrono_literals;
 
 ComputerAnnouncement Announce(const std::string& name, std::vector<std::array<uint8_t, 4>> addrs) {
     ComputerAnnouncement a;
@@ -105,6 +111,60 @@ TEST_F(Conversion, LongNamesArePublishedCutToForty) {
     answering = NetworkOrder({192, 0, 2, 1});
     ASSERT_EQ(Run(0), 0);
     EXPECT_EQ(list->EntryAt(0).Name(), std::string(40, 'x'));
+}
+
+// A flood of names whose addresses never answer must neither queue without
+// end nor hold up a computer that answers and announces itself again.
+TEST(ConversionQueueTest, AFloodOfUnreachableNamesDoesNotHoldUpARealComputer) {
+    static std::atomic<int> n{0};
+    ControlledComputerList::Options o;
+    o.view_name = "ovt_queue_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
+    auto list = std::make_shared<ControlledComputerList>(o);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::mutex mutex;
+    std::vector<uint32_t> asked;
+    const uint32_t real = NetworkOrder({192, 0, 2, 200});
+    ArpProbe probe = [&](uint32_t a) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            asked.push_back(a);
+        }
+        if (a == real) return true;
+        released.wait();  // slow, and never answers
+        return false;
+    };
+    ConversionQueue queue(list, probe, nullptr, 3);
+    auto announce = [&](const ComputerAnnouncement& a) {
+        int index = -1;
+        {
+            std::lock_guard<std::recursive_mutex> lock(list->Mutex());
+            list->AddOrUpdateAnnouncement(a, &index);
+            if (index < 0) index = list->AnnouncementIndex(a.Name());
+            else return queue.Request(index);
+        }
+        queue.Request(index, true);  // announced again while it waits
+    };
+    for (int i = 0; i < 50; ++i) announce(Announce("fake" + std::to_string(i), {{192, 0, 2, uint8_t(i)}}));
+    // One name announcing new addresses again and again while it waits: one conversion.
+    for (int i = 0; i < 20; ++i) announce(Announce("fake49", {{198, 51, 100, uint8_t(i)}}));
+    announce(Announce("real", {{192, 0, 2, 200}}));
+    announce(Announce("real", {{192, 0, 2, 200}}));
+    release.set_value();
+    bool published = false;
+    for (int i = 0; i < 1000 && !published; ++i) {
+        std::this_thread::sleep_for(5ms);
+        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
+        published = list->HasEntry("real");
+    }
+    ASSERT_TRUE(published);
+    queue.Stop();
+    std::lock_guard<std::mutex> lock(mutex);
+    auto at = std::find(asked.begin(), asked.end(), real) - asked.begin();
+    EXPECT_LT(at, 6) << "probed behind the flood";
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), NetworkOrder({198, 51, 100, 19})), 1);
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), NetworkOrder({198, 51, 100, 5})), 0);
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), NetworkOrder({192, 0, 2, 49})), 0);
 }
 
 }  // namespace

@@ -4,24 +4,29 @@
 
 namespace ov::gateway {
 
-AnnouncementHandler::Outcome AnnouncementHandler::OnDatagram(const uint8_t* data, size_t size) {
+AnnouncementHandler::Result AnnouncementHandler::OnDatagram(const uint8_t* data, size_t size) {
     if (size < ComputerAnnouncement::kSize) {
         if (m_log_line) m_log_line("收到的广播包长度不够!");
-        return Outcome::TooShort;
+        return {Outcome::TooShort};
     }
     if (size > ComputerAnnouncement::kSize) {
         // One stray packet must not end discovery: log it and go on.
         if (m_log_line) m_log_line("收到的广播包太长, 已丢弃! (" + std::to_string(size) + " bytes)");
-        return Outcome::TooLong;
+        return {Outcome::TooLong};
     }
-    if (std::memcmp(data, m_last.bytes, ComputerAnnouncement::kSize) == 0) return Outcome::Repeat;
+    if (std::memcmp(data, m_last.bytes, ComputerAnnouncement::kSize) == 0) return {Outcome::Repeat};
     std::memcpy(m_last.bytes, data, ComputerAnnouncement::kSize);
     std::lock_guard<std::recursive_mutex> lock(m_list.Mutex());
     if (m_last.Port() == 0) {
         m_list.RemoveComputer(m_last.Name());
-        return Outcome::Removed;
+        return {Outcome::Removed};
     }
-    return m_list.AddOrUpdateAnnouncement(m_last) ? Outcome::Updated : Outcome::Unchanged;
+    Result r{Outcome::Unchanged};
+    if (m_list.AddOrUpdateAnnouncement(m_last, &r.convert_index))
+        r.outcome = Outcome::Updated;
+    else if (const std::string name = m_last.Name(); !m_list.HasEntry(name))
+        r.hurry_index = m_list.AnnouncementIndex(name);
+    return r;
 }
 
 std::array<uint8_t, 24> BuildGatewayProbe(const std::vector<std::array<uint8_t, 4>>& addresses,

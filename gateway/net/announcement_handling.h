@@ -20,10 +20,18 @@ public:
         : m_list(list), m_log_line(std::move(log_line)) {}
 
     enum class Outcome { TooShort, TooLong, Repeat, Updated, Unchanged, Removed };
+    struct Result {
+        Outcome outcome;
+        int convert_index = -1;  // the announcement whose address to settle, or -1
+        // A computer not yet settled that announced itself again: its
+        // conversion, if it still waits, goes first (a real agent repeats
+        // itself, the names of a flood mostly do not).
+        int hurry_index = -1;
+    };
 
     // One datagram as received (any length). Only exactly 64 bytes count;
     // a repeat of the last accepted datagram (initially all zero) is dropped.
-    Outcome OnDatagram(const uint8_t* data, size_t size);
+    Result OnDatagram(const uint8_t* data, size_t size);
 
 private:
     ControlledComputerList& m_list;

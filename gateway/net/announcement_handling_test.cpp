@@ -22,11 +22,14 @@ public:
         static std::atomic<int> n{0};
         ControlledComputerList::Options o;
         o.view_name = "ovt_ann_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
-        o.convert = [this](int i) { converts.push_back(i); };
         list = std::make_unique<ControlledComputerList>(o);
         handler = std::make_unique<AnnouncementHandler>(*list, [this](const std::string& l) { lines.push_back(l); });
     }
-    AnnouncementHandler::Outcome Feed(const std::vector<uint8_t>& d) { return handler->OnDatagram(d.data(), d.size()); }
+    AnnouncementHandler::Outcome Feed(const std::vector<uint8_t>& d) {
+        auto r = handler->OnDatagram(d.data(), d.size());
+        if (r.convert_index >= 0) converts.push_back(r.convert_index);
+        return r.outcome;
+    }
     std::vector<int> converts;
     std::vector<std::string> lines;
     std::unique_ptr<ControlledComputerList> list;

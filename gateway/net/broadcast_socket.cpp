@@ -1,13 +1,14 @@
 #include "gateway/net/broadcast_socket.h"
 
-#include <asio/ip/host_name.hpp>
 #include <asio/ip/udp.hpp>
 
 #include <cstdlib>
 #include <ctime>
 
 #include "gateway/gateway_log.h"
+#include "gateway/net/announcement_handling.h"
 #include "platform/files.h"
+#include "platform/process.h"
 
 namespace ov::gateway {
 namespace {
@@ -23,6 +24,11 @@ bool BroadcastSocket::Open(uint16_t port) {
         LogLine("create UPD socket err:" + Why(ec));
         return false;
     }
+    m_socket.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), port), ec);
+    if (ec) {
+        LogLine("create UPD socket err:" + Why(ec));
+        return false;
+    }
     m_socket.set_option(asio::socket_base::reuse_address(true), ec);
     if (ec) {
         LogLine("set UPD socket opt reuseaddr err:" + Why(ec));
@@ -33,11 +39,9 @@ bool BroadcastSocket::Open(uint16_t port) {
         LogLine("set UPD socket opt broadcast err:" + Why(ec));
         return false;
     }
-    m_socket.bind(asio::ip::udp::endpoint(asio::ip::address_v4::any(), port), ec);
-    if (ec) {
-        LogLine("create UPD socket err:" + Why(ec));
-        return false;
-    }
+    // A flood of announcements arrives faster than it is handled at times;
+    // a deeper queue loses fewer real ones. Best effort.
+    m_socket.set_option(asio::socket_base::receive_buffer_size(1 << 20), ec);
     Receive();
     return true;
 }
@@ -49,22 +53,17 @@ void BroadcastSocket::Receive() {
             // Logged, and receiving goes on: one bad moment must not end discovery.
             TheLog().LogPrint(9, "    接收广播包出错！ - %s\r\n", Why(ec).c_str());
         } else {
-            m_handler.OnDatagram(m_buffer.data(), n);
+            m_on_datagram(m_buffer.data(), n);
         }
         Receive();
     });
 }
 
 void BroadcastSocket::SendProbe(uint16_t port) {
-    std::vector<std::array<uint8_t, 4>> addresses;
     asio::error_code ec;
-    asio::ip::udp::resolver resolver(m_socket.get_executor());
-    auto results = resolver.resolve(asio::ip::udp::v4(), asio::ip::host_name(ec), "", ec);
-    if (!ec)
-        for (const auto& r : results)
-            if (addresses.size() < 4) addresses.push_back(r.endpoint().address().to_v4().to_bytes());
     std::srand(unsigned(std::time(nullptr)));
-    auto probe = BuildGatewayProbe(addresses, uint32_t(std::rand()));
+    // 0..32767 on every platform, as the agents know it.
+    auto probe = BuildGatewayProbe(platform::OwnIPv4Addresses(), uint32_t(std::rand() % 32768));
     m_socket.send_to(asio::buffer(probe), asio::ip::udp::endpoint(asio::ip::address_v4::broadcast(), port), 0, ec);
 }
 

@@ -5,19 +5,22 @@
 
 #include <asio/ip/udp.hpp>
 
-#include <array>
-#include <memory>
-
-#include "gateway/net/announcement_handling.h"
+#include <cstdint>
+#include <functional>
+#include <vector>
 
 namespace ov::gateway {
 
 class BroadcastSocket {
 public:
-    BroadcastSocket(asio::io_context& io, AnnouncementHandler& handler)
-        : m_socket(io), m_handler(handler) {}
+    using DatagramFn = std::function<void(const uint8_t* data, size_t size)>;
 
-    // Creates, sets reuse-address and broadcast, binds; false after its log line.
+    BroadcastSocket(asio::io_context& io, DatagramFn on_datagram)
+        : m_socket(io), m_on_datagram(std::move(on_datagram)), m_buffer(kLargestDatagram) {}
+
+    // Creates and binds, then sets reuse-address and broadcast: set before
+    // the bind, reuse-address would let us share (or take over) a port that
+    // another program holds. False after its log line.
     bool Open(uint16_t port = 768);
     // The probe to 255.255.255.255:769.
     void SendProbe(uint16_t port = 769);
@@ -26,10 +29,13 @@ public:
 private:
     void Receive();
 
+    // Room for any datagram, so that a long one is reported with its size.
+    static constexpr size_t kLargestDatagram = 65536;
+
     asio::ip::udp::socket m_socket;
-    AnnouncementHandler& m_handler;
+    DatagramFn m_on_datagram;
     asio::ip::udp::endpoint m_from;
-    std::array<uint8_t, 2048> m_buffer{};
+    std::vector<uint8_t> m_buffer;
 };
 
 }  // namespace ov::gateway

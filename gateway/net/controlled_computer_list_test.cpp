@@ -29,10 +29,16 @@ class ComputerList : public ::testing::Test {
 public:
     ComputerList() {
         options.view_name = UniqueViewName();
-        options.convert = [this](int i) { converts.push_back(i); };
         options.log_line = [this](const std::string& l) { lines.push_back(l); };
         options.log_raw = [this](const std::string& l) { raw.push_back(l); };
         options.host_name = [] { return std::string(60, 'h'); };
+    }
+    // Records the conversion each change asks for, as the network thread posts it.
+    int Add(ControlledComputerList& list, const ComputerAnnouncement& a) {
+        int index = -1;
+        int changed = list.AddOrUpdateAnnouncement(a, &index);
+        if (index >= 0) converts.push_back(index);
+        return changed;
     }
     std::vector<ComputerEntry> Published() {
         std::vector<ComputerEntry> e;
@@ -50,10 +56,10 @@ const uint8_t kB[4] = {192, 0, 2, 9};
 TEST_F(ComputerList, AnnouncementsConvertOnlyWhenTheirAddressesChange) {
     ControlledComputerList list(options);
     ASSERT_TRUE(list.Publishing());
-    EXPECT_EQ(list.AddOrUpdateAnnouncement(Announce("pc1", 5, {10, 0, 0, 7})), 1);
-    EXPECT_EQ(list.AddOrUpdateAnnouncement(Announce("PC1", 5, {10, 0, 0, 7})), 1);  // another computer
-    EXPECT_EQ(list.AddOrUpdateAnnouncement(Announce("pc1", 99, {10, 0, 0, 7})), 0);  // port alone
-    EXPECT_EQ(list.AddOrUpdateAnnouncement(Announce("pc1", 99, {10, 0, 0, 8})), 1);
+    EXPECT_EQ(Add(list, Announce("pc1", 5, {10, 0, 0, 7})), 1);
+    EXPECT_EQ(Add(list, Announce("PC1", 5, {10, 0, 0, 7})), 1);  // another computer
+    EXPECT_EQ(Add(list, Announce("pc1", 99, {10, 0, 0, 7})), 0);  // port alone
+    EXPECT_EQ(Add(list, Announce("pc1", 99, {10, 0, 0, 8})), 1);
     EXPECT_EQ(converts, (std::vector<int>{0, 1, 0}));
     ComputerAnnouncement stored;
     ASSERT_TRUE(list.AnnouncementAt(0, &stored));
@@ -122,6 +128,19 @@ TEST_F(ComputerList, BeyondFiveHundredNothingIsWrittenPastTheView) {
     std::string address;
     uint32_t port;
     EXPECT_TRUE(list.LookUp("pc501", &address, &port));  // still known in memory
+}
+
+TEST_F(ComputerList, NewNamesBeyondTheLimitAreDroppedWithOneLineButKnownOnesStillChange) {
+    options.max_announcements = 3;
+    ControlledComputerList list(options);
+    for (int i = 0; i < 10; ++i) Add(list, Announce("pc" + std::to_string(i), 1, {10, 0, 0, uint8_t(i)}));
+    EXPECT_EQ(list.AnnouncementCount(), 3);
+    EXPECT_EQ(lines.size(), 1u);
+    list.RemoveComputer("pc0");
+    EXPECT_EQ(Add(list, Announce("pc2", 1, {10, 0, 0, 99})), 1);
+    EXPECT_EQ(converts.back(), 1);  // pc2 moved up after the removal
+    EXPECT_EQ(Add(list, Announce("late", 1, {10, 0, 0, 1})), 1);
+    EXPECT_EQ(list.AnnouncementIndex("late"), 2);
 }
 
 TEST_F(ComputerList, NoListWithoutAGateway) {

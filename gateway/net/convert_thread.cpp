@@ -1,36 +1,54 @@
 #include "gateway/net/convert_thread.h"
 
 #include "gateway/gateway_log.h"
+#include "platform/dynamic_library.h"
 #include "platform/message_box.h"
 
 namespace ov::gateway {
 
-bool CConvertThread::OnStart() {
+ArpProbe CConvertThread::LoadProbe() {
     // Without the library the thread still runs: our own computer needs no
     // ARP, every other one then fails to convert.
-    if (!m_library.Load("ovident")) {
-        LogLine("LoadLibrary(ovident.dll) Failed!");
-        platform::ShowMessageBox("读库(ovident.dll) 失败!", "OV_G",
+    auto library = std::make_shared<platform::DynamicLibrary>();
+    const std::string file = platform::DynamicLibrary::FileName("ovident");
+    if (!library->Load("ovident")) {
+        LogLine("LoadLibrary(" + file + ") Failed!");
+        platform::ShowMessageBox("读库(" + file + ") 失败!", "OV_G",
                                  platform::kMbIconError | platform::kMbServiceNotification);
-        return true;
+        return nullptr;
     }
     using GetRemoteMac = int (*)(unsigned, unsigned char*);
-    auto fn = m_library.Function<GetRemoteMac>("GetReMoteIPMAC");
+    auto fn = library->Function<GetRemoteMac>("GetReMoteIPMAC");
     if (!fn) {
-        LogLine("ovident.dll FGetRemoteIPMAC err!");
-        platform::ShowMessageBox("ovident.dll版本不对!", "OV_G", platform::kMbIconError);
-        return true;
+        LogLine(file + " FGetRemoteIPMAC err!");
+        platform::ShowMessageBox(file + "版本不对!", "OV_G", platform::kMbIconError);
+        return nullptr;
     }
-    m_probe = [fn](uint32_t address) {
+    // The probe holds the library: a probe still under way when the gateway
+    // stops keeps its code loaded until it returns.
+    return [fn, library](uint32_t address) {
         unsigned char mac[8] = {};
         return fn(address, mac) != 0;
     };
+}
+
+bool CConvertThread::OnStart(EventThread& thread) {
+    m_thread = &thread;
+    ArpProbe probe = m_make_probe ? m_make_probe() : LoadProbe();
+    m_queue = std::make_unique<ConversionQueue>(m_list, std::move(probe),
+                                                [](const std::string& l) { LogLine(l); });
     return true;
 }
 
 void CConvertThread::OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
-    if (id != ThreadMessage::ConvertEntry) return;
-    OnExistData(m_list, int(wparam), int(lparam), m_probe, [](const std::string& l) { LogLine(l); });
+    m_thread->AssertOnThread();
+    if (id != ThreadMessage::ConvertEntry || lparam == 0) return;
+    m_queue->Request(int(wparam), lparam == kHurry);
+}
+
+void CConvertThread::OnEnd() {
+    if (m_queue) m_queue->Stop();
+    m_queue.reset();
 }
 
 }  // namespace ov::gateway

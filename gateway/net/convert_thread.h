@@ -1,28 +1,40 @@
 // CConvertThread: settles the address of each new or changed announcement,
-// asking the identity library's ARP export, on a thread of its own so that
-// the slow probes never stall the network thread.
+// asking the identity library's ARP export. The probes run on a few threads
+// of their own (ConversionQueue), so that slow ARP never stalls the network
+// thread nor this one, and the thread ends at once when told.
 #pragma once
+
+#include <memory>
+#include <functional>
 
 #include "gateway/event_thread.h"
 #include "gateway/net/address_conversion.h"
-#include "platform/dynamic_library.h"
 
 namespace ov::gateway {
 
-class CConvertThread : public EventThread {
+class CConvertThread : public ThreadHandler {
 public:
-    explicit CConvertThread(ControlledComputerList& list) : EventThread("convert"), m_list(list) {}
-    ~CConvertThread() override { Join(); }
+    // lparam of ConvertEntry: 1 settles the announcement at wparam; kHurry
+    // only moves its waiting conversion to the front; 0 does nothing.
+    static constexpr intptr_t kHurry = 2;
 
-protected:
-    bool OnStart() override;
+    // make_probe: where the probe comes from instead of the identity
+    // library (tests); null for the library.
+    explicit CConvertThread(std::shared_ptr<ControlledComputerList> list,
+                            std::function<ArpProbe()> make_probe = nullptr)
+        : m_list(std::move(list)), m_make_probe(std::move(make_probe)) {}
+
+    bool OnStart(EventThread& thread) override;
     void OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) override;
-    void OnEnd() override { m_library.Unload(); }
+    void OnEnd() override;
 
 private:
-    ControlledComputerList& m_list;
-    platform::DynamicLibrary m_library;
-    ArpProbe m_probe;
+    ArpProbe LoadProbe();
+
+    EventThread* m_thread = nullptr;
+    std::shared_ptr<ControlledComputerList> m_list;
+    std::function<ArpProbe()> m_make_probe;
+    std::unique_ptr<ConversionQueue> m_queue;
 };
 
 }  // namespace ov::gateway

@@ -1,6 +1,11 @@
 #include "platform/process.h"
 
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <unistd.h>
+
+#include <cstring>
 
 namespace ov::platform {
 
@@ -19,6 +24,23 @@ std::string HostName() {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0) return {};
     return name;
+}
+
+bool StartSocketLibrary() { return true; }
+
+std::vector<std::array<uint8_t, 4>> OwnIPv4Addresses() {
+    std::vector<std::array<uint8_t, 4>> out;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return out;
+    for (ifaddrs* i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+        if (!(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK)) continue;
+        std::array<uint8_t, 4> a;
+        std::memcpy(a.data(), &reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr, 4);
+        out.push_back(a);
+    }
+    ::freeifaddrs(list);
+    return out;
 }
 
 }  // namespace ov::platform

@@ -1,7 +1,10 @@
 // Small facts about the running process.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ov::platform {
 
@@ -15,5 +18,15 @@ void RequestEarlyShutdown();
 
 // The host name, or empty.
 std::string HostName();
+
+// Starts the system's socket library for the whole run (Windows Sockets
+// 1.1); false when it cannot be used. Elsewhere always true.
+bool StartSocketLibrary();
+
+// This computer's IPv4 addresses as other computers of its LAN see them, in
+// network order. Windows: those its host name resolves to. Elsewhere the
+// host name usually resolves to a loopback address, so: the addresses of
+// the interfaces that are up and are not loopback.
+std::vector<std::array<uint8_t, 4>> OwnIPv4Addresses();
 
 }  // namespace ov::platform
