@@ -14,9 +14,16 @@ AnnouncementHandler::Result AnnouncementHandler::OnDatagram(const uint8_t* data,
         if (m_log_line) m_log_line("收到的广播包太长, 已丢弃! (" + std::to_string(size) + " bytes)");
         return {Outcome::TooLong};
     }
-    if (std::memcmp(data, m_last.bytes, ComputerAnnouncement::kSize) == 0) return {Outcome::Repeat};
-    std::memcpy(m_last.bytes, data, ComputerAnnouncement::kSize);
+    const bool repeat = std::memcmp(data, m_last.bytes, ComputerAnnouncement::kSize) == 0;
+    if (repeat && m_last.Port() == 0) return {Outcome::Repeat};
     std::lock_guard<std::recursive_mutex> lock(m_list.Mutex());
+    if (repeat) {
+        Result r{Outcome::Repeat};
+        if (const std::string name = m_last.Name(); !m_list.HasEntry(name))
+            r.hurry_index = m_list.AnnouncementIndex(name);
+        return r;
+    }
+    std::memcpy(m_last.bytes, data, ComputerAnnouncement::kSize);
     if (m_last.Port() == 0) {
         m_list.RemoveComputer(m_last.Name());
         return {Outcome::Removed};

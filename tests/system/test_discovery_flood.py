@@ -1,0 +1,119 @@
+"""Discovery under a flood, and stopping in the middle of it: two namespaces
+joined by a veth pair, the gateway in one, senders in the other. Thousands
+of made-up names whose addresses never answer ARP must not hold up a real
+computer that keeps announcing itself, and "-end" while probes are under way
+must end the gateway at once and cleanly (also under the sanitizers)."""
+
+import os
+import socket
+import struct
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(__file__))
+import ovtest  # noqa: E402
+
+ENV = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", OVG_LOG_THRESHOLD="-1")
+GW, LAN = "192.0.2.1", "192.0.2.2"
+
+# Made-up names (argv: first, count), each with five addresses of the LAN
+# that nobody holds: every probe waits for ARP until it gives up.
+FLOOD = r'''
+import socket, struct, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+first, count = int(sys.argv[1]), int(sys.argv[2])
+for i in range(first, first + count):
+    if i % 200 == 0: time.sleep(0.02)
+    addrs = b"".join(socket.inet_aton("192.0.2.%d" % (100 + (i + k) % 150)) for k in range(5))
+    s.sendto(("fake%d" % i).encode().ljust(40, b"\0") + struct.pack("<I", 5900) + addrs, ("192.0.2.255", 768))
+'''
+
+HOLD_PORT = r'''
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("", 768))
+sys.stdout.write("held\n"); sys.stdout.flush()
+time.sleep(30)
+'''
+
+
+def announcement(name, port, addresses):
+    packed = b"".join(socket.inet_aton(a) for a in addresses) + b"\0" * 4 * (5 - len(addresses))
+    return name.encode().ljust(40, b"\0")[:40] + struct.pack("<I", port) + packed
+
+
+def main():
+    ovtest.need_namespaces()
+    check = ovtest.Checks()
+
+    with ovtest.program_dir() as d, ovtest.namespaces("gw", "lan") as (gw, lan):
+        gw_dev, _ = ovtest.link(gw, GW, lan, LAN)
+        subprocess.run(["ip", "-n", gw.name, "route", "add", "default", "dev", gw_dev], check=True)
+        adm = os.path.join(d, "ovadmin")
+        subprocess.run([adm, "init", "--admin-password", "pw"], capture_output=True, env=ENV)
+        log_path = os.path.join(d, "OV_G.log")
+
+        # A port 768 that another program holds is not shared: the start fails.
+        holder = gw.popen([sys.executable, "-c", HOLD_PORT], stdout=subprocess.PIPE)
+        holder.stdout.readline()
+        r = gw.run([os.path.join(d, "OV_G"), "-run"], env=ENV, capture_output=True, timeout=60)
+        holder.kill()
+        holder.wait()
+        log = ovtest.read_gbk(log_path)
+        check("create UPD socket err:" in log, "a held port 768 fails the start with its line")
+        check(r.returncode == 0, "the failed start still ends the run normally (%d)" % r.returncode)
+
+        subprocess.run(["ip", "-n", gw.name, "route", "del", "default"], check=True)
+        gateway = gw.popen([os.path.join(d, "OV_G"), "-run"], env=ENV,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        try:
+            time.sleep(1)
+            lan.run([sys.executable, "-c", FLOOD, "0", "1500"], timeout=120)
+            real = announcement("real", 5901, [LAN]).hex()
+            send = "import socket,sys;s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM);" \
+                   "s.setsockopt(socket.SOL_SOCKET,socket.SO_BROADCAST,1);" \
+                   "s.sendto(bytes.fromhex(sys.argv[1]),('192.0.2.255',768))"
+            listed = False
+            # A real agent announces itself again and again; a few announcements
+            # bring it to the front of a queue of thousands.
+            end = time.time() + 30
+            while time.time() < end and not listed:
+                lan.run([sys.executable, "-c", send, real])
+                for _ in range(20):
+                    out = subprocess.run([adm, "list"], capture_output=True, env=ENV).stdout.decode()
+                    if "real\t%s\t5901" % LAN in out:
+                        listed = True
+                        break
+                    time.sleep(0.1)
+            check(listed, "a real computer is listed within seconds behind 1500 unreachable names")
+            lan.run([sys.executable, "-c", FLOOD, "1500", "1500"], timeout=120)
+            time.sleep(1)
+            log = ovtest.read_gbk(log_path)
+            check(log.count("新的名字被丢弃") == 1, "names beyond the table's limit are dropped with one line")
+
+            # Probes of the flood are under way: -end must not wait for them.
+            started = time.time()
+            gw.run([os.path.join(d, "OV_G"), "-end"], env=ENV, capture_output=True, timeout=30)
+            try:
+                code = gateway.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                code = None
+            took = time.time() - started
+            check(code == 0, "the gateway ends with 0 while probes are under way (%r after %.1f s)" % (code, took))
+            err = gateway.stderr.read().decode("utf-8", "replace") if code is not None else ""
+            check("ERROR: AddressSanitizer" not in err and "runtime error" not in err,
+                  "no memory fault at the end: " + err[-2000:])
+            r = subprocess.run([adm, "list"], capture_output=True, env=ENV)
+            check(r.returncode != 0, "the list is gone with the gateway")
+        finally:
+            if gateway.poll() is None:
+                gateway.kill()
+                gateway.wait()
+
+    return check.exit_code()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
