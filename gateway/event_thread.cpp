@@ -96,30 +96,49 @@ void EventThread::Main() {
     st.ended_cv.notify_all();
 }
 
-void EventThread::Dispatch(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
-    if (m_state->accepting.load() && m_handler) m_handler->OnMessage(id, wparam, lparam);
-}
-
-bool EventThread::post(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
-    if (!m_state->accepting.load()) return false;
-    if (id == ThreadMessage::Quit) {
-        quit();
-        return true;
-    }
-    asio::post(m_state->io, [this, id, wparam, lparam] { Dispatch(id, wparam, lparam); });
+bool EventThread::PostTo(EventThread* self, State& st, ThreadMessage id, intptr_t wparam, intptr_t lparam) {
+    if (!st.accepting.load()) return false;
+    // The message runs only while the loop runs, and the loop runs only
+    // while its object lives (its destructor joins the thread).
+    asio::post(st.io, [self, &st, id, wparam, lparam] {
+        if (st.accepting.load() && self->m_handler) self->m_handler->OnMessage(id, wparam, lparam);
+    });
     return true;
 }
 
-void EventThread::quit() {
+void EventThread::QuitState(const std::shared_ptr<State>& st) {
     // A weak reference: a quit that is never run must not keep the state
     // alive through its own queue.
-    std::weak_ptr<State> weak = m_state;
-    asio::post(m_state->io, [weak] {
-        if (auto st = weak.lock()) {
-            st->accepting = false;
-            st->io.stop();
+    std::weak_ptr<State> weak = st;
+    asio::post(st->io, [weak] {
+        if (auto s = weak.lock()) {
+            s->accepting = false;
+            s->io.stop();
         }
     });
+}
+
+bool EventThread::post(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
+    if (id == ThreadMessage::Quit) {
+        if (!m_state->accepting.load()) return false;
+        quit();
+        return true;
+    }
+    return PostTo(this, *m_state, id, wparam, lparam);
+}
+
+void EventThread::quit() { QuitState(m_state); }
+
+EventThread::Poster EventThread::MakePoster() {
+    return [self = this, weak = std::weak_ptr<State>(m_state)](ThreadMessage id, intptr_t w, intptr_t l) {
+        std::shared_ptr<State> st = weak.lock();
+        if (!st || !st->accepting.load()) return false;
+        if (id == ThreadMessage::Quit) {
+            QuitState(st);
+            return true;
+        }
+        return PostTo(self, *st, id, w, l);
+    };
 }
 
 EventThread::WaitResult EventThread::wait_for(std::chrono::milliseconds timeout) {

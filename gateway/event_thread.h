@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -80,6 +81,11 @@ public:
     // Safe from any thread.
     void quit();
 
+    // A handle through which other threads post to this one (Quit included),
+    // safe to keep beyond this object's life: posting then fails quietly.
+    using Poster = std::function<bool(ThreadMessage, intptr_t, intptr_t)>;
+    Poster MakePoster();
+
     // Waits up to timeout for the thread to end (OnEnd included).
     WaitResult wait_for(std::chrono::milliseconds timeout);
 
@@ -111,7 +117,10 @@ private:
     };
 
     void Main();
-    void Dispatch(ThreadMessage id, intptr_t wparam, intptr_t lparam);
+    // Post and quit on the state alone: a Poster may call them after this
+    // object is gone (the queued message then never runs).
+    static bool PostTo(EventThread* self, State& st, ThreadMessage id, intptr_t wparam, intptr_t lparam);
+    static void QuitState(const std::shared_ptr<State>& st);
 
     std::string m_name;
     std::unique_ptr<ThreadHandler> m_handler;

@@ -6,6 +6,7 @@
 #include "gateway/net/broadcast_socket.h"
 #include "gateway/net/controlled_computer_list.h"
 #include "gateway/net/convert_thread.h"
+#include "gateway/net/proxy_thread.h"
 #include "platform/control_block.h"
 
 namespace ov::gateway {
@@ -33,6 +34,15 @@ bool CMyThread::StartWorker(WorkerSlot& slot, const NetworkWorkers::Make& make, 
 
 bool CMyThread::OnStart(EventThread& thread) {
     m_thread = &thread;
+    if (!m_make.proxy && m_list) {
+        m_make.proxy = [this]() -> std::unique_ptr<EventThread> {
+            CProxyThread::Options o;
+            o.notify_network = m_thread->MakePoster();
+            auto t = std::make_unique<EventThread>("proxy", std::make_unique<CProxyThread>(m_config, m_list, o));
+            if (!t->Start()) return nullptr;
+            return t;
+        };
+    }
     // The stop request of a second process (or SIGTERM) ends this loop; it
     // listens before the gateway is recorded, so no request finds nobody.
     m_stop = std::make_unique<platform::StopListener>(thread.context(), [this] { m_thread->quit(); });

@@ -1,0 +1,347 @@
+#include "gateway/net/proxy_thread.h"
+
+#include <asio/connect.hpp>
+#include <asio/error.hpp>
+
+#include "common/bytes.h"
+#include "gateway/gateway_config.h"
+#include "gateway/gateway_log.h"
+#include "gateway/net/controlled_computer_list.h"
+#include "gateway/network_thread.h"
+#include "platform/message_box.h"
+#include "platform/socket_rules.h"
+
+namespace ov::gateway {
+namespace {
+
+using asio::ip::tcp;
+
+constexpr int kListenBacklog = 128;
+
+// The sides of a pair: the connection to the computer, and the user's.
+constexpr int kComputer = 0, kUser = 1;
+
+// Errors after which accepting goes on: the system was short of something
+// for a moment, or a client gave up before we took its connection.
+bool TransientAcceptError(const std::error_code& ec) {
+    return ec == asio::error::no_descriptors || ec == asio::error::no_buffer_space ||
+           ec == asio::error::no_memory || ec == asio::error::connection_aborted ||
+           ec == asio::error::connection_reset || ec == asio::error::try_again ||
+           ec == asio::error::would_block || ec == asio::error::interrupted;
+}
+
+void LogSocketError(const std::error_code& ec) {
+    TheLog().LogPrint(9, "    MySocket错误:%s\r\n", ec.message().c_str());
+}
+
+}  // namespace
+
+std::string RelayHeaderName(const uint8_t* header) {
+    return FieldText(reinterpret_cast<const char*>(header), kHostNameSize);
+}
+
+struct CProxyThread::Side {
+    explicit Side(asio::io_context& io) : socket(io) {}
+    tcp::socket socket;
+    RelayBuffer in;             // received on this side, still for the other
+    bool open = false;
+    bool reading = false, writing = false;
+    bool read_ended = false;    // the peer has finished sending
+    bool send_ended = false;    // we have finished sending towards the peer
+    int send_failures = 0;
+};
+
+struct CProxyThread::Pair {
+    enum class State { Free, Header, Connecting, Relaying };
+    Pair(asio::io_context& io, int i) : index(i), sides{Side(io), Side(io)}, header_timer(io), idle_timer(io) {}
+    int index;
+    State state = State::Free;
+    // Completions of a pair's earlier use find a newer generation and do nothing.
+    uint32_t generation = 0;
+    std::array<Side, 2> sides;
+    asio::steady_timer header_timer, idle_timer;
+};
+
+CProxyThread::CProxyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list, Options options)
+    : m_config(config), m_list(std::move(list)), m_options(std::move(options)) {}
+
+CProxyThread::~CProxyThread() = default;
+
+bool CProxyThread::OnStart(EventThread& thread) {
+    m_thread = &thread;
+    asio::io_context& io = thread.context();
+    for (int i = 0; i < kPairs; ++i) m_pairs[size_t(i)] = std::make_unique<Pair>(io, i);
+    const int port = m_options.port >= 0 ? m_options.port : m_config.GetProxyPort();
+    auto notify = [this](ThreadMessage id, intptr_t w, intptr_t l) {
+        if (m_options.notify_network) m_options.notify_network(id, w, l);
+    };
+    m_listener = std::make_unique<tcp::acceptor>(io);
+    m_accept_retry = std::make_unique<asio::steady_timer>(io);
+    std::error_code ec;
+    asio::ip::address address = asio::ip::make_address(m_options.address, ec);
+    if (!ec) m_listener->open(tcp::v4(), ec);
+    if (!ec && platform::ListenerReusesAddress()) m_listener->set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) m_listener->bind(tcp::endpoint(address, uint16_t(port)), ec);
+    // A burst of users must wait in the queue, not be refused: the system
+    // resets connections that overflow it.
+    if (!ec) m_listener->listen(kListenBacklog, ec);
+    if (ec) {
+        if (ec == asio::error::address_family_not_supported || platform::IsProtocolNotSupported(ec.value()))
+            platform::ShowMessageBox("ORVIK Gateway 的Proxy端口不支持！\n请在控制台下重新设置Proxy端口。", "端口冲突",
+                                     platform::kMbServiceNotification);
+        TheLog().LogPrint(0, "    proxy server create error = %d\r\n", ec.value());
+        notify(ThreadMessage::ProxyListenerState, kProxyListenFailed, port);
+        return false;
+    }
+    m_listening_port = m_listener->local_endpoint(ec).port();
+    notify(ThreadMessage::ProxyListenerState, kProxyListening, 0);
+    Accept();
+    return true;
+}
+
+void CProxyThread::OnEnd() {
+    std::error_code ec;
+    if (m_listener && m_listener->is_open()) {
+        m_listener->close(ec);
+        if (ec) TheLog().LogPrint(10, "    关闭Proxy Server Socket出错! err=%d\r\n", ec.value());
+    }
+    if (m_accept_retry) m_accept_retry->cancel();
+    for (auto& pair : m_pairs)
+        if (pair) ClosePair(*pair);
+}
+
+void CProxyThread::Accept() {
+    m_listener->async_accept([this](const std::error_code& ec, tcp::socket socket) {
+        OnAccepted(ec, std::move(socket));
+    });
+}
+
+void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket) {
+    m_thread->AssertOnThread();
+    if (ec == asio::error::operation_aborted || !m_listener->is_open()) return;
+    if (ec) {
+        LogSocketError(ec);
+        if (!TransientAcceptError(ec)) {
+            platform::ShowMessageBox("Proxy线程的监听socket已无效!\n你可能需要重启服务.", "ORVIK严重错误",
+                                     platform::kMbIconError | platform::kMbServiceNotification);
+            if (m_options.notify_network) m_options.notify_network(ThreadMessage::Quit, 0, 0);
+            return;
+        }
+        // Out of descriptors, say: try again shortly rather than spin.
+        m_accept_retry->expires_after(std::chrono::milliseconds(100));
+        m_accept_retry->async_wait([this](const std::error_code& e) {
+            if (!e) Accept();
+        });
+        return;
+    }
+    Pair* free = nullptr;
+    for (auto& p : m_pairs)
+        if (p->state == Pair::State::Free) {
+            free = p.get();
+            break;
+        }
+    if (!free) {
+        TheLog().LogPrint(9, "    连接个数超出限额(%u)!\r\n", unsigned(kPairs));
+        std::error_code ignored;
+        socket.close(ignored);
+        Accept();
+        return;
+    }
+    Pair& pair = *free;
+    ++pair.generation;
+    Side& user = pair.sides[kUser];
+    user.socket = std::move(socket);
+    user.open = true;
+    std::error_code opt;
+    if (m_config.NoDelayFor(ProxySide::User)) user.socket.set_option(tcp::no_delay(true), opt);
+    // A peer that vanishes without a close frees its pair in the end.
+    user.socket.set_option(asio::socket_base::keep_alive(true), opt);
+    pair.state = Pair::State::Header;
+    pair.header_timer.expires_after(m_options.header_deadline);
+    pair.header_timer.async_wait([this, &pair, gen = pair.generation](const std::error_code& e) {
+        if (e || gen != pair.generation || pair.state != Pair::State::Header) return;
+        TheLog().LogPrint(9, "    index=%u 没有按时收到连接头, 关闭连接!\r\n", unsigned(pair.index));
+        ClosePair(pair);
+    });
+    Read(pair, kUser);
+    Accept();
+}
+
+void CProxyThread::Read(Pair& pair, int side) {
+    Side& s = pair.sides[size_t(side)];
+    if (!s.open || s.reading || s.read_ended) return;
+    // Paused: the other side's send resumes it.
+    if (s.in.Count() > kPauseAbove) return;
+    RelayBuffer::Spans spans = s.in.FreeSpans(kChunk);
+    if (spans[0].size == 0) return;
+    s.reading = true;
+    std::array<asio::mutable_buffer, 2> buffers{asio::buffer(spans[0].data, spans[0].size),
+                                                asio::buffer(spans[1].data, spans[1].size)};
+    s.socket.async_read_some(buffers, [this, &pair, side, gen = pair.generation](const std::error_code& ec, size_t n) {
+        if (gen == pair.generation) OnRead(pair, side, ec, n);
+    });
+}
+
+void CProxyThread::OnRead(Pair& pair, int side, const std::error_code& ec, size_t n) {
+    Side& s = pair.sides[size_t(side)];
+    s.reading = false;
+    if (ec == asio::error::eof) {
+        // The peer has finished sending: what it sent still goes across,
+        // and the other direction goes on.
+        s.read_ended = true;
+        if (pair.state == Pair::State::Header) {
+            ClosePair(pair);
+            return;
+        }
+        ArmIdle(pair);
+        Write(pair, 1 - side);
+        return;
+    }
+    if (ec) {
+        if (ec != asio::error::operation_aborted) LogSocketError(ec);
+        ClosePair(pair);
+        return;
+    }
+    s.in.Commit(n);
+    if (pair.state == Pair::State::Header && side == kUser && s.in.Count() >= kRelayHeaderSize) {
+        OnHeader(pair);
+        if (pair.state == Pair::State::Free) return;
+    }
+    if (pair.sides[kComputer].read_ended || pair.sides[kUser].read_ended) ArmIdle(pair);
+    Write(pair, 1 - side);
+    Read(pair, side);
+}
+
+void CProxyThread::Write(Pair& pair, int to) {
+    Side& dst = pair.sides[size_t(to)];
+    Side& src = pair.sides[size_t(1 - to)];
+    if (pair.state != Pair::State::Relaying || !dst.open || dst.writing || dst.send_ended) return;
+    if (src.in.Count() == 0) {
+        if (src.read_ended) EndSending(pair, to);
+        return;
+    }
+    RelayBuffer::Spans spans = src.in.DataSpans(kChunk);
+    dst.writing = true;
+    std::array<asio::const_buffer, 2> buffers{asio::buffer(spans[0].data, spans[0].size),
+                                              asio::buffer(spans[1].data, spans[1].size)};
+    dst.socket.async_write_some(buffers, [this, &pair, to, gen = pair.generation](const std::error_code& ec, size_t n) {
+        if (gen == pair.generation) OnWritten(pair, to, ec, n);
+    });
+}
+
+void CProxyThread::OnWritten(Pair& pair, int to, const std::error_code& ec, size_t n) {
+    Side& dst = pair.sides[size_t(to)];
+    Side& src = pair.sides[size_t(1 - to)];
+    dst.writing = false;
+    if (ec) {
+        if (ec == asio::error::operation_aborted) return;
+        LogSocketError(ec);
+        if (++dst.send_failures > 10) {
+            ClosePair(pair);
+            return;
+        }
+        Write(pair, to);
+        return;
+    }
+    dst.send_failures = 0;
+    src.in.Consume(n);
+    if (src.in.Count() < kChunk) Read(pair, 1 - to);
+    if (src.read_ended || dst.read_ended) ArmIdle(pair);
+    Write(pair, to);
+}
+
+void CProxyThread::OnHeader(Pair& pair) {
+    Side& user = pair.sides[kUser];
+    uint8_t header[kRelayHeaderSize];
+    user.in.Peek(header, kRelayHeaderSize);
+    user.in.Consume(kRelayHeaderSize);
+    pair.header_timer.cancel();
+    const std::string name = RelayHeaderName(header);
+    std::string address_text;
+    uint32_t port = 0;
+    bool found;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_list->Mutex());
+        found = m_list->LookUp(name, &address_text, &port);
+    }
+    if (!found) {
+        // Nothing could ever be relayed: the pair is not held for nothing.
+        TheLog().LogPrint(9, "    ovs列表中已经没有(%s)!\r\n", name.c_str());
+        ClosePair(pair);
+        return;
+    }
+    Side& computer = pair.sides[kComputer];
+    std::error_code ec;
+    asio::ip::address_v4 address = asio::ip::make_address_v4(address_text, ec);
+    if (!ec && port > 0xffff) ec = asio::error::invalid_argument;
+    if (!ec) computer.socket.open(tcp::v4(), ec);
+    if (ec) {
+        TheLog().LogPrint(9, "网络连接错误,错误号 %d\r\n", ec.value());
+        ClosePair(pair);
+        return;
+    }
+    computer.open = true;
+    std::error_code opt;
+    if (m_config.NoDelayFor(ProxySide::Computer)) computer.socket.set_option(tcp::no_delay(true), opt);
+    computer.socket.set_option(asio::socket_base::keep_alive(true), opt);
+    pair.state = Pair::State::Connecting;
+    computer.socket.async_connect(tcp::endpoint(address, uint16_t(port)),
+                                  [this, &pair, gen = pair.generation](const std::error_code& e) {
+                                      if (gen == pair.generation) OnConnected(pair, e);
+                                  });
+}
+
+void CProxyThread::OnConnected(Pair& pair, const std::error_code& ec) {
+    if (ec) {
+        if (ec != asio::error::operation_aborted) LogSocketError(ec);
+        ClosePair(pair);
+        return;
+    }
+    pair.state = Pair::State::Relaying;
+    // What followed the header goes to the computer now.
+    Read(pair, kComputer);
+    Write(pair, kComputer);
+    Read(pair, kUser);
+}
+
+void CProxyThread::EndSending(Pair& pair, int to) {
+    Side& dst = pair.sides[size_t(to)];
+    if (!dst.send_ended) {
+        std::error_code ec;
+        dst.socket.shutdown(tcp::socket::shutdown_send, ec);
+        dst.send_ended = true;
+    }
+    MaybeFinish(pair);
+}
+
+void CProxyThread::MaybeFinish(Pair& pair) {
+    if (pair.sides[kComputer].send_ended && pair.sides[kUser].send_ended) ClosePair(pair);
+}
+
+void CProxyThread::ArmIdle(Pair& pair) {
+    pair.idle_timer.expires_after(m_options.half_close_idle);
+    pair.idle_timer.async_wait([this, &pair, gen = pair.generation](const std::error_code& e) {
+        if (!e && gen == pair.generation) ClosePair(pair);
+    });
+}
+
+void CProxyThread::ClosePair(Pair& pair) {
+    if (pair.state == Pair::State::Free) return;
+    ++pair.generation;
+    pair.state = Pair::State::Free;
+    pair.header_timer.cancel();
+    pair.idle_timer.cancel();
+    for (Side& s : pair.sides) {
+        if (s.open) {
+            std::error_code ec;
+            s.socket.shutdown(tcp::socket::shutdown_both, ec);
+            s.socket.close(ec);
+            if (ec) TheLog().LogPrint(10, "    关闭Proxy Client Socket出错! err=%d\r\n", ec.value());
+        }
+        s.open = s.reading = s.writing = s.read_ended = s.send_ended = false;
+        s.send_failures = 0;
+        s.in.Clear();
+    }
+}
+
+}  // namespace ov::gateway

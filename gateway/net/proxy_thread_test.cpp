@@ -1,0 +1,243 @@
+#include "gateway/net/proxy_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <asio/connect.hpp>
+#include <asio/read.hpp>
+#include <asio/write.hpp>
+
+#include <atomic>
+#include <ctime>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "gateway/gateway_config.h"
+#include "gateway/net/controlled_computer_list.h"
+#include "gateway/network_thread.h"
+
+namespace ov::gateway {
+namespace {
+
+using asio::ip::tcp;
+using namespace std::chrono_literals;
+
+// A controlled computer's agent on loopback: echoes, or (tail mode) reads
+// until the peer's end and answers with the byte count and a checksum.
+class Agent {
+public:
+    enum class Mode { Echo, CountUntilEnd };
+    explicit Agent(Mode mode) : m_acceptor(m_io, tcp::endpoint(asio::ip::address_v4::loopback(), 0)), m_mode(mode) {
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~Agent() {
+        m_stop = true;
+        std::error_code ec;
+        tcp::socket poke(m_io);
+        poke.connect(m_acceptor.local_endpoint(), ec);
+        m_thread.join();
+        for (auto& t : m_sessions) t.join();
+    }
+    uint16_t Port() const { return m_acceptor.local_endpoint().port(); }
+
+private:
+    void Serve() {
+        while (!m_stop) {
+            tcp::socket s(m_io);
+            std::error_code ec;
+            m_acceptor.accept(s, ec);
+            if (ec || m_stop) break;
+            m_sessions.emplace_back([this, s = std::move(s)]() mutable { Session(s); });
+        }
+    }
+    void Session(tcp::socket& s) {
+        std::vector<uint8_t> buf(65536);
+        uint64_t count = 0, sum = 0;
+        for (;;) {
+            std::error_code ec;
+            size_t n = s.read_some(asio::buffer(buf), ec);
+            if (ec) break;
+            count += n;
+            for (size_t i = 0; i < n; ++i) sum = sum * 31 + buf[i];
+            if (m_mode == Mode::Echo) asio::write(s, asio::buffer(buf.data(), n), ec);
+            if (ec) break;
+        }
+        if (m_mode == Mode::CountUntilEnd) {
+            std::string reply = std::to_string(count) + ":" + std::to_string(sum);
+            std::error_code ec;
+            asio::write(s, asio::buffer(reply), ec);
+        }
+    }
+    asio::io_context m_io;
+    tcp::acceptor m_acceptor;
+    Mode m_mode;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+    std::vector<std::thread> m_sessions;
+};
+
+uint64_t Checksum(const std::vector<uint8_t>& d) {
+    uint64_t sum = 0;
+    for (uint8_t b : d) sum = sum * 31 + b;
+    return sum;
+}
+
+std::vector<uint8_t> Header(const std::string& name) {
+    std::vector<uint8_t> h(kRelayHeaderSize, 0);
+    std::memcpy(h.data(), name.data(), std::min(name.size(), size_t(40)));
+    return h;
+}
+
+class Proxy : public ::testing::Test {
+public:
+    void Start(std::chrono::milliseconds header_deadline = 30s) {
+        static std::atomic<int> n{0};
+        ControlledComputerList::Options lo;
+        lo.view_name = "ovt_proxy_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
+        list = std::make_shared<ControlledComputerList>(lo);
+        const uint8_t loopback[4] = {127, 0, 0, 1};
+        {
+            std::lock_guard<std::recursive_mutex> lock(list->Mutex());
+            list->AddOrUpdateEntry(ComputerEntry::Make("echo", echo.Port(), loopback));
+            list->AddOrUpdateEntry(ComputerEntry::Make("counter", counter.Port(), loopback));
+        }
+        CProxyThread::Options o;
+        o.port = 0;
+        o.address = "127.0.0.1";
+        o.header_deadline = header_deadline;
+        auto listening = std::make_shared<std::promise<void>>();
+        o.notify_network = [listening](ThreadMessage id, intptr_t w, intptr_t) {
+            if (id == ThreadMessage::ProxyListenerState && w == kProxyListening) listening->set_value();
+        };
+        auto handler = std::make_unique<CProxyThread>(config, list, o);
+        proxy = handler.get();
+        thread = std::make_unique<EventThread>("proxy", std::move(handler));
+        ASSERT_TRUE(thread->Start());
+        ASSERT_EQ(listening->get_future().wait_for(5s), std::future_status::ready);
+    }
+    tcp::socket Connect() {
+        tcp::socket s(io);
+        s.connect(tcp::endpoint(asio::ip::address_v4::loopback(), proxy->ListeningPort()));
+        return s;
+    }
+    // Reads until the peer ends; true when it ended (not a timeout).
+    static bool ReadsToEnd(tcp::socket& s, std::string* got = nullptr) {
+        char buf[4096];
+        for (;;) {
+            std::error_code ec;
+            size_t n = s.read_some(asio::buffer(buf), ec);
+            if (ec) return ec == asio::error::eof || ec == asio::error::connection_reset;
+            if (got) got->append(buf, n);
+        }
+    }
+
+    Agent echo{Agent::Mode::Echo};
+    Agent counter{Agent::Mode::CountUntilEnd};
+    GatewayConfig config{ConfigEnvironment{}};
+    std::shared_ptr<ControlledComputerList> list;
+    CProxyThread* proxy = nullptr;
+    std::unique_ptr<EventThread> thread;
+    asio::io_context io;
+};
+
+TEST_F(Proxy, BytesAfterTheHeaderInOneSegmentReachTheComputerAndComeBack) {
+    Start();
+    tcp::socket s = Connect();
+    std::vector<uint8_t> out = Header("echo");
+    for (int i = 0; i < 100; ++i) out.push_back(uint8_t(i));
+    asio::write(s, asio::buffer(out));
+    std::vector<uint8_t> back(100);
+    asio::read(s, asio::buffer(back));
+    EXPECT_EQ(std::vector<uint8_t>(out.begin() + 50, out.end()), back);
+}
+
+TEST_F(Proxy, AHalfCloseDeliversTheTailAndTheOtherDirectionGoesOn) {
+    Start();
+    tcp::socket s = Connect();
+    std::vector<uint8_t> data(3 << 20);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7 + (i >> 11));
+    asio::write(s, asio::buffer(Header("counter")));
+    asio::write(s, asio::buffer(data));
+    s.shutdown(tcp::socket::shutdown_send);
+    std::string reply;
+    EXPECT_TRUE(ReadsToEnd(s, &reply));
+    EXPECT_EQ(reply, std::to_string(data.size()) + ":" + std::to_string(Checksum(data)));
+}
+
+TEST_F(Proxy, UnknownComputersShortHeadersAndTheFortyFirstUserCostNoPair) {
+    Start(300ms);
+    tcp::socket unknown = Connect();
+    asio::write(unknown, asio::buffer(Header("nobody")));
+    EXPECT_TRUE(ReadsToEnd(unknown));  // closed, not left hanging
+    std::vector<tcp::socket> held;
+    for (int i = 0; i < 40; ++i) {
+        held.push_back(Connect());
+        asio::write(held.back(), asio::buffer(Header("echo").data(), 49));  // one byte short
+    }
+    tcp::socket extra = Connect();
+    EXPECT_TRUE(ReadsToEnd(extra));  // accepted and closed at once
+    // The short headers are closed at the deadline, and every pair is free again.
+    for (auto& h : held) EXPECT_TRUE(ReadsToEnd(h));
+    std::vector<tcp::socket> again;
+    for (int i = 0; i < 40; ++i) {
+        again.push_back(Connect());
+        asio::write(again.back(), asio::buffer(Header("echo")));
+        asio::write(again.back(), asio::buffer("x", 1));
+    }
+    for (auto& a : again) {
+        char c = 0;
+        asio::read(a, asio::buffer(&c, 1));
+        EXPECT_EQ(c, 'x');
+    }
+}
+
+TEST_F(Proxy, FortyBusyPairsAndAThousandShortOnesLoseNothingAndLeakNoPair) {
+    Start();
+    std::vector<std::future<bool>> streams;
+    for (int i = 0; i < 40; ++i)
+        streams.push_back(std::async(std::launch::async, [this, i] {
+            asio::io_context own;
+            tcp::socket s(own);
+            s.connect(tcp::endpoint(asio::ip::address_v4::loopback(), proxy->ListeningPort()));
+            std::vector<uint8_t> data(256 * 1024 + size_t(i));
+            for (size_t k = 0; k < data.size(); ++k) data[k] = uint8_t(k * (i + 3));
+            asio::write(s, asio::buffer(Header("echo")));
+            // Writes and reads side by side, so that flow control pauses and resumes.
+            std::thread writer([&] {
+                std::error_code ignored;  // a failure shows as a short read below
+                asio::write(s, asio::buffer(data), ignored);
+            });
+            std::vector<uint8_t> back(data.size());
+            std::this_thread::sleep_for(50ms);  // a slow reader at first
+            std::error_code ec;
+            asio::read(s, asio::buffer(back), ec);
+            writer.join();
+            return back == data;
+        }));
+    for (auto& f : streams) EXPECT_TRUE(f.get());
+    for (int i = 0; i < 1000; ++i) {
+        tcp::socket s = Connect();
+        asio::write(s, asio::buffer(Header("echo")));
+        asio::write(s, asio::buffer("ping", 4));
+        char back[4];
+        asio::read(s, asio::buffer(back));
+        ASSERT_EQ(std::string(back, 4), "ping") << i;
+        // An orderly close: the gateway's end arrives once the computer ended too.
+        s.shutdown(tcp::socket::shutdown_send);
+        ASSERT_TRUE(ReadsToEnd(s)) << i;
+    }
+    std::vector<tcp::socket> all;
+    for (int i = 0; i < 40; ++i) {
+        all.push_back(Connect());
+        asio::write(all.back(), asio::buffer(Header("echo")));
+        asio::write(all.back(), asio::buffer("y", 1));
+    }
+    for (auto& a : all) {
+        char c = 0;
+        asio::read(a, asio::buffer(&c, 1));
+        EXPECT_EQ(c, 'y');
+    }
+}
+
+}  // namespace
+}  // namespace ov::gateway
