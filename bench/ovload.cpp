@@ -112,8 +112,8 @@ public:
                     m_cfg.label.empty() ? "-" : m_cfg.label.c_str(), m_cfg.conns, t);
         switch (m_cfg.mode) {
             case Mode::Stream:
-                std::printf(" direction=%s ready=%d up_mbit_s=%.1f down_mbit_s=%.1f total_mbit_s=%.1f",
-                            m_cfg.direction_name.c_str(), m_ready, d.up * 8 / t / 1e6,
+                std::printf(" direction=%s ready=%d alive=%d up_mbit_s=%.1f down_mbit_s=%.1f total_mbit_s=%.1f",
+                            m_cfg.direction_name.c_str(), m_ready, m_alive_at_end, d.up * 8 / t / 1e6,
                             d.down * 8 / t / 1e6, (d.up + d.down) * 8 / t / 1e6);
                 break;
             case Mode::PingPong:
@@ -178,6 +178,7 @@ private:
     // is closed so that each worker leaves its loop.
     void Stop() {
         m_last = m_c;
+        m_alive_at_end = m_alive;
         m_window_end = Clock::now();
         m_measuring = false;
         m_stopped = true;
@@ -238,11 +239,18 @@ private:
                                                                 : AgentMode::Source;
             co_await asio::async_write(*s, asio::buffer(Preamble(mode)), use_awaitable);
             ++m_ready;
+            ++m_alive;
             if (m_cfg.direction != Direction::Down) Spawn(Send(s));
-            if (m_cfg.direction == Direction::Up)
-                co_await ReadAcks(*s);
-            else
-                co_await ReadPattern(*s);
+            try {
+                if (m_cfg.direction == Direction::Up)
+                    co_await ReadAcks(*s);
+                else
+                    co_await ReadPattern(*s);
+            } catch (const asio::system_error&) {
+                --m_alive;
+                throw;
+            }
+            --m_alive;
         } catch (const asio::system_error&) {
             Failed();
         }
@@ -413,7 +421,8 @@ private:
     std::vector<uint32_t> m_samples;  // nanoseconds, window only
     Clock::time_point m_window_start, m_window_end;
     bool m_measuring = false, m_stopped = false;
-    int m_ready = 0;
+    int m_ready = 0;                      // streams that got going
+    int m_alive = 0, m_alive_at_end = 0;  // and of those, the ones still running
     int m_last_code = -1;
 };
 

@@ -174,7 +174,7 @@ def wait_port(lab, port, seconds):
 class Bench:
     def __init__(self, args, lab, out):
         self.args, self.lab, self.out = args, lab, out
-        self.results = {}  # target -> metric -> parsed line
+        self.results = {}  # target -> metric -> [parsed line of each repeat]
         self.notes = {}    # target -> why it was not measured
         self.raw = []
         self.ovload = os.path.join(BUILD, "bench", "ovload")
@@ -194,7 +194,9 @@ class Bench:
             log("%s/%s: no result (%s)" % (target, metric, r.stderr.strip()))
             return None
         line["exit"] = r.returncode
-        self.results.setdefault(target, {})[metric] = line
+        if "alive" in line and line["alive"] != line["conns"]:
+            log("%s/%s: only %s of %s streams lasted the window" % (target, metric, line["alive"], line["conns"]))
+        self.results.setdefault(target, {}).setdefault(metric, []).append(line)
         log(r.stdout.strip())
         return line
 
@@ -204,7 +206,7 @@ class Bench:
         if pid:
             # VmHWM is the peak of the process's life so far, and the 40
             # busy pairs are the most it has carried.
-            self.results[target]["rss40"] = {"kib": vm_hwm_kib(pid)}
+            self.results[target].setdefault("rss40", []).append({"kib": vm_hwm_kib(pid)})
         self.load(target, "pingpong", "pingpong", host, port, ["--conns", "1"], header)
         self.load(target, "cer", "cer", host, port, ["--conns", "8"], header)
 
@@ -233,13 +235,15 @@ class Bench:
             return
         cfg = os.path.join(self.args.work, "haproxy.cfg")
         with open(cfg, "w") as f:
-            f.write("global\n    nbthread 1\n    maxconn 20000\n"
+            f.write("global\n    nbthread 1\n    maxconn 4000\n"
                     "defaults\n    mode tcp\n    timeout connect 5s\n"
                     "    timeout client 60s\n    timeout server 60s\n"
                     "frontend relay\n    bind %s:%d\n    default_backend agent\n"
                     "backend agent\n    server agent %s:%d\n"
                     % (GW_CLIENT_IP, HAPROXY_PORT, AGENT_IP, AGENT_PORT))
-        p = self.lab.start("gw", ["haproxy", "-db", "-f", cfg])
+        # haproxy asks for twice maxconn descriptors and stops when it cannot have them.
+        with open(os.path.join(self.out, "haproxy.log"), "w") as err:
+            p = self.lab.start("gw", ["haproxy", "-db", "-f", cfg], stderr=err)
         try:
             if not wait_port(self.lab, HAPROXY_PORT, 5):
                 self.notes["haproxy"] = "haproxy did not listen"
@@ -254,8 +258,7 @@ class Bench:
         Administrator has ADMIN_PASSWORD, an OV_G.ini with our ports. The IPC
         objects (instance lock, published list) live inside it too, so a
         gateway elsewhere on the machine neither stops this one nor is read."""
-        d = os.path.join(self.args.work, "gateway")
-        os.makedirs(d)
+        d = tempfile.mkdtemp(prefix="gateway-", dir=self.args.work)
         bindir = os.path.join(BUILD, "bin")
         for n in os.listdir(bindir):
             if os.path.isfile(os.path.join(bindir, n)):
@@ -335,10 +338,21 @@ def fnum(v, digits=0):
 
 
 def value(results, target, metric):
-    """The figure a table row shows for target (None when not measured)."""
-    r = results.get(target, {}).get(metric)
-    if r is None:
+    """The figure a table row shows for target: the median over the repeats
+    (the highest for memory); None when not measured."""
+    source = "pingpong" if metric.startswith("pingpong_") else metric  # p50 and p99: one run
+    figures = [x for x in (figure(r, metric) for r in results.get(target, {}).get(source, []))
+               if x is not None]
+    if not figures:
         return None
+    if metric == "rss40":
+        return max(figures)
+    figures.sort()
+    n = len(figures)
+    return figures[n // 2] if n % 2 else (figures[n // 2 - 1] + figures[n // 2]) / 2
+
+
+def figure(r, metric):
     if metric.startswith("stream"):
         return float(r["total_mbit_s"])
     if metric == "pingpong_p50":
@@ -354,12 +368,7 @@ def value(results, target, metric):
     return None
 
 
-def table(results, notes, seconds):
-    # pingpong rows read the same measurement twice.
-    for t in results:
-        if "pingpong" in results[t]:
-            results[t]["pingpong_p50"] = results[t]["pingpong"]
-            results[t]["pingpong_p99"] = results[t]["pingpong"]
+def table(results, notes, seconds, repeat):
     rows = [
         ("stream1", "throughput, 1 stream (Mbit/s, both ways)", 0),
         ("stream40", "throughput, 40 streams (Mbit/s, both ways)", 0),
@@ -392,15 +401,17 @@ def table(results, notes, seconds):
             added.append("%s %s" % (t, "-" if x is None or d[q] is None else "%+.1f us" % (x - d[q])))
         lines.append("added round trip %s vs direct: %s" % (q, ", ".join(added)))
     for t in TARGETS:
-        errs = sum(int(r.get("errors", 0)) for r in results.get(t, {}).values() if isinstance(r, dict))
-        bad = sum(int(r.get("corrupt", 0)) for r in results.get(t, {}).values() if isinstance(r, dict))
+        runs = [r for rs in results.get(t, {}).values() for r in rs]
+        errs = sum(int(r.get("errors", 0)) for r in runs)
+        bad = sum(int(r.get("corrupt", 0)) for r in runs)
         if errs or bad:
             lines.append("%s: %d connection errors, %d corrupted streams in the windows" % (t, errs, bad))
     lines.append("")
     lines.append("targets for the gateway: " + "; ".join("%s %s" % kv for kv in TARGET_TEXT.items()))
     for t, why in notes.items():
         lines.append("%s: not measured: %s" % (t, why))
-    lines.append("each measurement: %.1f s after a 0.5 s warm-up" % seconds)
+    lines.append("each measurement: %.1f s after a 0.5 s warm-up; figures are the median of %d "
+                 "run(s), the targets taking turns" % (seconds, repeat))
     return "\n".join(lines) + "\n"
 
 
@@ -411,21 +422,27 @@ def plot(results, out):
         return
     data = os.path.join(out, "relay.dat")
     metrics = [("stream1", "1 stream"), ("stream40", "40 streams"), ("cer", "conn/s")]
+    shown = [t for t in TARGETS[1:]
+             if any(value(results, t, m) is not None for m, _ in metrics)]
+    if not value(results, "direct", "stream1") or not shown:
+        log("nothing to plot without the direct path and one relay")
+        return
     with open(data, "w") as f:
-        f.write("measure " + " ".join(TARGETS[1:]) + "\n")
+        f.write("measure " + " ".join(shown) + "\n")
         for m, label in metrics:
             base = value(results, "direct", m)
             cells = []
-            for t in TARGETS[1:]:
+            for t in shown:
                 v = value(results, t, m)
-                cells.append("%.3f" % (v / base) if v is not None and base else "NaN")
+                cells.append("%.3f" % (v / base) if v is not None and base else "0")
             f.write('"%s" %s\n' % (label, " ".join(cells)))
     script = ("set terminal pngcairo size 640,360\n"
               "set output '%s'\nset style data histogram\nset style fill solid border -1\n"
               "set key autotitle columnhead top right\nset yrange [0:*]\n"
               "set ylabel 'share of the direct path'\nset grid ytics\n"
-              "plot '%s' using 2:xtic(1), '' using 3, '' using 4\n"
-              % (os.path.join(out, "relay.png"), data))
+              "plot '%s' using 2:xtic(1)%s\n"
+              % (os.path.join(out, "relay.png"), data,
+                 "".join(", '' using %d" % (i + 3) for i in range(len(shown) - 1))))
     r = subprocess.run(["gnuplot"], input=script, text=True, capture_output=True)
     if r.returncode != 0:
         # Without cairo, the plain png terminal.
@@ -439,12 +456,14 @@ def main():
     ap.add_argument("--seconds", type=float, default=3.0, help="length of each measurement")
     ap.add_argument("--out", default=os.path.join(BUILD, "bench-results"))
     ap.add_argument("--only", default=",".join(TARGETS), help="comma-separated: " + ",".join(TARGETS))
+    ap.add_argument("--repeat", type=int, default=1,
+                    help="run every target this many times, in turns; report medians")
     ap.add_argument("--no-build", action="store_true")
     ap.add_argument("--plot", action="store_true", help="relay.png with gnuplot")
     args = ap.parse_args()
     only = [t for t in args.only.split(",") if t]
-    if any(t not in TARGETS for t in only) or not 0.5 <= args.seconds <= 30:
-        ap.error("--only takes %s; --seconds 0.5 to 30" % ",".join(TARGETS))
+    if any(t not in TARGETS for t in only) or not 0.5 <= args.seconds <= 30 or not 1 <= args.repeat <= 9:
+        ap.error("--only takes %s; --seconds 0.5 to 30; --repeat 1 to 9" % ",".join(TARGETS))
     if os.geteuid() != 0:
         sys.exit("run.py: the network namespaces need root")
     if not args.no_build:
@@ -470,14 +489,15 @@ def main():
         bench = Bench(args, lab, args.out)
         if not _wait_agent(lab):
             sys.exit("run.py: the agent did not start")
-        for t in only:
-            log("--- %s" % t)
-            getattr(bench, "run_" + t)()
+        for n in range(args.repeat):
+            for t in only:
+                log("--- %s (run %d of %d)" % (t, n + 1, args.repeat))
+                getattr(bench, "run_" + t)()
         lab.stop(agent)
         agent_log.close()
         with open(os.path.join(args.out, "agent.log")) as f:
             agent_totals = [l for l in f.read().splitlines() if l.startswith("ovsink ")]
-        text = table(bench.results, bench.notes, args.seconds)
+        text = table(bench.results, bench.notes, args.seconds, args.repeat)
         stamp = datetime.datetime.now().isoformat(timespec="seconds")
         with open(os.path.join(args.out, "results.txt"), "w") as f:
             f.write("# %s, %s\n" % (stamp, " ".join(sys.argv)))
@@ -492,7 +512,7 @@ def main():
         if args.plot:
             plot(bench.results, args.out)
         corrupt = any(int(r.get("corrupt", 0)) for t in bench.results.values()
-                      for r in t.values() if isinstance(r, dict))
+                      for rs in t.values() for r in rs)
         return 1 if corrupt else 0
     finally:
         lab.close()
