@@ -38,7 +38,7 @@ inline constexpr size_t kAckSize = 8;
 // checking are a memcpy and a memcmp, so the tools spend their time on the
 // sockets, not on the check.
 class Pattern {
-public:
+  public:
     static constexpr size_t kPeriod = 65521;
     static constexpr size_t kMaxSpan = 256 * 1024;
 
@@ -55,7 +55,8 @@ public:
     bool Matches(uint64_t offset, const uint8_t* p, size_t n) const {
         while (n > 0) {
             size_t k = std::min(n, kMaxSpan);
-            if (std::memcmp(At(offset), p, k) != 0) return false;
+            if (std::memcmp(At(offset), p, k) != 0)
+                return false;
             offset += k;
             p += k;
             n -= k;
@@ -63,7 +64,7 @@ public:
         return true;
     }
 
-private:
+  private:
     static uint64_t SplitMix(uint64_t& s) {
         uint64_t z = (s += 0x9E3779B97F4A7C15ull);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -76,7 +77,7 @@ private:
 
 // "--key value" pairs and bare "--flag"s after the positional words.
 class Options {
-public:
+  public:
     Options(int argc, char** argv, const std::vector<std::string_view>& flags) {
         for (int i = 1; i < argc; ++i) {
             std::string_view a = argv[i];
@@ -107,20 +108,23 @@ public:
     // the options bad.
     double Number(const std::string& key, double fallback) {
         auto it = m_values.find(key);
-        if (it == m_values.end()) return fallback;
+        if (it == m_values.end())
+            return fallback;
         char* end = nullptr;
         double v = std::strtod(it->second.c_str(), &end);
-        if (end == it->second.c_str() || *end != '\0') m_bad = "--" + key + ": not a number";
+        if (end == it->second.c_str() || *end != '\0')
+            m_bad = "--" + key + ": not a number";
         return v;
     }
     // Keys that no one asked for: misspelt options should not pass silently.
     std::string Unknown(const std::vector<std::string_view>& known) const {
         for (const auto& [k, v] : m_values)
-            if (std::find(known.begin(), known.end(), k) == known.end()) return "--" + k;
+            if (std::find(known.begin(), known.end(), k) == known.end())
+                return "--" + k;
         return {};
     }
 
-private:
+  private:
     std::map<std::string, std::string> m_values;
     std::vector<std::string> m_positional;
     std::string m_bad;

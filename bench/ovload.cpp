@@ -75,7 +75,7 @@ struct Counters {
 };
 
 class Load {
-public:
+  public:
     Load(asio::io_context& io, const Config& cfg, const Pattern& pattern)
         : m_io(io), m_cfg(cfg), m_pattern(pattern), m_timer(io) {
         if (cfg.header) {
@@ -88,10 +88,18 @@ public:
     void Start() {
         for (int i = 0; i < m_cfg.conns; ++i) {
             switch (m_cfg.mode) {
-                case Mode::Auth: Spawn(Auth()); break;
-                case Mode::Stream: Spawn(Stream()); break;
-                case Mode::PingPong: Spawn(PingPong()); break;
-                case Mode::Cer: Spawn(Cer()); break;
+                case Mode::Auth:
+                    Spawn(Auth());
+                    break;
+                case Mode::Stream:
+                    Spawn(Stream());
+                    break;
+                case Mode::PingPong:
+                    Spawn(PingPong());
+                    break;
+                case Mode::Cer:
+                    Spawn(Cer());
+                    break;
             }
         }
         m_timer.expires_after(Seconds(m_cfg.warmup));
@@ -107,14 +115,17 @@ public:
     void Report() const {
         Counters d = Delta();
         double t = std::chrono::duration<double>(m_window_end - m_window_start).count();
-        if (t <= 0) t = 1e-9;
+        if (t <= 0)
+            t = 1e-9;
         std::printf("ovload mode=%s label=%s conns=%d seconds=%.3f", m_cfg.mode_name.c_str(),
                     m_cfg.label.empty() ? "-" : m_cfg.label.c_str(), m_cfg.conns, t);
         switch (m_cfg.mode) {
             case Mode::Stream:
-                std::printf(" direction=%s ready=%d alive=%d up_mbit_s=%.1f down_mbit_s=%.1f total_mbit_s=%.1f",
-                            m_cfg.direction_name.c_str(), m_ready, m_alive_at_end, d.up * 8 / t / 1e6,
-                            d.down * 8 / t / 1e6, (d.up + d.down) * 8 / t / 1e6);
+                std::printf(
+                    " direction=%s ready=%d alive=%d up_mbit_s=%.1f down_mbit_s=%.1f "
+                    "total_mbit_s=%.1f",
+                    m_cfg.direction_name.c_str(), m_ready, m_alive_at_end, d.up * 8 / t / 1e6,
+                    d.down * 8 / t / 1e6, (d.up + d.down) * 8 / t / 1e6);
                 break;
             case Mode::PingPong:
                 std::printf(" round_trips=%llu rtt_p50_us=%.1f rtt_p99_us=%.1f rtt_mean_us=%.1f",
@@ -143,34 +154,38 @@ public:
         return work && d.corrupt == 0;
     }
 
-private:
+  private:
     static std::chrono::nanoseconds Seconds(double s) {
         return std::chrono::nanoseconds(int64_t(s * 1e9));
     }
 
     Counters Delta() const {
-        return {m_last.up - m_first.up,       m_last.down - m_first.down,
-                m_last.done - m_first.done,   m_last.errors - m_first.errors,
+        return {m_last.up - m_first.up,           m_last.down - m_first.down,
+                m_last.done - m_first.done,       m_last.errors - m_first.errors,
                 m_last.corrupt - m_first.corrupt, m_last.rejected - m_first.rejected};
     }
 
     double Percentile(double p) const {
-        if (m_samples.empty()) return 0;
+        if (m_samples.empty())
+            return 0;
         std::vector<uint32_t> s = m_samples;
         size_t i = std::min(s.size() - 1, size_t(p * double(s.size())));
         std::nth_element(s.begin(), s.begin() + i, s.end());
         return s[i] / 1000.0;
     }
     double Mean() const {
-        if (m_samples.empty()) return 0;
+        if (m_samples.empty())
+            return 0;
         double sum = 0;
         for (uint32_t v : m_samples) sum += v;
         return sum / double(m_samples.size()) / 1000.0;
     }
 
     void Sample(Clock::time_point since) {
-        if (!m_measuring) return;
-        auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - since).count();
+        if (!m_measuring)
+            return;
+        auto ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - since).count();
         m_samples.push_back(uint32_t(std::min<int64_t>(ns, UINT32_MAX)));
     }
 
@@ -194,13 +209,13 @@ private:
 
     // Keeps a socket in the set that Stop() closes, for the guard's lifetime.
     class Open {
-    public:
+      public:
         Open(Load& load, tcp::socket& s) : m_load(load), m_s(&s) { load.m_open.insert(m_s); }
         ~Open() { m_load.m_open.erase(m_s); }
         Open(const Open&) = delete;
         Open& operator=(const Open&) = delete;
 
-    private:
+      private:
         Load& m_load;
         tcp::socket* m_s;
     };
@@ -208,7 +223,8 @@ private:
     void Spawn(awaitable<void> work) { asio::co_spawn(m_io, std::move(work), asio::detached); }
 
     void Failed() {
-        if (!m_stopped) ++m_c.errors;
+        if (!m_stopped)
+            ++m_c.errors;
     }
 
     awaitable<void> Connect(tcp::socket& s) {
@@ -240,7 +256,8 @@ private:
             co_await asio::async_write(*s, asio::buffer(Preamble(mode)), use_awaitable);
             ++m_ready;
             ++m_alive;
-            if (m_cfg.direction != Direction::Down) Spawn(Send(s));
+            if (m_cfg.direction != Direction::Down)
+                Spawn(Send(s));
             try {
                 if (m_cfg.direction == Direction::Up)
                     co_await ReadAcks(*s);
@@ -265,7 +282,8 @@ private:
                 size_t n = co_await asio::async_write(
                     *s, asio::buffer(m_pattern.At(sent), m_cfg.chunk), use_awaitable);
                 sent += n;
-                if (m_cfg.direction == Direction::Both) m_c.up += n;
+                if (m_cfg.direction == Direction::Both)
+                    m_c.up += n;
             }
         } catch (const asio::system_error&) {
             // The reader closed the socket or the connection broke; the
@@ -292,8 +310,8 @@ private:
         uint64_t acked = 0;
         for (;;) {
             co_await asio::async_read(s, asio::buffer(ack), use_awaitable);
-            uint64_t total = DecodeFixed32LE(ack.data()) |
-                             uint64_t(DecodeFixed32LE(ack.data() + 4)) << 32;
+            uint64_t total = DecodeFixed32LE(ack.data()) | uint64_t(DecodeFixed32LE(ack.data() + 4))
+                                                               << 32;
             if (total < acked) {
                 ++m_c.corrupt;
                 co_return;
@@ -398,16 +416,20 @@ private:
                             break;
                         }
                         m_last_code = DecodeFixed16LE(reply.data() + 1);
-                        if (m_last_code != kAuthOk) ++m_c.rejected;
+                        if (m_last_code != kAuthOk)
+                            ++m_c.rejected;
                         ++m_c.done;
-                        if (m_cfg.reconnect) break;
+                        if (m_cfg.reconnect)
+                            break;
                     }
                 } catch (const asio::system_error&) {
                     Failed();
                 }
             }
-            if (!again) co_return;
-            if (!m_cfg.reconnect && !m_stopped) co_await Pause();  // the connection broke
+            if (!again)
+                co_return;
+            if (!m_cfg.reconnect && !m_stopped)
+                co_await Pause();  // the connection broke
         }
     }
 
@@ -427,8 +449,8 @@ private:
 };
 
 const std::vector<std::string_view> kKnown = {
-    "host",  "port",      "header", "conns",     "seconds",  "warmup", "direction",
-    "chunk", "size",      "user",   "password",  "client-id", "reconnect", "label"};
+    "host", "port", "header",   "conns",     "seconds",   "warmup", "direction", "chunk",
+    "size", "user", "password", "client-id", "reconnect", "label",  "help"};
 
 int Usage(const std::string& why) {
     std::fprintf(stderr,
@@ -444,9 +466,12 @@ int Usage(const std::string& why) {
 }
 
 int Main(int argc, char** argv) {
-    Options opt(argc, argv, {"reconnect"});
+    Options opt(argc, argv, {"reconnect", "help"});
+    if (opt.Has("help"))
+        return Usage("load for the command port and the relay");
     Config cfg;
-    if (opt.Positional().size() != 1) return Usage("one mode is needed");
+    if (opt.Positional().size() != 1)
+        return Usage("one mode is needed");
     cfg.mode_name = opt.Positional()[0];
     if (cfg.mode_name == "auth") {
         cfg.mode = Mode::Auth;
@@ -465,18 +490,24 @@ int Main(int argc, char** argv) {
     cfg.warmup = opt.Number("warmup", 0.5);
     cfg.chunk = size_t(opt.Number("chunk", 64 * 1024));
     cfg.size = size_t(opt.Number("size", 1024));
-    if (!opt.Bad().empty()) return Usage(opt.Bad());
-    if (auto u = opt.Unknown(kKnown); !u.empty()) return Usage("unknown option " + u);
-    if (port < 1 || port > 65535) return Usage("--port PORT is needed");
-    if (cfg.conns < 1 || cfg.conns > 10000) return Usage("--conns: 1 to 10000");
+    if (!opt.Bad().empty())
+        return Usage(opt.Bad());
+    if (auto u = opt.Unknown(kKnown); !u.empty())
+        return Usage("unknown option " + u);
+    if (port < 1 || port > 65535)
+        return Usage("--port PORT is needed");
+    if (cfg.conns < 1 || cfg.conns > 10000)
+        return Usage("--conns: 1 to 10000");
     if (cfg.seconds <= 0 || cfg.seconds > 600 || cfg.warmup < 0 || cfg.warmup > 60)
         return Usage("--seconds: up to 600, --warmup: up to 60");
-    if (cfg.chunk < 1 || cfg.chunk > Pattern::kMaxSpan || cfg.size < 1 || cfg.size > Pattern::kMaxSpan)
+    if (cfg.chunk < 1 || cfg.chunk > Pattern::kMaxSpan || cfg.size < 1 ||
+        cfg.size > Pattern::kMaxSpan)
         return Usage("--chunk and --size: 1 to 262144 bytes");
 
     asio::error_code ec;
     auto addr = asio::ip::make_address(opt.Text("host", "127.0.0.1"), ec);
-    if (ec) return Usage("--host: " + ec.message());
+    if (ec)
+        return Usage("--host: " + ec.message());
     cfg.target = tcp::endpoint(addr, uint16_t(port));
     cfg.header = opt.Has("header");
     cfg.computer = opt.Text("header", "");
@@ -496,7 +527,8 @@ int Main(int argc, char** argv) {
     cfg.reconnect = opt.Has("reconnect");
     cfg.label = opt.Text("label", "");
     for (char& c : cfg.label)
-        if (c == ' ' || c == '=') c = '_';  // keeps the result line one key=value list
+        if (c == ' ' || c == '=')
+            c = '_';  // keeps the result line one key=value list
 
     Pattern pattern;
     asio::io_context io(1);
@@ -510,4 +542,6 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace ov::bench
 
-int main(int argc, char** argv) { return ov::bench::Main(argc, argv); }
+int main(int argc, char** argv) {
+    return ov::bench::Main(argc, argv);
+}

@@ -41,7 +41,7 @@ struct Totals {
 };
 
 class Agent {
-public:
+  public:
     Agent(asio::io_context& io, const Pattern& pattern) : m_io(io), m_pattern(pattern) {}
 
     awaitable<void> Accept(tcp::acceptor acceptor) {
@@ -56,16 +56,24 @@ public:
 
     const Totals& totals() const { return m_totals; }
 
-private:
+  private:
     awaitable<void> Serve(tcp::socket s) {
         try {
             uint8_t mode = 0;
             co_await asio::async_read(s, asio::buffer(&mode, 1), use_awaitable);
             switch (AgentMode(mode)) {
-                case AgentMode::Echo: co_await Echo(s); break;
-                case AgentMode::Sink: co_await Sink(s); break;
-                case AgentMode::Source: co_await Source(s); break;
-                default: ++m_totals.bad_mode; break;
+                case AgentMode::Echo:
+                    co_await Echo(s);
+                    break;
+                case AgentMode::Sink:
+                    co_await Sink(s);
+                    break;
+                case AgentMode::Source:
+                    co_await Source(s);
+                    break;
+                default:
+                    ++m_totals.bad_mode;
+                    break;
             }
         } catch (const asio::system_error&) {
             // The client went away: the normal end of every connection.
@@ -109,7 +117,7 @@ private:
         uint64_t sent = 0;
         for (;;) {
             size_t n = co_await s.async_write_some(asio::buffer(m_pattern.At(sent), kChunk),
-                                                    use_awaitable);
+                                                   use_awaitable);
             sent += n;
             m_totals.bytes_out += n;
         }
@@ -140,15 +148,16 @@ awaitable<void> Announce(udp::socket sock, udp::endpoint to, ComputerAnnouncemen
     for (;;) {
         asio::error_code ec;
         sock.send_to(asio::buffer(a.bytes), to, 0, ec);
-        if (ec) std::fprintf(stderr, "ovsink: announcement to %s: %s\n",
-                             to.address().to_string().c_str(), ec.message().c_str());
+        if (ec)
+            std::fprintf(stderr, "ovsink: announcement to %s: %s\n",
+                         to.address().to_string().c_str(), ec.message().c_str());
         timer.expires_after(every);
         co_await timer.async_wait(use_awaitable);
     }
 }
 
-const std::vector<std::string_view> kKnown = {"listen", "port", "announce", "announce-to",
-                                              "announce-address", "announce-interval"};
+const std::vector<std::string_view> kKnown = {
+    "listen", "port", "announce", "announce-to", "announce-address", "announce-interval", "help"};
 
 int Usage(const std::string& why) {
     std::fprintf(stderr,
@@ -160,17 +169,23 @@ int Usage(const std::string& why) {
 }
 
 int Main(int argc, char** argv) {
-    Options opt(argc, argv, {});
+    Options opt(argc, argv, {"help"});
+    if (opt.Has("help"))
+        return Usage("the agent of the benchmarks");
     std::string listen = opt.Text("listen", "0.0.0.0");
     double port = opt.Number("port", 0);
     double interval = opt.Number("announce-interval", 1);
-    if (!opt.Bad().empty()) return Usage(opt.Bad());
-    if (auto u = opt.Unknown(kKnown); !u.empty()) return Usage("unknown option " + u);
-    if (port < 1 || port > 65535) return Usage("--port PORT is needed");
+    if (!opt.Bad().empty())
+        return Usage(opt.Bad());
+    if (auto u = opt.Unknown(kKnown); !u.empty())
+        return Usage("unknown option " + u);
+    if (port < 1 || port > 65535)
+        return Usage("--port PORT is needed");
 
     asio::error_code ec;
     auto listen_addr = asio::ip::make_address(listen, ec);
-    if (ec) return Usage("--listen: " + ec.message());
+    if (ec)
+        return Usage("--listen: " + ec.message());
 
     asio::io_context io(1);
     Pattern pattern;
@@ -181,8 +196,8 @@ int Main(int argc, char** argv) {
     acceptor.set_option(tcp::acceptor::reuse_address(true));
     acceptor.bind(ep, ec);
     if (ec) {
-        std::fprintf(stderr, "ovsink: cannot listen on %s:%u: %s\n", listen.c_str(),
-                     unsigned(port), ec.message().c_str());
+        std::fprintf(stderr, "ovsink: cannot listen on %s:%u: %s\n", listen.c_str(), unsigned(port),
+                     ec.message().c_str());
         return 1;
     }
     acceptor.listen(asio::socket_base::max_listen_connections);
@@ -194,12 +209,14 @@ int Main(int argc, char** argv) {
         for (size_t pos = 0; pos <= list.size();) {
             size_t comma = std::min(list.find(',', pos), list.size());
             auto a = asio::ip::make_address_v4(list.substr(pos, comma - pos), ec);
-            if (ec) return Usage("--announce-address: " + ec.message());
+            if (ec)
+                return Usage("--announce-address: " + ec.message());
             addresses.push_back(a);
             pos = comma + 1;
         }
         auto to = asio::ip::make_address_v4(opt.Text("announce-to", "255.255.255.255"), ec);
-        if (ec) return Usage("--announce-to: " + ec.message());
+        if (ec)
+            return Usage("--announce-to: " + ec.message());
         udp::socket sock(io, udp::v4());
         sock.set_option(asio::socket_base::broadcast(true));
         auto a = MakeAnnouncement(opt.Text("announce", ""), uint16_t(port), addresses);
@@ -215,16 +232,17 @@ int Main(int argc, char** argv) {
     io.run();
 
     const Totals& t = agent.totals();
-    std::fprintf(stderr, "ovsink connections=%llu bytes_in=%llu bytes_out=%llu corrupt=%llu bad_mode=%llu\n",
-                 static_cast<unsigned long long>(t.connections),
-                 static_cast<unsigned long long>(t.bytes_in),
-                 static_cast<unsigned long long>(t.bytes_out),
-                 static_cast<unsigned long long>(t.corrupt),
-                 static_cast<unsigned long long>(t.bad_mode));
+    std::fprintf(
+        stderr, "ovsink connections=%llu bytes_in=%llu bytes_out=%llu corrupt=%llu bad_mode=%llu\n",
+        static_cast<unsigned long long>(t.connections), static_cast<unsigned long long>(t.bytes_in),
+        static_cast<unsigned long long>(t.bytes_out), static_cast<unsigned long long>(t.corrupt),
+        static_cast<unsigned long long>(t.bad_mode));
     return t.corrupt == 0 ? 0 : 1;
 }
 
 }  // namespace
 }  // namespace ov::bench
 
-int main(int argc, char** argv) { return ov::bench::Main(argc, argv); }
+int main(int argc, char** argv) {
+    return ov::bench::Main(argc, argv);
+}
