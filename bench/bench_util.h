@@ -116,11 +116,17 @@ class Options {
             m_bad = "--" + key + ": not a number";
         return v;
     }
+    // What is wrong with the command line, if anything: a value that is not a
+    // number, or an option that is not known. Ask after reading the numbers.
+    std::string Problem(const std::vector<std::string_view>& known) const {
+        return m_bad.empty() ? Unknown(known) : m_bad;
+    }
+
     // Keys that no one asked for: misspelt options should not pass silently.
     std::string Unknown(const std::vector<std::string_view>& known) const {
         for (const auto& [k, v] : m_values)
             if (std::find(known.begin(), known.end(), k) == known.end())
-                return "--" + k;
+                return "unknown option --" + k;
         return {};
     }
 

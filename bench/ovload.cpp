@@ -490,10 +490,8 @@ int Main(int argc, char** argv) {
     cfg.warmup = opt.Number("warmup", 0.5);
     cfg.chunk = size_t(opt.Number("chunk", 64 * 1024));
     cfg.size = size_t(opt.Number("size", 1024));
-    if (!opt.Bad().empty())
-        return Usage(opt.Bad());
-    if (auto u = opt.Unknown(kKnown); !u.empty())
-        return Usage("unknown option " + u);
+    if (auto problem = opt.Problem(kKnown); !problem.empty())
+        return Usage(problem);
     if (port < 1 || port > 65535)
         return Usage("--port PORT is needed");
     if (cfg.conns < 1 || cfg.conns > 10000)

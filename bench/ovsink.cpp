@@ -175,10 +175,8 @@ int Main(int argc, char** argv) {
     std::string listen = opt.Text("listen", "0.0.0.0");
     double port = opt.Number("port", 0);
     double interval = opt.Number("announce-interval", 1);
-    if (!opt.Bad().empty())
-        return Usage(opt.Bad());
-    if (auto u = opt.Unknown(kKnown); !u.empty())
-        return Usage("unknown option " + u);
+    if (auto problem = opt.Problem(kKnown); !problem.empty())
+        return Usage(problem);
     if (port < 1 || port > 65535)
         return Usage("--port PORT is needed");
 

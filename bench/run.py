@@ -156,15 +156,15 @@ def vm_hwm_kib(pid):
     return None
 
 
-def wait_port(lab, port, seconds):
-    """Whether something in gw accepts on port within seconds (probed from
-    the client namespace, as the load will come)."""
+def wait_port(lab, ns, host, port, seconds):
+    """Whether host:port accepts a connection from namespace ns within
+    seconds (the relays are probed from the client side, as the load comes)."""
     probe = ("import socket,sys\n"
              "s=socket.socket();s.settimeout(0.5)\n"
-             "sys.exit(s.connect_ex((%r,%d)))\n" % (GW_CLIENT_IP, port))
+             "sys.exit(s.connect_ex((%r,%d)))\n" % (host, port))
     end = time.time() + seconds
     while time.time() < end:
-        if subprocess.run(lab.argv("client", [sys.executable, "-c", probe]),
+        if subprocess.run(lab.argv(ns, [sys.executable, "-c", probe]),
                           capture_output=True).returncode == 0:
             return True
         time.sleep(0.2)
@@ -226,7 +226,7 @@ class Bench:
                                   % (SOCAT_PORT, GW_CLIENT_IP),
                                   "TCP:%s:%d,nodelay" % (AGENT_IP, AGENT_PORT)])
         try:
-            if not wait_port(self.lab, SOCAT_PORT, 5):
+            if not wait_port(self.lab, "client", GW_CLIENT_IP, SOCAT_PORT, 5):
                 self.notes["socat"] = "socat did not listen"
                 return
             self.relay_suite("socat", GW_CLIENT_IP, SOCAT_PORT)
@@ -249,7 +249,7 @@ class Bench:
         with open(os.path.join(self.out, "haproxy.log"), "w") as err:
             p = self.lab.start("gw", ["haproxy", "-db", "-f", cfg], stderr=err)
         try:
-            if not wait_port(self.lab, HAPROXY_PORT, 5):
+            if not wait_port(self.lab, "client", GW_CLIENT_IP, HAPROXY_PORT, 5):
                 self.notes["haproxy"] = "haproxy did not listen"
                 return
             # ip netns exec execs haproxy, so the pid is haproxy's own.
@@ -311,7 +311,7 @@ class Bench:
         notes = []
         if not listed:
             notes.append("the gateway does not list %s" % COMPUTER)
-        elif not wait_port(self.lab, GW_PROXY_PORT, 3):
+        elif not wait_port(self.lab, "client", GW_CLIENT_IP, GW_PROXY_PORT, 3):
             notes.append("gateway relay not available (nothing listens on proxy port %d)"
                          % GW_PROXY_PORT)
         else:
@@ -326,7 +326,7 @@ class Bench:
                 self.relay_suite("gateway", GW_CLIENT_IP, GW_PROXY_PORT, header=True, pid=p.pid)
             self.results.get("gateway", {}).pop("probe", None)
 
-        if not wait_port(self.lab, GW_CMD_PORT, 3):
+        if not wait_port(self.lab, "client", GW_CLIENT_IP, GW_CMD_PORT, 3):
             notes.append("gateway command port not available (nothing listens on %d)" % GW_CMD_PORT)
         else:
             auth = ["--user", "Administrator", "--password", ADMIN_PASSWORD]
@@ -491,7 +491,7 @@ def main():
                                     "--announce-to", LAN_BROADCAST, "--announce-address", AGENT_IP],
                           stderr=agent_log)
         bench = Bench(args, lab, args.out)
-        if not _wait_agent(lab):
+        if not wait_port(lab, "gw", AGENT_IP, AGENT_PORT, 5):
             sys.exit("run.py: the agent did not start")
         for n in range(args.repeat):
             for t in only:
@@ -521,19 +521,6 @@ def main():
     finally:
         lab.close()
         shutil.rmtree(args.work, ignore_errors=True)
-
-
-def _wait_agent(lab):
-    """The agent listens on the LAN side; probe it from the gw namespace."""
-    probe = ("import socket,sys\ns=socket.socket();s.settimeout(0.5)\n"
-             "sys.exit(s.connect_ex((%r,%d)))\n" % (AGENT_IP, AGENT_PORT))
-    end = time.time() + 5
-    while time.time() < end:
-        if subprocess.run(lab.argv("gw", [sys.executable, "-c", probe]),
-                          capture_output=True).returncode == 0:
-            return True
-        time.sleep(0.1)
-    return False
 
 
 if __name__ == "__main__":
