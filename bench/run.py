@@ -479,8 +479,12 @@ def main():
             sys.exit("run.py: %s is not built (cmake --build --preset linux)" % tool)
     os.makedirs(args.out, exist_ok=True)
 
-    # SIGTERM takes the same way out as Ctrl-C, through the finally below.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    # Every way of being stopped goes out through the finally below, which
+    # removes the namespaces (a job started in the background may inherit
+    # SIGINT ignored, so it is set here, not assumed).
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, lambda n, _: sys.exit(128 + n))
     lab = Lab()
     args.work = tempfile.mkdtemp(prefix="ovbench-")
     try:
@@ -524,4 +528,7 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except KeyboardInterrupt:
+        sys.exit("run.py: interrupted; namespaces removed")
