@@ -1,0 +1,547 @@
+// ovload: load for the gateway's command port and relay, and for the relays
+// we compare it with. One process, one thread, many connections.
+//
+//   ovload MODE --host H --port P [options]     MODE: auth | stream | pingpong | cer
+//
+// auth      log in on the command port over and over; authentications per second
+// stream    N streams through the relay to an ovsink; throughput (checked bytes)
+// pingpong  1-byte round trips; latency percentiles
+// cer       connect, 1 KiB echo, close; connections per second
+//
+// Relay modes open every connection with the gateway's 50-byte header when
+// --header NAME is given (the computer's name, zero-filled), then the agent's
+// mode byte. The run lasts --warmup plus --seconds and nothing longer: a
+// target that accepts and then stays silent gives a zero result, never a hang.
+// Prints one line of key=value pairs on stdout; exit code 0 when the window
+// saw work done and no corrupted byte, else 1 (2: bad command line).
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <asio.hpp>
+
+#include "bench/bench_util.h"
+#include "common/bytes.h"
+
+namespace ov::bench {
+namespace {
+
+using asio::awaitable;
+using asio::use_awaitable;
+using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+// Command port frames.
+constexpr uint8_t kRequestSign = 0x15, kReplySign = 0x16;
+constexpr size_t kClientIdSize = 100, kUserSize = 50, kPasswordSize = 20;
+constexpr size_t kAuthBodySize = kClientIdSize + kUserSize + kPasswordSize;  // 170
+constexpr size_t kAuthFrameSize = 2 + 1 + kAuthBodySize;
+constexpr uint16_t kAuthOk = 1;
+// The longest list reply: 500 computers of 50 bytes after sign, code and port.
+constexpr size_t kMaxReplySize = 5 + 500 * 50;
+// The proxy port's header: the computer's name in the first 40 of 50 bytes.
+constexpr size_t kHeaderSize = 50, kHeaderNameSize = 40;
+
+enum class Mode { Auth, Stream, PingPong, Cer };
+enum class Direction { Both, Up, Down };
+
+struct Config {
+    Mode mode = Mode::Stream;
+    std::string mode_name;
+    tcp::endpoint target;
+    bool header = false;
+    std::string computer;
+    int conns = 1;
+    double seconds = 3, warmup = 0.5;
+    Direction direction = Direction::Both;
+    std::string direction_name = "both";
+    size_t chunk = 64 * 1024;
+    size_t size = 1024;  // cer's echo
+    std::string user, password, client_id;
+    bool reconnect = false;
+    std::string label;
+};
+
+struct Counters {
+    uint64_t up = 0, down = 0;  // checked payload bytes, each direction
+    uint64_t done = 0;          // round trips, connections or authentications
+    uint64_t errors = 0, corrupt = 0, rejected = 0;
+};
+
+class Load {
+  public:
+    Load(asio::io_context& io, const Config& cfg, const Pattern& pattern)
+        : m_io(io), m_cfg(cfg), m_pattern(pattern), m_timer(io) {
+        if (cfg.header) {
+            m_preamble.resize(kHeaderSize, 0);
+            std::memcpy(m_preamble.data(), cfg.computer.data(),
+                        std::min(cfg.computer.size(), kHeaderNameSize));
+        }
+    }
+
+    void Start() {
+        for (int i = 0; i < m_cfg.conns; ++i) {
+            switch (m_cfg.mode) {
+                case Mode::Auth:
+                    Spawn(Auth());
+                    break;
+                case Mode::Stream:
+                    Spawn(Stream());
+                    break;
+                case Mode::PingPong:
+                    Spawn(PingPong());
+                    break;
+                case Mode::Cer:
+                    Spawn(Cer());
+                    break;
+            }
+        }
+        m_timer.expires_after(Seconds(m_cfg.warmup));
+        m_timer.async_wait([this](const asio::error_code&) {
+            m_first = m_c;
+            m_window_start = Clock::now();
+            m_measuring = true;
+            m_timer.expires_after(Seconds(m_cfg.seconds));
+            m_timer.async_wait([this](const asio::error_code&) { Stop(); });
+        });
+    }
+
+    void Report() const {
+        Counters d = Delta();
+        double t = std::chrono::duration<double>(m_window_end - m_window_start).count();
+        if (t <= 0)
+            t = 1e-9;
+        std::printf("ovload mode=%s label=%s conns=%d seconds=%.3f", m_cfg.mode_name.c_str(),
+                    m_cfg.label.empty() ? "-" : m_cfg.label.c_str(), m_cfg.conns, t);
+        switch (m_cfg.mode) {
+            case Mode::Stream:
+                std::printf(
+                    " direction=%s ready=%d alive=%d up_mbit_s=%.1f down_mbit_s=%.1f "
+                    "total_mbit_s=%.1f",
+                    m_cfg.direction_name.c_str(), m_ready, m_alive_at_end, d.up * 8 / t / 1e6,
+                    d.down * 8 / t / 1e6, (d.up + d.down) * 8 / t / 1e6);
+                break;
+            case Mode::PingPong:
+                std::printf(" round_trips=%llu rtt_p50_us=%.1f rtt_p99_us=%.1f rtt_mean_us=%.1f",
+                            static_cast<unsigned long long>(d.done), Percentile(0.50),
+                            Percentile(0.99), Mean());
+                break;
+            case Mode::Cer:
+                std::printf(" size=%zu connections=%llu conn_per_s=%.0f p50_us=%.1f p99_us=%.1f",
+                            m_cfg.size, static_cast<unsigned long long>(d.done), d.done / t,
+                            Percentile(0.50), Percentile(0.99));
+                break;
+            case Mode::Auth:
+                // Only logins that were let in count; a refusal is a cheaper reply.
+                std::printf(" reconnect=%d replies=%llu auth_per_s=%.0f rejected=%llu last_code=%d",
+                            m_cfg.reconnect ? 1 : 0, static_cast<unsigned long long>(d.done),
+                            (d.done - d.rejected) / t, static_cast<unsigned long long>(d.rejected),
+                            m_last_code);
+                break;
+        }
+        std::printf(" errors=%llu corrupt=%llu\n", static_cast<unsigned long long>(d.errors),
+                    static_cast<unsigned long long>(d.corrupt));
+        std::fflush(stdout);
+    }
+
+    bool Succeeded() const {
+        Counters d = Delta();
+        bool work = m_cfg.mode == Mode::Stream ? d.up + d.down > 0 : d.done > d.rejected;
+        return work && d.corrupt == 0;
+    }
+
+  private:
+    static std::chrono::nanoseconds Seconds(double s) {
+        return std::chrono::nanoseconds(int64_t(s * 1e9));
+    }
+
+    Counters Delta() const {
+        return {m_last.up - m_first.up,           m_last.down - m_first.down,
+                m_last.done - m_first.done,       m_last.errors - m_first.errors,
+                m_last.corrupt - m_first.corrupt, m_last.rejected - m_first.rejected};
+    }
+
+    double Percentile(double p) const {
+        if (m_samples.empty())
+            return 0;
+        std::vector<uint32_t> s = m_samples;
+        size_t i = std::min(s.size() - 1, size_t(p * double(s.size())));
+        std::nth_element(s.begin(), s.begin() + i, s.end());
+        return s[i] / 1000.0;
+    }
+    double Mean() const {
+        if (m_samples.empty())
+            return 0;
+        double sum = 0;
+        for (uint32_t v : m_samples) sum += v;
+        return sum / double(m_samples.size()) / 1000.0;
+    }
+
+    void Sample(Clock::time_point since) {
+        if (!m_measuring)
+            return;
+        auto ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - since).count();
+        m_samples.push_back(uint32_t(std::min<int64_t>(ns, UINT32_MAX)));
+    }
+
+    // Ends the window: the counters are taken first, then every open socket
+    // is closed so that each worker leaves its loop.
+    void Stop() {
+        m_last = m_c;
+        m_alive_at_end = m_alive;
+        m_window_end = Clock::now();
+        m_measuring = false;
+        m_stopped = true;
+        for (tcp::socket* s : m_open) {
+            asio::error_code ec;
+            s->close(ec);
+        }
+        // A worker between two operations (a pause after an error) ends at
+        // its next check; this bounds the wait for the stragglers.
+        m_timer.expires_after(std::chrono::seconds(1));
+        m_timer.async_wait([this](const asio::error_code&) { m_io.stop(); });
+    }
+
+    // Keeps a socket in the set that Stop() closes, for the guard's lifetime.
+    class Open {
+      public:
+        Open(Load& load, tcp::socket& s) : m_load(load), m_s(&s) { load.m_open.insert(m_s); }
+        ~Open() { m_load.m_open.erase(m_s); }
+        Open(const Open&) = delete;
+        Open& operator=(const Open&) = delete;
+
+      private:
+        Load& m_load;
+        tcp::socket* m_s;
+    };
+
+    void Spawn(awaitable<void> work) { asio::co_spawn(m_io, std::move(work), asio::detached); }
+
+    void Failed() {
+        if (!m_stopped)
+            ++m_c.errors;
+    }
+
+    awaitable<void> Connect(tcp::socket& s) {
+        co_await s.async_connect(m_cfg.target, use_awaitable);
+        s.set_option(tcp::no_delay(true));
+    }
+
+    // The header (when the target is the gateway) and the agent's mode byte.
+    std::vector<uint8_t> Preamble(AgentMode mode) const {
+        std::vector<uint8_t> p = m_preamble;
+        p.push_back(uint8_t(mode));
+        return p;
+    }
+
+    awaitable<void> Pause() {
+        asio::steady_timer t(m_io);
+        t.expires_after(std::chrono::milliseconds(10));
+        co_await t.async_wait(use_awaitable);
+    }
+
+    awaitable<void> Stream() {
+        auto s = std::make_shared<tcp::socket>(m_io);
+        Open guard(*this, *s);
+        try {
+            co_await Connect(*s);
+            AgentMode mode = m_cfg.direction == Direction::Both ? AgentMode::Echo
+                             : m_cfg.direction == Direction::Up ? AgentMode::Sink
+                                                                : AgentMode::Source;
+            co_await asio::async_write(*s, asio::buffer(Preamble(mode)), use_awaitable);
+            ++m_ready;
+            ++m_alive;
+            if (m_cfg.direction != Direction::Down)
+                Spawn(Send(s));
+            try {
+                if (m_cfg.direction == Direction::Up)
+                    co_await ReadAcks(*s);
+                else
+                    co_await ReadPattern(*s);
+            } catch (const asio::system_error&) {
+                --m_alive;
+                throw;
+            }
+            --m_alive;
+        } catch (const asio::system_error&) {
+            Failed();
+        }
+        asio::error_code ec;
+        s->close(ec);  // ends the sender too
+    }
+
+    awaitable<void> Send(std::shared_ptr<tcp::socket> s) {
+        uint64_t sent = 0;
+        try {
+            for (;;) {
+                size_t n = co_await asio::async_write(
+                    *s, asio::buffer(m_pattern.At(sent), m_cfg.chunk), use_awaitable);
+                sent += n;
+                if (m_cfg.direction == Direction::Both)
+                    m_c.up += n;
+            }
+        } catch (const asio::system_error&) {
+            // The reader closed the socket or the connection broke; the
+            // reader counts it.
+        }
+    }
+
+    awaitable<void> ReadPattern(tcp::socket& s) {
+        std::vector<uint8_t> buf(m_cfg.chunk);
+        uint64_t got = 0;
+        for (;;) {
+            size_t n = co_await s.async_read_some(asio::buffer(buf), use_awaitable);
+            if (!m_pattern.Matches(got, buf.data(), n)) {
+                ++m_c.corrupt;
+                co_return;
+            }
+            got += n;
+            m_c.down += n;
+        }
+    }
+
+    awaitable<void> ReadAcks(tcp::socket& s) {
+        std::array<uint8_t, kAckSize> ack;
+        uint64_t acked = 0;
+        for (;;) {
+            co_await asio::async_read(s, asio::buffer(ack), use_awaitable);
+            uint64_t total = DecodeFixed32LE(ack.data()) | uint64_t(DecodeFixed32LE(ack.data() + 4))
+                                                               << 32;
+            if (total < acked) {
+                ++m_c.corrupt;
+                co_return;
+            }
+            m_c.up += total - acked;
+            acked = total;
+        }
+    }
+
+    awaitable<void> PingPong() {
+        tcp::socket s(m_io);
+        Open guard(*this, s);
+        try {
+            co_await Connect(s);
+            co_await asio::async_write(s, asio::buffer(Preamble(AgentMode::Echo)), use_awaitable);
+            for (uint8_t i = 0;; ++i) {
+                auto t0 = Clock::now();
+                uint8_t out = i, in = 0;
+                co_await asio::async_write(s, asio::buffer(&out, 1), use_awaitable);
+                co_await asio::async_read(s, asio::buffer(&in, 1), use_awaitable);
+                if (in != out) {
+                    ++m_c.corrupt;
+                    co_return;
+                }
+                Sample(t0);
+                ++m_c.done;
+            }
+        } catch (const asio::system_error&) {
+            Failed();
+        }
+    }
+
+    awaitable<void> Cer() {
+        std::vector<uint8_t> out = Preamble(AgentMode::Echo);
+        out.insert(out.end(), m_pattern.At(0), m_pattern.At(0) + m_cfg.size);
+        std::vector<uint8_t> in(m_cfg.size);
+        while (!m_stopped) {
+            auto t0 = Clock::now();
+            bool ok = false;
+            {
+                tcp::socket s(m_io);
+                Open guard(*this, s);
+                try {
+                    co_await Connect(s);
+                    co_await asio::async_write(s, asio::buffer(out), use_awaitable);
+                    co_await asio::async_read(s, asio::buffer(in), use_awaitable);
+                    if (m_pattern.Matches(0, in.data(), in.size())) {
+                        ok = true;
+                    } else if (!m_stopped) {
+                        ++m_c.corrupt;
+                    }
+                } catch (const asio::system_error&) {
+                    Failed();
+                }
+            }
+            if (ok) {
+                Sample(t0);
+                ++m_c.done;
+            } else if (!m_stopped) {
+                co_await Pause();  // a target that refuses must not make us spin
+            }
+        }
+    }
+
+    std::array<uint8_t, kAuthFrameSize> AuthFrame() const {
+        std::array<uint8_t, kAuthFrameSize> f{};
+        EncodeFixed16LE(f.data(), uint16_t(1 + kAuthBodySize));
+        f[2] = kRequestSign;
+        uint8_t* body = f.data() + 3;
+        std::memcpy(body, m_cfg.client_id.data(), std::min(m_cfg.client_id.size(), kClientIdSize));
+        std::memcpy(body + kClientIdSize, m_cfg.user.data(),
+                    std::min(m_cfg.user.size(), kUserSize - 1));
+        std::memcpy(body + kClientIdSize + kUserSize, m_cfg.password.data(),
+                    std::min(m_cfg.password.size(), kPasswordSize - 1));
+        return f;
+    }
+
+    awaitable<void> Auth() {
+        const auto frame = AuthFrame();
+        std::vector<uint8_t> reply(kMaxReplySize);
+        while (!m_stopped) {
+            bool again = true;
+            {
+                tcp::socket s(m_io);
+                Open guard(*this, s);
+                try {
+                    co_await Connect(s);
+                    while (!m_stopped) {
+                        co_await asio::async_write(s, asio::buffer(frame), use_awaitable);
+                        std::array<uint8_t, 2> size;
+                        co_await asio::async_read(s, asio::buffer(size), use_awaitable);
+                        size_t n = DecodeFixed16LE(size.data());
+                        if (n < 3 || n > kMaxReplySize) {
+                            ++m_c.corrupt;
+                            again = false;
+                            break;
+                        }
+                        co_await asio::async_read(s, asio::buffer(reply.data(), n), use_awaitable);
+                        if (reply[0] != kReplySign) {
+                            ++m_c.corrupt;
+                            again = false;
+                            break;
+                        }
+                        m_last_code = DecodeFixed16LE(reply.data() + 1);
+                        if (m_last_code != kAuthOk)
+                            ++m_c.rejected;
+                        ++m_c.done;
+                        if (m_cfg.reconnect)
+                            break;
+                    }
+                } catch (const asio::system_error&) {
+                    Failed();
+                }
+            }
+            if (!again)
+                co_return;
+            if (!m_cfg.reconnect && !m_stopped)
+                co_await Pause();  // the connection broke
+        }
+    }
+
+    asio::io_context& m_io;
+    const Config& m_cfg;
+    const Pattern& m_pattern;
+    asio::steady_timer m_timer;
+    std::vector<uint8_t> m_preamble;
+    std::set<tcp::socket*> m_open;
+    Counters m_c, m_first, m_last;
+    std::vector<uint32_t> m_samples;  // nanoseconds, window only
+    Clock::time_point m_window_start, m_window_end;
+    bool m_measuring = false, m_stopped = false;
+    int m_ready = 0;                      // streams that got going
+    int m_alive = 0, m_alive_at_end = 0;  // and of those, the ones still running
+    int m_last_code = -1;
+};
+
+const std::vector<std::string_view> kKnown = {
+    "host", "port", "header",   "conns",     "seconds",   "warmup", "direction", "chunk",
+    "size", "user", "password", "client-id", "reconnect", "label",  "help"};
+
+int Usage(const std::string& why) {
+    std::fprintf(stderr,
+                 "ovload: %s\n"
+                 "usage: ovload auth|stream|pingpong|cer --host ADDR --port PORT\n"
+                 "         [--conns N] [--seconds S] [--warmup S] [--label TEXT]\n"
+                 "         [--header COMPUTER]              relay modes through the gateway\n"
+                 "         [--direction both|up|down] [--chunk BYTES]   stream\n"
+                 "         [--size BYTES]                   cer (default 1024)\n"
+                 "         [--user U] [--password P] [--client-id ID] [--reconnect]   auth\n",
+                 why.c_str());
+    return 2;
+}
+
+int Main(int argc, char** argv) {
+    Options opt(argc, argv, {"reconnect", "help"});
+    if (opt.Has("help"))
+        return Usage("load for the command port and the relay");
+    Config cfg;
+    if (opt.Positional().size() != 1)
+        return Usage("one mode is needed");
+    cfg.mode_name = opt.Positional()[0];
+    if (cfg.mode_name == "auth") {
+        cfg.mode = Mode::Auth;
+    } else if (cfg.mode_name == "stream") {
+        cfg.mode = Mode::Stream;
+    } else if (cfg.mode_name == "pingpong") {
+        cfg.mode = Mode::PingPong;
+    } else if (cfg.mode_name == "cer") {
+        cfg.mode = Mode::Cer;
+    } else {
+        return Usage("unknown mode " + cfg.mode_name);
+    }
+    double port = opt.Number("port", 0);
+    cfg.conns = int(opt.Number("conns", 1));
+    cfg.seconds = opt.Number("seconds", 3);
+    cfg.warmup = opt.Number("warmup", 0.5);
+    cfg.chunk = size_t(opt.Number("chunk", 64 * 1024));
+    cfg.size = size_t(opt.Number("size", 1024));
+    if (auto problem = opt.Problem(kKnown); !problem.empty())
+        return Usage(problem);
+    if (port < 1 || port > 65535)
+        return Usage("--port PORT is needed");
+    if (cfg.conns < 1 || cfg.conns > 10000)
+        return Usage("--conns: 1 to 10000");
+    if (cfg.seconds <= 0 || cfg.seconds > 600 || cfg.warmup < 0 || cfg.warmup > 60)
+        return Usage("--seconds: up to 600, --warmup: up to 60");
+    if (cfg.chunk < 1 || cfg.chunk > Pattern::kMaxSpan || cfg.size < 1 ||
+        cfg.size > Pattern::kMaxSpan)
+        return Usage("--chunk and --size: 1 to 262144 bytes");
+
+    asio::error_code ec;
+    auto addr = asio::ip::make_address(opt.Text("host", "127.0.0.1"), ec);
+    if (ec)
+        return Usage("--host: " + ec.message());
+    cfg.target = tcp::endpoint(addr, uint16_t(port));
+    cfg.header = opt.Has("header");
+    cfg.computer = opt.Text("header", "");
+    cfg.direction_name = opt.Text("direction", "both");
+    if (cfg.direction_name == "both") {
+        cfg.direction = Direction::Both;
+    } else if (cfg.direction_name == "up") {
+        cfg.direction = Direction::Up;
+    } else if (cfg.direction_name == "down") {
+        cfg.direction = Direction::Down;
+    } else {
+        return Usage("--direction: both, up or down");
+    }
+    cfg.user = opt.Text("user", "Administrator");
+    cfg.password = opt.Text("password", "");
+    cfg.client_id = opt.Text("client-id", "");
+    cfg.reconnect = opt.Has("reconnect");
+    cfg.label = opt.Text("label", "");
+    for (char& c : cfg.label)
+        if (c == ' ' || c == '=')
+            c = '_';  // keeps the result line one key=value list
+
+    Pattern pattern;
+    asio::io_context io(1);
+    Load load(io, cfg, pattern);
+    load.Start();
+    io.run();
+    load.Report();
+    return load.Succeeded() ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace ov::bench
+
+int main(int argc, char** argv) {
+    return ov::bench::Main(argc, argv);
+}
