@@ -1,0 +1,127 @@
+"""The proxy relay on a test LAN: the gateway in one namespace, a computer's
+agent (an echo server that announces itself) in another. Users on the
+gateway's machine name the computer in their first 50 bytes; bytes must go
+both ways intact through 40 pairs at once, and the gateway must stop
+promptly with every pair busy."""
+
+import os
+import socket
+import struct
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(__file__))
+import ovtest  # noqa: E402
+
+ENV = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", OVG_LOG_THRESHOLD="-1")
+GW, LAN = "192.0.2.1", "192.0.2.2"
+
+AGENT = r'''
+import socket, struct, threading, time
+def announce():
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+    d = b"pc".ljust(40, b"\0") + struct.pack("<I", 5900) + socket.inet_aton("192.0.2.2") + b"\0" * 16
+    other = b"x".ljust(40, b"\0") + struct.pack("<I", 1) + b"\0" * 20
+    while True:
+        s.sendto(d, ("192.0.2.255", 768)); s.sendto(other, ("192.0.2.255", 768)); time.sleep(1)
+def echo(c):
+    while True:
+        d = c.recv(262144)
+        if not d: break
+        c.sendall(d)
+    c.close()
+threading.Thread(target=announce, daemon=True).start()
+l = socket.socket(); l.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+l.bind(("192.0.2.2", 5900)); l.listen(128)
+while True:
+    c, _ = l.accept()
+    threading.Thread(target=echo, args=(c,), daemon=True).start()
+'''
+
+# argv: pairs, bytes each way, seconds to keep going (0: send the bytes once).
+CLIENT = r'''
+import hashlib, socket, sys, threading, time
+pairs, size, keep = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
+ok = []
+def one(i):
+    s = socket.create_connection(("127.0.0.1", 6121))
+    s.sendall(b"pc".ljust(50, b"\0"))
+    block = bytes((i * 7 + k) % 251 for k in range(65536))
+    sent, got, hin, hout = 0, 0, hashlib.sha256(), hashlib.sha256()
+    end = time.time() + keep
+    def writer():
+        nonlocal sent
+        while sent < size or (keep and time.time() < end):
+            s.sendall(block); hout.update(block); sent += len(block)
+        s.shutdown(socket.SHUT_WR)
+    t = threading.Thread(target=writer); t.start()
+    try:
+        while True:
+            d = s.recv(262144)
+            if not d: break
+            hin.update(d); got += len(d)
+    except OSError:
+        pass
+    t.join(timeout=30)
+    ok.append(got == sent and hin.digest() == hout.digest())
+ts = [threading.Thread(target=one, args=(i,)) for i in range(pairs)]
+[t.start() for t in ts]; [t.join() for t in ts]
+print("%d/%d" % (sum(ok), pairs))
+'''
+
+
+def main():
+    ovtest.need_namespaces()
+    check = ovtest.Checks()
+
+    with ovtest.program_dir() as d, ovtest.namespaces("gw", "lan") as (gw, lan):
+        ovtest.link(gw, GW, lan, LAN)
+        adm = os.path.join(d, "ovadmin")
+        subprocess.run([adm, "init", "--admin-password", "pw"], capture_output=True, env=ENV)
+        agent = lan.popen([sys.executable, "-c", AGENT])
+        gateway = gw.popen([os.path.join(d, "OV_G"), "-run"], env=ENV,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        try:
+            end = time.time() + 15
+            while time.time() < end:
+                out = subprocess.run([adm, "list"], capture_output=True, env=ENV).stdout.decode()
+                if "pc\t%s\t5900" % LAN in out:
+                    break
+                time.sleep(0.2)
+            started = time.time()
+            r = gw.run([sys.executable, "-c", CLIENT, "40", str(10 << 20), "0"], timeout=240)
+            took = time.time() - started
+            check(r.stdout.decode().strip() == "40/40",
+                  "10 MB each way through 40 pairs arrive intact (%r, %.1f s)" % (r.stdout, took))
+
+            # The gateway's stop with every pair busy: the streams run on
+            # while -end is given.
+            busy = gw.popen([sys.executable, "-c", CLIENT, "40", "0", "30"], stdout=subprocess.PIPE)
+            time.sleep(3)
+            started = time.time()
+            gw.run([os.path.join(d, "OV_G"), "-end"], env=ENV, timeout=30)
+            try:
+                code = gateway.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                code = None
+            check(code == 0, "the gateway ends with 0 with 40 busy pairs (%r after %.1f s)"
+                  % (code, time.time() - started))
+            err = gateway.stderr.read().decode("utf-8", "replace") if code is not None else ""
+            check("ERROR: AddressSanitizer" not in err and "runtime error" not in err,
+                  "no memory fault at the end: " + err[-2000:])
+            busy.wait(timeout=60)
+            log = ovtest.read_gbk(os.path.join(d, "OV_G.log"))
+            check("Proxy线程超时" not in log, "the proxy thread ended in time")
+        finally:
+            for p in (gateway, agent):
+                if p.poll() is None:
+                    p.kill()
+                    p.wait()
+
+    return check.exit_code()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
