@@ -2,6 +2,8 @@
 
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -23,34 +25,57 @@ struct RouteRequest {
 };
 static_assert(sizeof(RouteRequest) == NLMSG_LENGTH(sizeof(rtmsg)) + RTA_LENGTH(sizeof(uint32_t)));
 
-RouteKind KindOf(const nlmsghdr* h) {
+Route RouteOf(const nlmsghdr* h) {
+    Route route;
     if (h->nlmsg_len < NLMSG_LENGTH(sizeof(rtmsg)))
-        return RouteKind::kNone;
+        return route;
     const auto* r = static_cast<const rtmsg*>(NLMSG_DATA(h));
-    if (r->rtm_type == RTN_LOCAL)
-        return RouteKind::kLocal;
-    if (r->rtm_type != RTN_UNICAST)
-        return RouteKind::kOther;
+    bool viaGateway = false;
     int length = static_cast<int>(RTM_PAYLOAD(h));
     for (const rtattr* a = RTM_RTA(r); RTA_OK(a, length); a = RTA_NEXT(a, length)) {
         if (a->rta_type == RTA_GATEWAY || a->rta_type == RTA_VIA || a->rta_type == RTA_MULTIPATH)
-            return RouteKind::kViaGateway;
+            viaGateway = true;
+        if (a->rta_type == RTA_OIF && RTA_PAYLOAD(a) >= sizeof(int32_t))
+            std::memcpy(&route.interfaceIndex, RTA_DATA(a), sizeof(int32_t));
     }
-    return RouteKind::kOnLink;
+    if (r->rtm_type == RTN_LOCAL)
+        route.kind = RouteKind::kLocal;
+    else if (r->rtm_type != RTN_UNICAST)
+        route.kind = RouteKind::kOther;
+    else
+        route.kind = viaGateway ? RouteKind::kViaGateway : RouteKind::kOnLink;
+    return route;
+}
+
+// Point-to-point links (tunnels, PPP) and links marked NOARP have no
+// neighbours to ask: what is sent there leaves the machine.
+bool UsesArp(int interfaceIndex) {
+    char name[IF_NAMESIZE] = {};
+    if (interfaceIndex <= 0 || !::if_indextoname(static_cast<unsigned>(interfaceIndex), name))
+        return false;
+    int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return false;
+    ifreq request{};
+    std::memcpy(request.ifr_name, name, sizeof name);
+    bool arp = ::ioctl(s, SIOCGIFFLAGS, &request) == 0 &&
+               !(request.ifr_flags & (IFF_NOARP | IFF_POINTOPOINT | IFF_LOOPBACK));
+    ::close(s);
+    return arp;
 }
 
 }  // namespace
 
-RouteKind ParseRouteReply(const void* data, size_t size) {
+Route ParseRouteReply(const void* data, size_t size) {
     int length = static_cast<int>(std::min<size_t>(size, 1 << 20));
     for (auto* h = static_cast<const nlmsghdr*>(data); NLMSG_OK(h, length);
          h = NLMSG_NEXT(h, length)) {
         if (h->nlmsg_type == RTM_NEWROUTE)
-            return KindOf(h);
+            return RouteOf(h);
         if (h->nlmsg_type == NLMSG_ERROR || h->nlmsg_type == NLMSG_DONE)
-            return RouteKind::kNone;
+            return {};
     }
-    return RouteKind::kNone;
+    return {};
 }
 
 RouteKind RouteTo(uint32_t ip) {
@@ -74,7 +99,7 @@ RouteKind RouteTo(uint32_t ip) {
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
 
-    RouteKind kind = RouteKind::kNone;
+    Route route;
     if (::sendto(s, &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&kernel),
                  sizeof kernel) == static_cast<ssize_t>(sizeof request)) {
         alignas(nlmsghdr) char reply[8192];
@@ -83,10 +108,12 @@ RouteKind RouteTo(uint32_t ip) {
             n = ::recv(s, reply, sizeof reply, 0);
         } while (n < 0 && errno == EINTR);
         if (n > 0)
-            kind = ParseRouteReply(reply, static_cast<size_t>(n));
+            route = ParseRouteReply(reply, static_cast<size_t>(n));
     }
     ::close(s);
-    return kind;
+    if (route.kind == RouteKind::kOnLink && !UsesArp(route.interfaceIndex))
+        return RouteKind::kOther;
+    return route.kind;
 }
 
 }  // namespace ov::ident
