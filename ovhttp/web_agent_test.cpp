@@ -130,8 +130,8 @@ class WebAgentProcess {
     }
     ~WebAgentProcess() {
         // The web agent ends by itself when its report connection closes
-        // (under Wine it cannot be ended from here); the child is then
-        // reaped by its destructor.
+        // (under Wine it cannot be killed from here); m_child's destructor
+        // then ends it if need be and waits for it.
         asio::error_code ignored;
         m_control.close(ignored);
     }
