@@ -43,3 +43,22 @@ function(ov_add_test name)
         gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30)
     endif()
 endfunction()
+
+# ov_exports_only(target): a shared library of ours that callers load by file
+# name and whose only visible names are its exports: on Windows those of
+# <target>.def (also undecorated in the 32-bit build) in <target>.dll; elsewhere
+# those of the version script <target>.map, which also makes everything linked
+# in from our static libraries local. Both files lie beside the CMakeLists.
+function(ov_exports_only target)
+    if(WIN32)
+        set_target_properties(${target} PROPERTIES PREFIX "")
+        target_sources(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${target}.def)
+    else()
+        set(_map ${CMAKE_CURRENT_SOURCE_DIR}/${target}.map)
+        target_link_options(${target} PRIVATE -Wl,--version-script=${_map})
+        if(NOT OV_SANITIZE)
+            target_link_options(${target} PRIVATE -Wl,-z,defs)
+        endif()
+        set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${_map})
+    endif()
+endfunction()

@@ -8,10 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 #include "ovhttp/ovhttp.h"
-#include "test_support.h"
+#include "platform/dynamic_library.h"
 
 namespace {
 
@@ -42,8 +43,10 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc < 4)
         return Usage();
-    ov::testing::LoadedLibrary library(argv[1]);
-    if (!library.Loaded()) {
+    using ov::platform::DynamicLibrary;
+    DynamicLibrary library;
+    if (!library.LoadPath(
+            (std::filesystem::path(argv[1]) / DynamicLibrary::FileName("ovhttp")).string())) {
         std::fprintf(stderr, "cannot load the library: %s\n", library.Error().c_str());
         return 2;
     }

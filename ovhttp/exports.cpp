@@ -9,7 +9,7 @@ int8_t OVHTTP_CALL ConnectTest(const char* url, char* message) {
     try {
         return ov::http::ConnectTest(url, message);
     } catch (...) {
-        return 3;
+        return OVHTTP_TEST_NO_ANSWER;
     }
 }
 
@@ -18,7 +18,7 @@ int8_t OVHTTP_CALL ChangePassword(const WebAgentInfo* agent, const char* newPass
     try {
         return ov::http::ChangePassword(agent, newPassword, message);
     } catch (...) {
-        return 2;
+        return OVHTTP_NO_ANSWER;
     }
 }
 
@@ -27,7 +27,7 @@ int8_t OVHTTP_CALL OVCUpdateInfo(const WebAgentInfo* agent, PeerInfo* self, Peer
     try {
         return ov::http::UpdateInfo(agent, self, peers, message, false);
     } catch (...) {
-        return 2;
+        return OVHTTP_NO_ANSWER;
     }
 }
 
@@ -36,7 +36,7 @@ int8_t OVHTTP_CALL OVGUpdateInfo(const WebAgentInfo* agent, PeerInfo* self, Peer
     try {
         return ov::http::UpdateInfo(agent, self, peers, message, true);
     } catch (...) {
-        return 2;
+        return OVHTTP_NO_ANSWER;
     }
 }
 
@@ -45,7 +45,7 @@ int8_t OVHTTP_CALL ConnectOVG(const WebAgentInfo* agent, const PeerInfo* a, cons
     try {
         return ov::http::ConnectOVG(agent, a, b, message);
     } catch (...) {
-        return 2;
+        return OVHTTP_NO_ANSWER;
     }
 }
 
@@ -54,7 +54,7 @@ int8_t OVHTTP_CALL OVGClearFlag(const WebAgentInfo* agent, const PeerInfo* a, co
     try {
         return ov::http::OVGClearFlag(agent, a, b, message);
     } catch (...) {
-        return 2;
+        return OVHTTP_NO_ANSWER;
     }
 }
 

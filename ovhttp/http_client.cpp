@@ -41,15 +41,15 @@ HttpClient::HttpClient() {
     SocketUsers& users = Users();
     std::lock_guard<std::mutex> lock(users.mutex);
     if (users.count++ == 0)
-        users.started = StartSockets();
+        users.started = platform::StartSockets();
 }
 
 HttpClient::~HttpClient() {
-    CloseSocket(m_socket);
+    platform::CloseSocket(m_socket);
     SocketUsers& users = Users();
     std::lock_guard<std::mutex> lock(users.mutex);
     if (--users.count == 0 && users.started) {
-        StopSockets();
+        platform::StopSockets();
         users.started = false;
     }
 }
@@ -62,8 +62,8 @@ void HttpClient::OnComplete() {
 }
 
 int HttpClient::Fail(int code, int socket_error, const char* message) {
-    CloseSocket(m_socket);
-    m_socket = kNoSocket;
+    platform::CloseSocket(m_socket);
+    m_socket = platform::kNoSocket;
     m_errorCode = code;
     m_socketError = socket_error;
     m_errorMessage = message;
@@ -141,7 +141,7 @@ int HttpClient::SplitUrl(std::string_view url) {
 
 bool HttpClient::SendAll(std::string_view piece) {
     while (!piece.empty()) {
-        long n = SendSome(m_socket, piece.data(), piece.size());
+        long n = platform::SendSome(m_socket, piece.data(), piece.size());
         if (n <= 0)
             return false;
         piece.remove_prefix(size_t(n));
@@ -150,24 +150,27 @@ bool HttpClient::SendAll(std::string_view piece) {
 }
 
 int HttpClient::Run() {
-    m_socket = OpenTcpSocket();
-    if (m_socket == kNoSocket)
-        return Fail(kHttpSocketFailed, LastSocketError(), "Error when socket.");
-    if (!SetLingerZero(m_socket))
-        return Fail(kHttpSocketFailed, LastSocketError(), "Error when setsockopt(LINGER).");
-    if (!SetReceiveTimeout(m_socket, m_receiveTimeoutMs))
-        return Fail(kHttpSocketFailed, LastSocketError(), "Error when setsockopt(RCVTIME).");
-    if (!SetSendTimeout(m_socket, m_sendTimeoutMs))
-        return Fail(kHttpSocketFailed, LastSocketError(), "Error when setsockopt(SNDTIMEO).");
-    if (!BindAny(m_socket))
-        return Fail(kHttpSocketFailed, LastSocketError(), "Error when bind socket.");
+    m_socket = platform::OpenTcpSocket();
+    if (m_socket == platform::kNoSocket)
+        return Fail(kHttpSocketFailed, platform::LastSocketError(), "Error when socket.");
+    if (!platform::SetLingerZero(m_socket))
+        return Fail(kHttpSocketFailed, platform::LastSocketError(),
+                    "Error when setsockopt(LINGER).");
+    if (!platform::SetReceiveTimeout(m_socket, m_receiveTimeoutMs))
+        return Fail(kHttpSocketFailed, platform::LastSocketError(),
+                    "Error when setsockopt(RCVTIME).");
+    if (!platform::SetSendTimeout(m_socket, m_sendTimeoutMs))
+        return Fail(kHttpSocketFailed, platform::LastSocketError(),
+                    "Error when setsockopt(SNDTIMEO).");
+    if (!platform::BindAny(m_socket))
+        return Fail(kHttpSocketFailed, platform::LastSocketError(), "Error when bind socket.");
     int resolver_error = 0;
-    if (!ResolveHost(m_host, &m_remoteAddress, &resolver_error))
+    if (!platform::ResolveHost(m_host, &m_remoteAddress, &resolver_error))
         return Fail(kHttpBadHost, resolver_error, "Error when resolve host.");
-    if (!PollOnce(m_socket))
-        return Fail(kHttpSocketFailed, LastSocketError(), "Error when select.");
-    if (!Connect(m_socket, m_remoteAddress, m_port))
-        return Fail(kHttpSocketFailed, LastSocketError(), "Error when connect.");
+    if (!platform::PollOnce(m_socket))
+        return Fail(kHttpSocketFailed, platform::LastSocketError(), "Error when select.");
+    if (!platform::Connect(m_socket, m_remoteAddress, m_port))
+        return Fail(kHttpSocketFailed, platform::LastSocketError(), "Error when connect.");
 
     const std::string_view pieces[] = {
         "GET ",
@@ -187,17 +190,17 @@ int HttpClient::Run() {
         // The failed socket is closed at once and never used again: its
         // descriptor may already belong to another thread's file.
         if (!SendAll(piece))
-            return Fail(kHttpSocketFailed, LastSocketError(), "Error when send.");
+            return Fail(kHttpSocketFailed, platform::LastSocketError(), "Error when send.");
     }
 
     bool out_of_memory = false;
     char chunk[kReceiveChunk];
     for (;;) {
-        long n = ReceiveSome(m_socket, chunk, sizeof chunk);
+        long n = platform::ReceiveSome(m_socket, chunk, sizeof chunk);
         if (n == 0)
             break;
         if (n < 0)
-            return Fail(kHttpSocketFailed, LastSocketError(), "Error when recieve.");
+            return Fail(kHttpSocketFailed, platform::LastSocketError(), "Error when recieve.");
         if (m_response.size() + size_t(n) > kMaxResponseSize)
             return Fail(kHttpSocketFailed, 0, "Error, response too large.");
         try {
@@ -211,8 +214,8 @@ int HttpClient::Run() {
             break;
         }
     }
-    CloseSocket(m_socket);
-    m_socket = kNoSocket;
+    platform::CloseSocket(m_socket);
+    m_socket = platform::kNoSocket;
     OnComplete();
     return out_of_memory ? kHttpOutOfMemory : kHttpOk;
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "socket.h"
+#include "platform/blocking_socket.h"
 
 namespace ov::http {
 
@@ -66,7 +66,7 @@ class HttpClient {
     int Fail(int code, int socket_error, const char* message);
     bool SendAll(std::string_view piece);
 
-    SocketHandle m_socket = kNoSocket;
+    platform::SocketHandle m_socket = platform::kNoSocket;
     uint32_t m_remoteAddress = 0;  // network byte order
     std::string m_host;            // at most kMaxHostLength characters
     std::string m_requestTarget;   // "/" and the URL's path

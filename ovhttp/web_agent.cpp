@@ -82,6 +82,12 @@ bool CommonStart(const char* url, int8_t failed_result, int8_t unsupported_resul
     return true;
 }
 
+// The start of every operation but ConnectTest.
+bool OperationStart(const std::string& url, char* message, Reply* reply, int8_t* result) {
+    return CommonStart(url.c_str(), OVHTTP_NO_ANSWER, OVHTTP_REFUSED, kNotSupported, message, reply,
+                       result);
+}
+
 std::string KeyText(const WebAgentInfo& agent) {
     std::string key = FieldText(agent.keyText, sizeof agent.keyText);
     return key.empty() ? std::string(kDefaultKeyText) : key;
@@ -314,59 +320,57 @@ int8_t ReadPeerRecords(std::string_view reply, bool gateways, std::string_view k
             ++read;
     }
     if (broken)
-        return 3;
+        return OVHTTP_RECORD_UNREADABLE;
     if (read > 0)
-        return 1;
-    if (!any_block && gateways) {
-        SetMessage(message, "OV_G工作不正常或未启动");
-        return 6;
-    }
-    SetMessage(message, "解码失败");
-    return 5;
+        return OVHTTP_DONE;
+    if (!any_block && gateways)
+        return WithMessage(message, "OV_G工作不正常或未启动", OVHTTP_NO_GATEWAY);
+    return WithMessage(message, "解码失败", OVHTTP_NO_READABLE_RECORD);
 }
 
 int8_t ConnectTest(const char* url, char* message) {
     Reply reply;
     int8_t result = 0;
-    if (!CommonStart(url, 3, 2, "Web服务器不支持 ", message, &reply, &result))
+    if (!CommonStart(url, OVHTTP_TEST_NO_ANSWER, OVHTTP_TEST_UNSUPPORTED, "Web服务器不支持 ",
+                     message, &reply, &result))
         return result;
-    return 1;
+    return OVHTTP_TEST_SUPPORTED;
 }
 
 int8_t ChangePassword(const WebAgentInfo* agent, const char* new_password, char* message) {
     if (!agent)
-        return 0;
+        return OVHTTP_UNKNOWN_REPLY;
     std::string url = FieldText(agent->url, sizeof agent->url) + "?functionid=1&submitpassword=" +
                       FieldText(agent->password, sizeof agent->password) +
                       "&newpassword=" + CallerText(new_password) + "&content=";
     Reply reply;
     int8_t result = 0;
-    if (!CommonStart(url.c_str(), 2, 4, kNotSupported, message, &reply, &result))
+    if (!OperationStart(url, message, &reply, &result))
         return result;
     const std::string& r = reply.text;
     if (Found(r, "returncode=22112"))
-        return 1;
+        return OVHTTP_DONE;
     if (PermissionDenied(r))
-        return WithMessage(message, kWriteForbidden, 4);
+        return WithMessage(message, kWriteForbidden, OVHTTP_REFUSED);
     if (Found(r, "returncode=222"))
-        return WithMessage(message, kWrongPassword, 3);
+        return WithMessage(message, kWrongPassword, OVHTTP_WRONG_PASSWORD);
     if (Found(r, "returncode=22111"))
-        return WithMessage(message, kServerError, 4);
+        return WithMessage(message, kServerError, OVHTTP_REFUSED);
     if (Found(r, "returncode=212"))
-        return 1;
-    return 0;
+        return OVHTTP_DONE;
+    return OVHTTP_UNKNOWN_REPLY;
 }
 
 int8_t UpdateInfo(const WebAgentInfo* agent, PeerInfo* self, PeerList* peers, char* message,
                   bool gateway) {
     if (!agent || !self)
-        return 0;
+        return OVHTTP_UNKNOWN_REPLY;
     // A gateway reporting as a client (or the other way round) would be
     // filed under the wrong kind by the web agent.
     if (gateway && self->kind == 0)
-        return WithMessage(message, "OVG模式错误", 2);
+        return WithMessage(message, "OVG模式错误", OVHTTP_WRONG_KIND);
     if (!gateway && self->kind != 0)
-        return WithMessage(message, "OVC模式错误", 2);
+        return WithMessage(message, "OVC模式错误", OVHTTP_WRONG_KIND);
 
     const std::string key = KeyText(*agent);
     std::string url =
@@ -376,7 +380,7 @@ int8_t UpdateInfo(const WebAgentInfo* agent, PeerInfo* self, PeerList* peers, ch
         "&content=" + EncodeContent(ReportPayload(*self), key);
     Reply reply;
     int8_t result = 0;
-    if (!CommonStart(url.c_str(), 2, 4, kNotSupported, message, &reply, &result))
+    if (!OperationStart(url, message, &reply, &result))
         return result;
     const std::string& r = reply.text;
 
@@ -390,19 +394,19 @@ int8_t UpdateInfo(const WebAgentInfo* agent, PeerInfo* self, PeerList* peers, ch
     if (Found(r, "returncode=22122")) {
         if (gateway) {
             if (self->direct)
-                return 1;
+                return OVHTTP_DONE;
             return ReadPeerRecords(r, false, key, peers, message);
         }
         SetMessage(message, "更新成功");
         return ReadPeerRecords(r, true, key, peers, message);
     }
     if (PermissionDenied(r))
-        return WithMessage(message, kWriteForbidden, 4);
+        return WithMessage(message, kWriteForbidden, OVHTTP_REFUSED);
     if (Found(r, "returncode=222"))
-        return WithMessage(message, kWrongPassword, 3);
+        return WithMessage(message, kWrongPassword, OVHTTP_WRONG_PASSWORD);
     if (Found(r, "returncode=22121"))
-        return WithMessage(message, kServerError, 4);
-    return 0;
+        return WithMessage(message, kServerError, OVHTTP_REFUSED);
+    return OVHTTP_UNKNOWN_REPLY;
 }
 
 namespace {
@@ -417,38 +421,38 @@ int8_t FlagRequest(const WebAgentInfo* agent, int funcid, const PeerInfo& client
                       "&ovtype=&ovgcomputerid=" + IdText(gateway) + "&content=";
     Reply reply;
     int8_t result = 0;
-    if (!CommonStart(url.c_str(), 2, 4, kNotSupported, message, &reply, &result))
+    if (!OperationStart(url, message, &reply, &result))
         return result;
     const std::string& r = reply.text;
     if (Found(r, "returncode=22112"))
-        return WithMessage(message, "更改成功", 1);
+        return WithMessage(message, "更改成功", OVHTTP_DONE);
     if (PermissionDenied(r))
-        return WithMessage(message, kWriteForbidden, 4);
+        return WithMessage(message, kWriteForbidden, OVHTTP_REFUSED);
     if (Found(r, "returncode=222"))
-        return WithMessage(message, kWrongPassword, 3);
+        return WithMessage(message, kWrongPassword, OVHTTP_WRONG_PASSWORD);
     if (Found(r, "returncode=22121"))
-        return WithMessage(message, kServerError, 4);
+        return WithMessage(message, kServerError, OVHTTP_REFUSED);
     if (funcid == 4) {
         if (Found(r, "returncode=wrong ovc msg"))
-            return WithMessage(message, "OV_C信息没有找到", 5);
+            return WithMessage(message, "OV_C信息没有找到", OVHTTP_CLIENT_UNKNOWN);
         if (Found(r, "returncode=wrong ovg id"))
-            return WithMessage(message, "待清除的OV_C标记的不是本OV_G", 6);
+            return WithMessage(message, "待清除的OV_C标记的不是本OV_G", OVHTTP_OTHER_GATEWAY);
     }
-    return 0;
+    return OVHTTP_UNKNOWN_REPLY;
 }
 
 }  // namespace
 
 int8_t ConnectOVG(const WebAgentInfo* agent, const PeerInfo* a, const PeerInfo* b, char* message) {
     if (!agent || !a || !b)
-        return 0;
+        return OVHTTP_UNKNOWN_REPLY;
     return FlagRequest(agent, 5, *a, *b, message);
 }
 
 int8_t OVGClearFlag(const WebAgentInfo* agent, const PeerInfo* a, const PeerInfo* b,
                     char* message) {
     if (!agent || !a || !b)
-        return 0;
+        return OVHTTP_UNKNOWN_REPLY;
     return FlagRequest(agent, 4, *b, *a, message);
 }
 

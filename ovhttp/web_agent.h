@@ -32,8 +32,9 @@ void FreePeerList(PeerList* list);
 std::string ReportPayload(const PeerInfo& self);
 
 // Appends the "#contentbegin ... #end" records of the wanted kind (gateway or
-// client) to peers. 1: at least one read; 3: a block of that kind could not
-// be read; 6 (gateways only, with its message): no block at all; 5 (with its
+// client) to peers. OVHTTP_DONE: at least one read; OVHTTP_RECORD_UNREADABLE:
+// a block of that kind could not be read; OVHTTP_NO_GATEWAY (gateways only,
+// with its message): no block at all; OVHTTP_NO_READABLE_RECORD (with its
 // message): nothing readable.
 int8_t ReadPeerRecords(std::string_view reply, bool gateways, std::string_view key_text,
                        PeerList* peers, char* message);

@@ -14,8 +14,9 @@
 #include "http_client.h"
 #include "ovhttp/ovhttp.h"
 #include "platform/clock.h"
+#include "platform/dynamic_library.h"
+#include "platform/test_child.h"
 #include "test_raw_server.h"
-#include "test_support.h"
 #include "web_agent.h"
 
 namespace ov::http {
@@ -36,7 +37,7 @@ constexpr int32_t kReportTime = 1700000000;  // November 2023, no clock change n
 
 // The exports, looked up by name once per test program.
 struct Exports {
-    std::unique_ptr<ov::testing::LoadedLibrary> library;
+    std::unique_ptr<platform::DynamicLibrary> library;
     ConnectTestFn connect_test = nullptr;
     ChangePasswordFn change_password = nullptr;
     UpdateFn ovc_update = nullptr;
@@ -48,7 +49,9 @@ struct Exports {
     static Exports& Get() {
         static Exports e = [] {
             Exports x;
-            x.library = std::make_unique<ov::testing::LoadedLibrary>(OV_BIN_DIR);
+            x.library = std::make_unique<platform::DynamicLibrary>();
+            x.library->LoadPath(platform::testing::HostPath(
+                OV_BIN_DIR "/" + platform::DynamicLibrary::FileName("ovhttp")));
             x.connect_test = x.library->Function<ConnectTestFn>("ConnectTest");
             x.change_password = x.library->Function<ChangePasswordFn>("ChangePassword");
             x.ovc_update = x.library->Function<UpdateFn>("OVCUpdateInfo");
@@ -107,8 +110,8 @@ class WebAgentProcess {
             return *why = "python3 was not found", false;
         asio::ip::tcp::acceptor control(m_io, {asio::ip::make_address_v4("127.0.0.1"), 0});
         std::string report = "127.0.0.1:" + std::to_string(control.local_endpoint().port());
-        if (!m_child.Start({OV_WEBAGENT_PYTHON, OV_WEBAGENT_SCRIPT, "--key", key, "--password",
-                            kPassword, "--report", report}))
+        if (!m_child.StartProgram({OV_WEBAGENT_PYTHON, OV_WEBAGENT_SCRIPT, "--key", key,
+                                   "--password", kPassword, "--report", report}))
             return *why = "cannot start " OV_WEBAGENT_PYTHON, false;
         asio::streambuf line;
         bool got = false;
@@ -126,9 +129,11 @@ class WebAgentProcess {
         return true;
     }
     ~WebAgentProcess() {
+        // The web agent ends by itself when its report connection closes
+        // (under Wine it cannot be killed from here); m_child's destructor
+        // then ends it if need be and waits for it.
         asio::error_code ignored;
         m_control.close(ignored);
-        m_child.Stop();
     }
     std::string Url(const std::string& mode = "") const {
         return "http://127.0.0.1:" + std::to_string(m_port) + (mode.empty() ? "" : "/" + mode) +
@@ -138,7 +143,7 @@ class WebAgentProcess {
   private:
     asio::io_context m_io;
     asio::ip::tcp::socket m_control{m_io};
-    ov::testing::ChildProcess m_child;
+    platform::testing::ChildProcess m_child;
     int m_port = 0;
 };
 

@@ -75,7 +75,7 @@ bool AverageAdapterAddress(const std::vector<Adapter>& adapters, uint8_t out[6])
     for (const Adapter& a : adapters) {
         if (IsPppAdaptor(a)) {
             ppp = &a;
-        } else if (IsPlainEthernet(a)) {
+        } else if (IsPlainEthernet(a) && a.device) {
             for (int i = 0; i < 6; ++i) sum[i] += a.hardware[i];
             ++count;
         }

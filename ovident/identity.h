@@ -27,6 +27,9 @@ struct Adapter {
     unsigned hardwareLength = 0;  // at most OVIDENT_MAX_ADDRESS
     std::string description;      // GBK
     std::vector<AdapterAddress> addresses;
+    // Backed by a hardware device. Virtual interfaces (bridges, veth, tunnels)
+    // come and go with containers and VPNs, so they must not shape the id.
+    bool device = true;
 };
 
 // The serial text with the "WD-W" rule applied and folded into a number:
@@ -48,7 +51,7 @@ void WriteDiskSerialId(uint8_t* id, uint32_t serial, int tag);
 void WriteVolumeSerialId(uint8_t* id, uint32_t serial, int tag);
 
 // The per-position average of the first six address bytes of the Ethernet
-// adapters that are not PPP adapters. Without any, the last "PPP Adaptor"
+// adapters that sit on a device and are not PPP adapters. Without any, the last "PPP Adaptor"
 // address (zeros when there is none) and false.
 bool AverageAdapterAddress(const std::vector<Adapter>& adapters, uint8_t out[6]);
 

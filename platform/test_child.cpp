@@ -108,34 +108,86 @@ uint32_t CurrentProcessId() {
     return ::GetCurrentProcessId();
 }
 
+namespace {
+
+std::string Quoted(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
+        return arg;
+    std::string out = "\"";
+    for (char c : arg) {
+        if (c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// quiet: the child's standard output goes nowhere.
+bool Launch(const char* program, std::string command, bool quiet, PROCESS_INFORMATION* pi) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE null_out = quiet
+                          ? ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          &inherit, OPEN_EXISTING, 0, nullptr)
+                          : INVALID_HANDLE_VALUE;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    if (quiet) {
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = null_out;
+        si.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    }
+    BOOL ok = ::CreateProcessA(program, command.data(), nullptr, nullptr, quiet, 0, nullptr,
+                               nullptr, &si, pi);
+    if (null_out != INVALID_HANDLE_VALUE)
+        ::CloseHandle(null_out);
+    if (ok)
+        ::CloseHandle(pi->hThread);
+    return ok != 0;
+}
+
+}  // namespace
+
+std::string HostPath(const std::string& path) {
+    if (path.empty() || path[0] != '/')
+        return path;
+    std::string out = "Z:" + path;
+    for (char& c : out)
+        if (c == '/')
+            c = '\\';
+    return out;
+}
+
 bool ChildProcess::Start(const std::string& role, const std::string& argument) {
     char path[MAX_PATH];
     DWORD n = ::GetModuleFileNameA(nullptr, path, sizeof path);
     if (n == 0 || n >= sizeof path)
         return false;
-    std::string command = "\"" + std::string(path) + "\"";
     std::string value = role + ":" + argument;
     // The child inherits this process's environment as it is at creation.
     ::SetEnvironmentVariableA(kVariable, value.c_str());
     // The child's test banner would only clutter the parent's output.
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE null_out = ::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = null_out;
-    si.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION pi{};
-    BOOL ok = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                               &si, &pi);
+    bool ok = Launch(nullptr, Quoted(path), true, &pi);
     ::SetEnvironmentVariableA(kVariable, nullptr);
-    if (null_out != INVALID_HANDLE_VALUE)
-        ::CloseHandle(null_out);
     if (!ok)
         return false;
-    ::CloseHandle(pi.hThread);
+    m_handle = reinterpret_cast<intptr_t>(pi.hProcess);
+    m_pid = pi.dwProcessId;
+    m_running = true;
+    return true;
+}
+
+bool ChildProcess::StartProgram(const std::vector<std::string>& argv) {
+    if (argv.empty())
+        return false;
+    std::string command;
+    for (const std::string& a : argv) command += (command.empty() ? "" : " ") + Quoted(a);
+    // Under Wine a host program is started as the host program it is.
+    std::string program = HostPath(argv[0]);
+    PROCESS_INFORMATION pi{};
+    if (!Launch(program.c_str(), command, false, &pi))
+        return false;
     m_handle = reinterpret_cast<intptr_t>(pi.hProcess);
     m_pid = pi.dwProcessId;
     m_running = true;
@@ -166,6 +218,29 @@ uint32_t CurrentProcessId() {
     return static_cast<uint32_t>(::getpid());
 }
 
+namespace {
+
+// quiet: the child's standard output goes nowhere. 0 when it cannot start.
+pid_t Spawn(const std::vector<std::string>& argv, char* const* envp, bool quiet) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet)
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    int r = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp);
+    posix_spawn_file_actions_destroy(&actions);
+    return r == 0 ? pid : 0;
+}
+
+}  // namespace
+
+std::string HostPath(const std::string& path) {
+    return path;
+}
+
 bool ChildProcess::Start(const std::string& role, const std::string& argument) {
     std::vector<std::string> env_strings;
     for (char** e = environ; *e; ++e) {
@@ -176,16 +251,20 @@ bool ChildProcess::Start(const std::string& role, const std::string& argument) {
     std::vector<char*> envp;
     for (auto& s : env_strings) envp.push_back(s.data());
     envp.push_back(nullptr);
-    char self[] = "/proc/self/exe";
-    char* argv[] = {self, nullptr};
     // The child's test banner would only clutter the parent's output.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    int r = ::posix_spawn(&pid, self, &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (r != 0)
+    pid_t pid = Spawn({"/proc/self/exe"}, envp.data(), true);
+    if (pid == 0)
+        return false;
+    m_pid = static_cast<uint32_t>(pid);
+    m_running = true;
+    return true;
+}
+
+bool ChildProcess::StartProgram(const std::vector<std::string>& argv) {
+    if (argv.empty())
+        return false;
+    pid_t pid = Spawn(argv, environ, false);
+    if (pid == 0)
         return false;
     m_pid = static_cast<uint32_t>(pid);
     m_running = true;

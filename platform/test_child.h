@@ -1,5 +1,5 @@
-// Child processes for the platform tests: the child is the test program
-// itself, started with OV_TEST_CHILD=<role>:<argument> in its environment.
+// Child processes for tests: mostly the test program itself, started with
+// OV_TEST_CHILD=<role>:<argument> in its environment.
 // Before any test runs, such a process runs the role registered under that
 // name and exits with its result, so a test can have a second process hold a
 // lock, a block or a stop listener, and kill it to play a crash.
@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace ov::platform::testing {
 
@@ -26,6 +27,9 @@ class ChildProcess {
     ~ChildProcess();  // kills a child that still runs
 
     bool Start(const std::string& role, const std::string& argument);
+    // Starts another program, argv[0] naming it by a path that HostPath
+    // turns into one of this program; its output goes where ours goes.
+    bool StartProgram(const std::vector<std::string>& argv);
     // Ends the child at once, without any clean-up: a crash.
     void Kill();
     // Waits up to timeout_ms for the child to end; its exit code.
@@ -39,6 +43,10 @@ class ChildProcess {
 };
 
 uint32_t CurrentProcessId();
+// A path of the machine the tests run on (as the build names its files) as
+// this program names it: unchanged on Linux; under Wine the host's root
+// directory is drive Z:.
+std::string HostPath(const std::string& path);
 // Polls until done() or timeout_ms passed; done()'s last answer.
 bool WaitUntil(const std::function<bool()>& done, int timeout_ms);
 // A name no other test process uses at the same time.

@@ -1,6 +1,6 @@
-// Linux: the adapters from getifaddrs, the disk serial from sysfs, the root
-// file system's id as the volume serial, and ARP through the kernel's
-// neighbour table.
+// Linux: the adapters from getifaddrs and sysfs, the disk serial from sysfs,
+// the root file system's id as the volume serial, and ARP through the
+// kernel's neighbour table for addresses on a directly connected network.
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -23,6 +23,8 @@
 #include "arp_table.h"
 #include "backend.h"
 #include "platform/message_box.h"
+#include "route.h"
+#include "sysfs_net.h"
 
 namespace ov::ident {
 namespace {
@@ -69,11 +71,9 @@ bool IsVirtualBlockDevice(const std::string& name) {
     return false;
 }
 
-unsigned AdapterType(unsigned short hatype, const std::string& name) {
+unsigned AdapterType(unsigned short hatype) {
     switch (hatype) {
         case ARPHRD_ETHER:
-            if (std::filesystem::exists("/sys/class/net/" + name + "/wireless"))
-                return kTypeWireless;
             return kTypeEthernet;
         case ARPHRD_PPP:
             return kTypePpp;
@@ -155,7 +155,7 @@ std::vector<Adapter> ListAdapters(bool report) {
             continue;
         const auto* ll = reinterpret_cast<const sockaddr_ll*>(p->ifa_addr);
         Adapter a;
-        a.type = AdapterType(ll->sll_hatype, name);
+        a.type = AdapterType(ll->sll_hatype);
         a.hardwareLength = std::min<unsigned>(ll->sll_halen, sizeof a.hardware);
         std::memcpy(a.hardware, ll->sll_addr, a.hardwareLength);
         a.description = name;
@@ -176,6 +176,7 @@ std::vector<Adapter> ListAdapters(bool report) {
     for (Adapter& a : adapters)
         if (a.addresses.empty())
             a.addresses.push_back({"0.0.0.0", "0.0.0.0"});
+    ApplySysfsFacts(adapters, kSysfsRoot);
     return adapters;
 }
 
@@ -231,6 +232,12 @@ bool ResolveRemoteMac(uint32_t ip, uint8_t mac[6]) {
     // The machine's own addresses answer with their own adapter's address.
     if (LocalAddressMac(ip, mac))
         return true;
+
+    // Only a neighbour on a directly connected network can answer ARP. For
+    // anything else the kernel would hand the datagram below to the router,
+    // and it would leave the machine.
+    if (RouteTo(ip) != RouteKind::kOnLink)
+        return false;
 
     auto lookup = [&] {
         return FindNeighbour(ReadBounded("/proc/net/arp", kMaxArpTable), ip, mac);

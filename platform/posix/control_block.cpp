@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/shared_memory.h"
+#include "stop_wait.h"
 
 namespace ov::platform {
 namespace {
@@ -137,27 +138,17 @@ uint32_t CurrentThreadId() {
     return static_cast<uint32_t>(::syscall(SYS_gettid));
 }
 
-// The wait's handler may be queued when the listener goes away; it then
-// finds the state gone and does nothing.
 struct StopListener::Impl {
     struct State {
         asio::signal_set signals;
         std::function<void()> on_stop;
         State(asio::io_context& io, std::function<void()> f) : signals(io), on_stop(std::move(f)) {}
+        template <class Handler>
+        void AsyncWait(Handler&& handler) {
+            signals.async_wait(std::forward<Handler>(handler));
+        }
     };
     std::shared_ptr<State> state;
-
-    static void Arm(const std::shared_ptr<State>& state) {
-        std::weak_ptr<State> weak = state;
-        state->signals.async_wait([weak](const std::error_code& ec, int) {
-            auto s = weak.lock();
-            if (ec || !s)
-                return;
-            Arm(s);
-            if (s->on_stop)
-                s->on_stop();
-        });
-    }
 };
 
 StopListener::StopListener(asio::io_context& io, std::function<void()> on_stop)
@@ -179,7 +170,7 @@ bool StopListener::Start() {
         errno = ec.value();
         return false;
     }
-    Impl::Arm(m_impl->state);
+    ArmStopWait(m_impl->state);
     return true;
 }
 

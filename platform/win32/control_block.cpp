@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdio>
 
+#include "stop_wait.h"
+
 namespace ov::platform {
 namespace {
 
@@ -91,8 +93,6 @@ uint32_t CurrentThreadId() {
     return ::GetCurrentThreadId();
 }
 
-// The wait's handler may be queued when the listener goes away; it then
-// finds the state gone and does nothing.
 struct StopListener::Impl {
     struct State {
         asio::io_context& io;
@@ -100,20 +100,12 @@ struct StopListener::Impl {
         std::function<void()> on_stop;
         State(asio::io_context& context, std::function<void()> f)
             : io(context), on_stop(std::move(f)) {}
+        template <class Handler>
+        void AsyncWait(Handler&& handler) {
+            event->async_wait(std::forward<Handler>(handler));
+        }
     };
     std::shared_ptr<State> state;
-
-    static void Arm(const std::shared_ptr<State>& state) {
-        std::weak_ptr<State> weak = state;
-        state->event->async_wait([weak](const std::error_code& ec) {
-            auto s = weak.lock();
-            if (ec || !s)
-                return;
-            Arm(s);
-            if (s->on_stop)
-                s->on_stop();
-        });
-    }
 };
 
 StopListener::StopListener(asio::io_context& io, std::function<void()> on_stop)
@@ -138,7 +130,7 @@ bool StopListener::Start() {
     if (event == nullptr)
         return false;
     m_impl->state->event = std::make_unique<asio::windows::object_handle>(m_impl->state->io, event);
-    Impl::Arm(m_impl->state);
+    ArmStopWait(m_impl->state);
     return true;
 }
 

@@ -55,38 +55,63 @@ typedef struct PeerList {
     int32_t capacity;
 } PeerList;
 
-/* Asks the web agent at url whether it speaks this protocol.
- * 1: it does; 2: it answered without the protocol marker; 3: no answer. */
+/* Results of ConnectTest. */
+typedef enum OvhttpTestResult {
+    OVHTTP_TEST_SUPPORTED = 1,   /* the web agent speaks this protocol */
+    OVHTTP_TEST_UNSUPPORTED = 2, /* it answered without the protocol marker */
+    OVHTTP_TEST_NO_ANSWER = 3
+} OvhttpTestResult;
+
+/* Results of the other operations. A number can mean different things to
+ * different operations; each operation says which of these it returns. */
+typedef enum OvhttpResult {
+    OVHTTP_UNKNOWN_REPLY = 0,
+    OVHTTP_DONE = 1,
+    OVHTTP_NO_ANSWER = 2,
+    OVHTTP_WRONG_KIND = 2, /* a report of a gateway as a client, or the other way round */
+    OVHTTP_WRONG_PASSWORD = 3,
+    OVHTTP_RECORD_UNREADABLE = 3, /* reports: a record of the reply could not be read */
+    OVHTTP_REFUSED = 4,           /* refused, or the web agent cannot write its files */
+    OVHTTP_NO_READABLE_RECORD = 5,
+    OVHTTP_CLIENT_UNKNOWN = 5, /* OVGClearFlag */
+    OVHTTP_NO_GATEWAY = 6,     /* OVCUpdateInfo: no gateway has reported */
+    OVHTTP_OTHER_GATEWAY = 6   /* OVGClearFlag: the request is for another gateway */
+} OvhttpResult;
+
+/* Asks the web agent at url whether it speaks this protocol; an
+ * OvhttpTestResult. */
 int8_t OVHTTP_CALL ConnectTest(const char* url, char* message);
 
-/* Changes the web agent's password to newPassword.
- * 1: changed; 2: no answer; 3: wrong password; 4: refused or unsupported; 0: unknown reply. */
+/* Changes the web agent's password to newPassword. OVHTTP_DONE, _NO_ANSWER,
+ * _WRONG_PASSWORD, _REFUSED (also: unsupported) or _UNKNOWN_REPLY. */
 int8_t OVHTTP_CALL ChangePassword(const WebAgentInfo* agent, const char* newPassword,
                                   char* message);
 
 /* Reports a client (self->kind 0) and appends the gateways that the web agent
  * knows to peers. Updates self->wanAddress from the web agent's answer.
- * 1: records read; 2: wrong kind or no answer; 3: a record could not be read;
- * 4: refused or unsupported; 5: no readable record; 6: no gateway reported; 0: unknown reply. */
+ * OVHTTP_DONE (records read), _WRONG_KIND, _NO_ANSWER, _WRONG_PASSWORD,
+ * _RECORD_UNREADABLE, _REFUSED (also: unsupported), _NO_READABLE_RECORD,
+ * _NO_GATEWAY or _UNKNOWN_REPLY. */
 int8_t OVHTTP_CALL OVCUpdateInfo(const WebAgentInfo* agent, PeerInfo* self, PeerList* peers,
                                  char* message);
 
 /* Reports a gateway (self->kind nonzero). A gateway behind a proxy also gets
  * the clients that asked for it appended to peers. Updates self->wanAddress.
- * 1: reported (and, behind a proxy, records read); 2: wrong kind or no answer;
- * 3: a record could not be read; 4: refused or unsupported; 5: no readable record; 0: unknown
- * reply. */
+ * OVHTTP_DONE (reported and, behind a proxy, records read), _WRONG_KIND,
+ * _NO_ANSWER, _WRONG_PASSWORD, _RECORD_UNREADABLE, _REFUSED (also:
+ * unsupported), _NO_READABLE_RECORD or _UNKNOWN_REPLY. */
 int8_t OVHTTP_CALL OVGUpdateInfo(const WebAgentInfo* agent, PeerInfo* self, PeerList* peers,
                                  char* message);
 
 /* A client (a) asks for a connection to a gateway behind a proxy (b).
- * 1: recorded; 2: no answer; 3: wrong password; 4: refused or unsupported; 0: unknown reply. */
+ * OVHTTP_DONE (recorded), _NO_ANSWER, _WRONG_PASSWORD, _REFUSED (also:
+ * unsupported) or _UNKNOWN_REPLY. */
 int8_t OVHTTP_CALL ConnectOVG(const WebAgentInfo* agent, const PeerInfo* a, const PeerInfo* b,
                               char* message);
 
 /* A gateway (a) clears the connection request of a client (b).
- * 1: cleared; 2: no answer; 3: wrong password; 4: refused or unsupported;
- * 5: client unknown; 6: the request is for another gateway; 0: unknown reply. */
+ * OVHTTP_DONE (cleared), _NO_ANSWER, _WRONG_PASSWORD, _REFUSED (also:
+ * unsupported), _CLIENT_UNKNOWN, _OTHER_GATEWAY or _UNKNOWN_REPLY. */
 int8_t OVHTTP_CALL OVGClearFlag(const WebAgentInfo* agent, const PeerInfo* a, const PeerInfo* b,
                                 char* message);
 

@@ -25,6 +25,12 @@
 extern "C" {
 #endif
 
+/* What the exports return. */
+typedef enum OvidentResult {
+    OVIDENT_FAILED = 0, /* no id formed, no adapter found, no usable ARP answer */
+    OVIDENT_OK = 1
+} OvidentResult;
+
 /* The smallest computer id buffer. */
 #define OVIDENT_ID_SIZE 11
 /* The longest hardware address an adapter reports. */
@@ -59,7 +65,9 @@ OVIDENT_API int OVIDENT_CALL GetNameAndMAC(OvidentAdapterRecord* records, int* c
 
 /* Asks ip (network byte order, as in a sockaddr_in) for its MAC by ARP,
  * waiting about one second at most. 1 with mac[0..5] filled when the address
- * answered with a usable MAC, else 0. */
+ * answered with a usable MAC, else 0. On Linux only an address on a directly
+ * connected network is asked; any other answers 0 at once, and nothing is
+ * sent. */
 OVIDENT_API int OVIDENT_CALL GetReMoteIPMAC(unsigned ip, unsigned char* mac);
 
 #ifdef __cplusplus

@@ -1,13 +1,12 @@
-// The few blocking socket calls the HTTP client makes, one implementation per
-// operating system (posix/socket.cpp, win32/socket.cpp). Every failing call
-// leaves its error for LastSocketError().
+// Blocking TCP client sockets: the few calls a request-and-wait client such as
+// ovhttp's makes. Every failing call leaves its error for LastSocketError().
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-namespace ov::http {
+namespace ov::platform {
 
 using SocketHandle = intptr_t;
 inline constexpr SocketHandle kNoSocket = -1;
@@ -43,4 +42,4 @@ bool Connect(SocketHandle s, uint32_t address, uint16_t port);
 long SendSome(SocketHandle s, const char* data, size_t size);
 long ReceiveSome(SocketHandle s, char* data, size_t size);
 
-}  // namespace ov::http
+}  // namespace ov::platform

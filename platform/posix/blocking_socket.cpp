@@ -1,4 +1,4 @@
-#include "socket.h"
+#include "platform/blocking_socket.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace ov::http {
+namespace ov::platform {
 namespace {
 
 bool SetTimeout(SocketHandle s, int option, uint32_t milliseconds) {
@@ -123,4 +123,4 @@ long ReceiveSome(SocketHandle s, char* data, size_t size) {
     return long(n);
 }
 
-}  // namespace ov::http
+}  // namespace ov::platform

@@ -1,11 +1,11 @@
-#include "socket.h"
+#include "platform/blocking_socket.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <cstring>
 
-namespace ov::http {
+namespace ov::platform {
 namespace {
 
 bool TryStartup(WORD version) {
@@ -122,4 +122,4 @@ long ReceiveSome(SocketHandle s, char* data, size_t size) {
     return n == SOCKET_ERROR ? -1 : long(n);
 }
 
-}  // namespace ov::http
+}  // namespace ov::platform
