@@ -84,12 +84,12 @@ def main():
         gateway = gw.popen([os.path.join(d, "OV_G"), "-run"], env=ENV,
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         try:
-            end = time.time() + 15
-            while time.time() < end:
+            end, listed = time.time() + 30, False
+            while time.time() < end and not listed:
                 out = subprocess.run([adm, "list"], capture_output=True, env=ENV).stdout.decode()
-                if "pc\t%s\t5900" % LAN in out:
-                    break
+                listed = "pc\t%s\t5900" % LAN in out
                 time.sleep(0.2)
+            check(listed, "the announced computer is listed")
             started = time.time()
             r = gw.run([sys.executable, "-c", CLIENT, "40", str(10 << 20), "0"], timeout=240)
             took = time.time() - started
