@@ -58,6 +58,5 @@ inline constexpr size_t kMaxPublishedEntries = 500;
 inline constexpr size_t kListViewSize = 4 + kMaxPublishedEntries * ComputerEntry::kSize;
 static_assert(kListViewSize == 24004);
 inline constexpr char kListViewName[] = "ovs_list";
-inline constexpr char kListViewMutexName[] = "ovs_listMutex";
 
 }  // namespace ov

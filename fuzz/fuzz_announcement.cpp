@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A list of its own per input, so that a finding replays alone.
     ov::gateway::ControlledComputerList::Options o;
     o.view_name = "ov_fuzz_list_" + std::to_string(::getpid());
-    o.convert = [](int) {};
+    o.max_announcements = 50;  // small, so that inputs reach the limit
     o.log_line = [](const std::string&) {};
     o.log_raw = [](const std::string&) {};
     o.host_name = [] { return std::string("fuzzhost"); };
@@ -27,6 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < list.AnnouncementCount(); ++i) {
         ov::ComputerAnnouncement a;
         if (!list.AnnouncementAt(i, &a)) __builtin_trap();
+        // The name index must follow every removal and addition.
+        if (list.AnnouncementIndex(a.Name()) != i) __builtin_trap();
         std::string address;
         uint32_t port = 0;
         list.LookUp(a.Name(), &address, &port);

@@ -15,6 +15,7 @@
 
 #include "platform/control_block.h"
 #include "platform/service.h"
+#include "service_testing.h"
 
 namespace ov::platform::service {
 namespace {

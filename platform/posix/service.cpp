@@ -1,4 +1,5 @@
 #include "platform/service.h"
+#include "service_testing.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -47,8 +47,4 @@ void EventLogError(const char* text);
 // The formatted text (at most 1023 bytes) on the standard error handle.
 void StderrPrint(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
-// Tests install a throwaway service under names of their own.
-// REQUIRES: called before any action above.
-void SetServiceNamesForTesting(const std::string& service_name, const std::string& display_name);
-
 }  // namespace ov::platform::service
