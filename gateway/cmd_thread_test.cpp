@@ -10,10 +10,7 @@
 #include <future>
 #include <thread>
 
-#include "common/account_file.h"
-#include "common/test_dir.h"
-#include "gateway/gateway_config.h"
-#include "gateway/gateway_log.h"
+#include "gateway/gateway_test_dir.h"
 #include "gateway/net/controlled_computer_list.h"
 
 namespace ov::gateway {
@@ -76,19 +73,11 @@ std::vector<uint8_t> Frame(const std::string& user, const std::string& password)
     return RequestFrame(AuthRequest::Make(id, user, password));
 }
 
-class CmdPort : public ov::testing::TestDir {
+class CmdPort : public ov::testing::GatewayTestDir {
   public:
+    CmdPort() : GatewayTestDir("[S_CFG]\r\nProxyPort=4321\r\n") {}
     void SetUp() override {
-        TestDir::SetUp();
-        TheLog().SetLogFile(Path("OV_G.log"), false);
-        TheLog().SetLogOutputs(2);
-        TheLog().SetLogThreshold(-1);
-        Spit(Path("OV_G.ini"), Bytes("[S_CFG]\r\nProxyPort=4321\r\n"));
-        SaveAccounts({AccountRecord::Make("Administrator", "pw", true, "")}, Path("uinfo.dat"));
-        ConfigEnvironment env;
-        env.program_dir = Path("");
-        env.log_line = [](const std::string& l) { LogLine(l); };
-        config = std::make_unique<GatewayConfig>(env);
+        GatewayTestDir::SetUp();
         ASSERT_TRUE(config->LoadConfiguration());
         static std::atomic<int> n{0};
         ControlledComputerList::Options o;
@@ -101,11 +90,8 @@ class CmdPort : public ov::testing::TestDir {
     }
     void TearDown() override {
         thread.reset();
-        TheLog().SetLogOutputs(0);
-        TheLog().SetLogFile("", false);
-        TestDir::TearDown();
+        GatewayTestDir::TearDown();
     }
-    static std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
     // Starts the thread on 127.0.0.1 and an ephemeral port.
     uint16_t Start(std::chrono::milliseconds frame = 30s, std::chrono::milliseconds login = 30s) {
         std::promise<uint16_t> port;
@@ -122,13 +108,8 @@ class CmdPort : public ov::testing::TestDir {
         EXPECT_EQ(f.wait_for(5s), std::future_status::ready);
         return f.get();
     }
-    std::string LogText() {
-        auto bytes = Slurp(Path("OV_G.log"));
-        return std::string(bytes.begin(), bytes.end());
-    }
     bool Logged(const std::string& line) { return LogText().find(line) != std::string::npos; }
 
-    std::unique_ptr<GatewayConfig> config;
     std::shared_ptr<ControlledComputerList> list;
     std::unique_ptr<EventThread> thread;
     std::atomic<bool> ended{false};
