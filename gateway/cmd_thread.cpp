@@ -140,7 +140,6 @@ class CmdSocket : public std::enable_shared_from_this<CmdSocket> {
     }
 
     bool IsOpen() const { return m_socket.is_open(); }
-    bool LoggedIn() const { return m_logged_in; }
     void SetLoggedIn() {
         m_logged_in = true;
         ArmDeadline();
