@@ -123,8 +123,9 @@ private:
     static void QuitState(const std::shared_ptr<State>& st);
 
     std::string m_name;
-    std::unique_ptr<ThreadHandler> m_handler;
+    // Before the handler: its sockets and timers must go before their context.
     std::shared_ptr<State> m_state = std::make_shared<State>();
+    std::unique_ptr<ThreadHandler> m_handler;
     std::thread m_thread;
 };
 

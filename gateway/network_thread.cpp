@@ -1,5 +1,6 @@
 #include "gateway/network_thread.h"
 
+#include "gateway/cmd_thread.h"
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
 #include "gateway/net/announcement_handling.h"
@@ -34,6 +35,13 @@ bool CMyThread::StartWorker(WorkerSlot& slot, const NetworkWorkers::Make& make, 
 
 bool CMyThread::OnStart(EventThread& thread) {
     m_thread = &thread;
+    if (!m_make.cmd && m_list) {
+        m_make.cmd = [this] {
+            // The command thread may outlive this one if it is given up on:
+            // it ends the gateway through a poster, never through a pointer.
+            return MakeCmdThread(m_config, m_list, [post = m_thread->MakePoster()] { post(ThreadMessage::Quit, 0, 0); });
+        };
+    }
     if (!m_make.proxy && m_list) {
         m_make.proxy = [this]() -> std::unique_ptr<EventThread> {
             CProxyThread::Options o;

@@ -9,7 +9,7 @@
 #include "gateway/net/controlled_computer_list.h"
 #include "gateway/network_thread.h"
 #include "platform/message_box.h"
-#include "platform/socket_rules.h"
+#include "platform/socket_options.h"
 
 namespace ov::gateway {
 namespace {
@@ -80,13 +80,13 @@ bool CProxyThread::OnStart(EventThread& thread) {
     std::error_code ec;
     asio::ip::address address = asio::ip::make_address(m_options.address, ec);
     if (!ec) m_listener->open(tcp::v4(), ec);
-    if (!ec && platform::ListenerReusesAddress()) m_listener->set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec && !platform::AllowListenerRebind(intptr_t(m_listener->native_handle()))) ec = asio::error::invalid_argument;
     if (!ec) m_listener->bind(tcp::endpoint(address, uint16_t(port)), ec);
     // A burst of users must wait in the queue, not be refused: the system
     // resets connections that overflow it.
     if (!ec) m_listener->listen(kListenBacklog, ec);
     if (ec) {
-        if (ec == asio::error::address_family_not_supported || platform::IsProtocolNotSupported(ec.value()))
+        if (ec == asio::error::address_family_not_supported || platform::SocketKindNotSupported(ec.value()))
             platform::ShowMessageBox("ORVIK Gateway 的Proxy端口不支持！\n请在控制台下重新设置Proxy端口。", "端口冲突",
                                      platform::kMbServiceNotification);
         TheLog().LogPrint(0, "    proxy server create error = %d\r\n", ec.value());

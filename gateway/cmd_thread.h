@@ -1,0 +1,88 @@
+// CCmdThread, the command port: a listener and 80 client slots (CmdSocket)
+// on one thread. A client sends authentication requests; the answer is a
+// reply code, or for a user who passes the proxy port and the list of
+// controlled computers. Every read and write is asynchronous, so a slow or
+// silent client never holds the thread, and deadlines close connections
+// that stall.
+#pragma once
+
+#include <asio/ip/address.hpp>
+#include <asio/ip/tcp.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "gateway/cmd_protocol.h"
+#include "gateway/event_thread.h"
+
+namespace ov::gateway {
+
+class GatewayConfig;
+class ControlledComputerList;
+class CmdSocket;
+class CmdListener;
+
+struct CmdOptions {
+    // Empty: GetCmdPort() of the configuration. 0 lets the system choose.
+    std::optional<uint16_t> port;
+    asio::ip::address address = asio::ip::address_v4::any();
+    // A frame that has begun must be complete within this time.
+    std::chrono::milliseconds frame_deadline{30000};
+    // A connection must pass authentication within this time of its accept;
+    // once it has, it may stay idle.
+    std::chrono::milliseconds login_deadline{30000};
+    // Told the port once the listener listens (on the command thread).
+    std::function<void(uint16_t)> on_listening;
+};
+
+class CCmdThread : public ThreadHandler {
+  public:
+    static constexpr size_t kSlots = 80;
+
+    // config lives to the end of the process. end_gateway ends the whole
+    // gateway (it quits the network thread); it is called on this thread
+    // when the listener has died.
+    CCmdThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,
+               std::function<void()> end_gateway, CmdOptions options = {});
+    ~CCmdThread() override;
+
+    // False when the listener cannot be created or cannot listen, after its
+    // box and log line: the thread then ends and the gateway goes on
+    // without a command port.
+    bool OnStart(EventThread& thread) override;
+    void OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) override;
+    void OnEnd() override;
+
+  private:
+    friend class CmdSocket;
+    friend class CmdListener;
+
+    void OnAccepted(asio::ip::tcp::socket socket);
+    void OnListenerDead();
+    void OnRequest(CmdSocket& slot, const AuthRequest& request);
+    std::vector<uint8_t> BuildListReply();
+
+    EventThread* m_thread = nullptr;
+    GatewayConfig& m_config;
+    std::shared_ptr<ControlledComputerList> m_list;
+    std::function<void()> m_end_gateway;
+    CmdOptions m_options;
+    std::unique_ptr<CmdListener> m_listener;
+    // A slot is free when null; a connection's state is shared with its own
+    // pending completions, which find it closed after the slot let it go.
+    std::shared_ptr<CmdSocket> m_slots[kSlots];
+};
+
+// The command thread as the network thread makes it: a started thread, or
+// null when no thread could be created. A thread whose listener fails ends
+// by itself at once; that is not a failure to start.
+std::unique_ptr<EventThread> MakeCmdThread(GatewayConfig& config,
+                                           std::shared_ptr<ControlledComputerList> list,
+                                           std::function<void()> end_gateway,
+                                           CmdOptions options = {});
+
+}  // namespace ov::gateway

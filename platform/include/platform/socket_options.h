@@ -1,0 +1,20 @@
+// Socket options whose right choice differs between systems.
+#pragma once
+
+#include <cstdint>
+
+namespace ov::platform {
+
+// Lets a listener bind its port again at once after a restart, while the
+// connections of the previous run still linger, without ever sharing the
+// port with a live listener. POSIX needs SO_REUSEADDR for that (which there
+// never lets two listeners share); on Windows SO_REUSEADDR would let another
+// program take the port over, and the default already allows the rebind.
+// REQUIRES: handle is an open socket that is not bound yet.
+bool AllowListenerRebind(intptr_t handle);
+
+// The system refuses the kind of socket itself (Windows: 10043 and its
+// kin), not the address or port: no other port setting would help.
+bool SocketKindNotSupported(int error_code);
+
+}  // namespace ov::platform
