@@ -243,6 +243,8 @@ Result WriteFileAtomically(const std::string& target, const void* data, size_t s
     file.Close();
     if (result)
         SyncDirectoryOf(target);
+    else
+        errno = static_cast<int>(result.error().code);  // for callers that read errno
     return result;
 }
 
