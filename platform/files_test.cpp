@@ -12,8 +12,9 @@
 #include "test_child.h"
 
 #ifdef _WIN32
-#include <sddl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 #else
 #include <sys/stat.h>
 #endif
