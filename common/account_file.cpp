@@ -123,15 +123,8 @@ platform::Result SaveAccounts(const AccountList& list, const std::string& path,
 
 FileOpResult BackupAccounts(const std::string& chosen, const std::string& live,
                             const DataFileAccess& access) {
-    std::vector<uint8_t> data;
-    platform::Result r = ReadDataFile(AccountFilePath(live), &data, access);
-    // The copy holds the passwords as the live file does: a new one is
-    // private like a new live file.
-    if (r)
-        r = WriteDataFile(WithDatSuffix(chosen), data);
-    if (r)
-        return {true, "备份帐号文件成功!"};
-    return {false, "备份帐号文件失败!", r.error().Text()};
+    return BackupDataFile(AccountFilePath(live), chosen, access, "备份帐号文件成功!",
+                          "备份帐号文件失败!");
 }
 
 FileOpResult RestoreAccounts(AccountList* list, const std::string& chosen, const std::string& live,

@@ -20,4 +20,15 @@ platform::Result WriteDataFile(const std::string& path, const std::vector<uint8_
     });
 }
 
+FileOpResult BackupDataFile(const std::string& live, const std::string& chosen,
+                            const DataFileAccess& access, const char* done, const char* failed) {
+    std::vector<uint8_t> data;
+    platform::Result r = ReadDataFile(live, &data, access);
+    if (r)
+        r = WriteDataFile(WithDatSuffix(chosen), data);
+    if (r)
+        return {true, done};
+    return {false, failed, r.error().Text()};
+}
+
 }  // namespace ov

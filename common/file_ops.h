@@ -52,4 +52,10 @@ platform::Result ReadDataFile(const std::string& path, std::vector<uint8_t>* dat
 platform::Result WriteDataFile(const std::string& path, const std::vector<uint8_t>& data,
                                const DataFileAccess& access = {});
 
+// Copies the live file to chosen (after the ".dat" rule); a new copy is
+// private as WriteDataFile makes it, since it holds what the live file
+// holds. The result carries the page's message for success or failure.
+FileOpResult BackupDataFile(const std::string& live, const std::string& chosen,
+                            const DataFileAccess& access, const char* done, const char* failed);
+
 }  // namespace ov

@@ -153,13 +153,8 @@ bool CheckTrustedIdBackup(const std::string& path) {
 
 FileOpResult BackupTrustedIds(const std::string& chosen, const std::string& live,
                               const DataFileAccess& access) {
-    std::vector<uint8_t> data;
-    platform::Result r = ReadDataFile(TrustedIdFilePath(live), &data, access);
-    if (r)
-        r = WriteDataFile(WithDatSuffix(chosen), data);
-    if (r)
-        return {true, "备份配置文件成功!"};
-    return {false, "备份配置文件失败!", r.error().Text()};
+    return BackupDataFile(TrustedIdFilePath(live), chosen, access, "备份配置文件成功!",
+                          "备份配置文件失败!");
 }
 
 FileOpResult RestoreTrustedIds(TrustedIdList* list, const std::string& chosen,
