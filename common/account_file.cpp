@@ -18,7 +18,7 @@ std::string Field(const AccountRecord& r, size_t offset, size_t size) {
 }
 
 void SetField(AccountRecord& r, size_t offset, size_t size, std::string_view text) {
-    SetFieldText(reinterpret_cast<char*>(r.bytes + offset), size, CutGbk(text, size - 1));
+    SetFieldText(reinterpret_cast<char*>(r.bytes + offset), size, text);
 }
 
 uint32_t ByteSum(const uint8_t* p, size_t n) {
@@ -66,13 +66,6 @@ std::string AccountFilePath(const std::string& path) {
 
 namespace {
 
-// The whole file, read under an exclusive open that is closed at once.
-bool ReadAccountFile(const std::string& path, std::vector<uint8_t>* data) {
-    platform::ExclusiveFile file;
-    return file.Open(path, platform::ExclusiveFile::Mode::ReadExisting) &&
-           file.ReadAll(data, kMaxDataFileSize);
-}
-
 // The records of an enciphered file image; *list is replaced on Ok only.
 AccountLoadResult ParseImage(std::vector<uint8_t> data, AccountList* list) {
     // Shorter than its own trailer, a file has no sum to check.
@@ -98,9 +91,14 @@ int FindAccount(const AccountList& list, std::string_view name) {
     return -1;
 }
 
-AccountLoadResult LoadAccounts(AccountList* list, const std::string& path) {
+AccountLoadResult LoadAccounts(AccountList* list, const std::string& path,
+                               const DataFileAccess& access, platform::Error* why) {
     std::vector<uint8_t> data;
-    if (!ReadAccountFile(AccountFilePath(path), &data)) return AccountLoadResult::ReadFailed;
+    if (platform::Result r = ReadDataFile(AccountFilePath(path), &data, access); !r) {
+        if (why)
+            *why = r.error();
+        return AccountLoadResult::ReadFailed;
+    }
     return ParseImage(std::move(data), list);
 }
 
@@ -118,27 +116,29 @@ std::vector<uint8_t> AccountFileImage(const AccountList& list, unsigned seed) {
     return image;
 }
 
-bool SaveAccounts(const AccountList& list, const std::string& path) {
-    std::vector<uint8_t> image = AccountFileImage(list, TickSeed());
-    return platform::WriteFileAtomically(AccountFilePath(path), image.data(), image.size());
+platform::Result SaveAccounts(const AccountList& list, const std::string& path,
+                              const DataFileAccess& access) {
+    return WriteDataFile(AccountFilePath(path), AccountFileImage(list, TickSeed()), access);
 }
 
-FileOpResult BackupAccounts(const std::string& chosen, const std::string& live) {
-    if (platform::CopyFileOver(AccountFilePath(live), WithDatSuffix(chosen), kMaxDataFileSize))
-        return {true, "备份帐号文件成功!"};
-    return {false, "备份帐号文件失败!"};
+FileOpResult BackupAccounts(const std::string& chosen, const std::string& live,
+                            const DataFileAccess& access) {
+    return BackupDataFile(AccountFilePath(live), chosen, access, "备份帐号文件成功!",
+                          "备份帐号文件失败!");
 }
 
-FileOpResult RestoreAccounts(AccountList* list, const std::string& chosen, const std::string& live) {
+FileOpResult RestoreAccounts(AccountList* list, const std::string& chosen, const std::string& live,
+                             const DataFileAccess& access) {
     // One read: the bytes that were checked are the bytes put in place, even
     // if someone changes the chosen file in between.
     std::vector<uint8_t> data;
-    if (!ReadAccountFile(chosen, &data)) return {false, "读备份的帐号文件错误!"};
+    if (platform::Result r = ReadDataFile(chosen, &data); !r)
+        return {false, "读备份的帐号文件错误!", r.error().Text()};
     AccountList restored;
     if (ParseImage(data, &restored) != AccountLoadResult::Ok)
         return {false, "备份的帐号文件被损坏或修改!"};
-    if (!platform::WriteFileAtomically(AccountFilePath(live), data.data(), data.size()))
-        return {false, "恢复帐号文件失败!"};
+    if (platform::Result r = WriteDataFile(AccountFilePath(live), data, access); !r)
+        return {false, "恢复帐号文件失败!", r.error().Text()};
     *list = std::move(restored);
     return {true, ""};
 }

@@ -17,7 +17,8 @@ inline constexpr char kAccountFileName[] = "uinfo.dat";
 inline constexpr char kAccountBackupName[] = "uinfoBak.dat";
 inline constexpr char kAdministratorName[] = "Administrator";
 
-// What an operator may enter, in characters (bytes of GBK text).
+// What an operator may enter, in bytes of GBK text (a Chinese character
+// takes two).
 inline constexpr size_t kMaxAccountName = 16;
 inline constexpr size_t kMaxAccountPassword = 16;
 inline constexpr size_t kMaxAccountDescription = 60;
@@ -77,27 +78,30 @@ enum class AccountLoadResult : uint8_t { Ok = 0, Corrupt = 5, ReadFailed = 10 };
 std::string AccountFilePath(const std::string& path = {});
 
 // Replaces *list with the file's records on Ok only. A missing or held file
-// is ReadFailed; an empty file, one shorter than its 8-byte trailer, and
-// one whose sum does not match are Corrupt.
-AccountLoadResult LoadAccounts(AccountList* list, const std::string& path = {});
+// is ReadFailed (*why, when given, says why); an empty file, one shorter
+// than its 8-byte trailer, and one whose sum does not match are Corrupt.
+AccountLoadResult LoadAccounts(AccountList* list, const std::string& path = {},
+                               const DataFileAccess& access = {}, platform::Error* why = nullptr);
 
 // The enciphered file image of a list (empty for an empty list); the four
 // tail bytes come from rand() seeded with seed.
 std::vector<uint8_t> AccountFileImage(const AccountList& list, unsigned seed);
 
-// Writes the list, replacing the old file in one rename. False when the
-// file cannot be written (held by another program, no room, no directory);
-// the old file is then kept.
-bool SaveAccounts(const AccountList& list, const std::string& path = {});
+// Writes the list, replacing the old file in one rename (see
+// WriteDataFile). Fails when the file cannot be written (held by another
+// program, no room, no directory); the old file is then kept.
+platform::Result SaveAccounts(const AccountList& list, const std::string& path = {},
+                              const DataFileAccess& access = {});
 
 // Copies the live file to chosen (after the ".dat" rule).
-FileOpResult BackupAccounts(const std::string& chosen, const std::string& live = {});
+FileOpResult BackupAccounts(const std::string& chosen, const std::string& live = {},
+                            const DataFileAccess& access = {});
 // Reads chosen once; when its bytes load Ok, writes those same bytes over
 // the live file (in one rename) and, only then, replaces *list with their
 // records. On failure *list and the live file stay as they were. The
 // message is empty on success (the accounts page shows none).
 FileOpResult RestoreAccounts(AccountList* list, const std::string& chosen,
-                             const std::string& live = {});
+                             const std::string& live = {}, const DataFileAccess& access = {});
 
 // The accounts page's text for a failed load.
 const char* AccountLoadMessage(AccountLoadResult result);

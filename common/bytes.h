@@ -40,24 +40,52 @@ inline std::string FieldText(const char* field, size_t size) {
     return std::string(field, nul ? static_cast<const char*>(nul) - field : size);
 }
 
-// Writes text and its terminator over the start of a field, leaving the rest
-// of the field as it was. REQUIRES: text.size() < size (callers bound it).
-inline void SetFieldText(char* field, size_t size, std::string_view text) {
-    size_t n = text.size() < size ? text.size() : size - 1;
-    if (n > 0) std::memcpy(field, text.data(), n);  // an empty view may hold no pointer
-    field[n] = '\0';
+// A lead byte (0x81..0xFE) starts a double-byte GBK character.
+inline bool IsGbkLead(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
 }
 
-// The longest prefix of GBK text that fits max_bytes without splitting a
-// double-byte character (a lead byte 0x81..0xFE takes the next byte along).
+// The longest prefix of GBK text that fits max_bytes and ends after a whole
+// character: a lead byte takes the next byte along, or the next three when a
+// digit follows it (the four-byte characters of GB18030, which our own
+// literals are compiled to). A character whose last bytes are missing (text
+// that was cut already) is left out too.
 inline std::string_view CutGbk(std::string_view text, size_t max_bytes) {
     size_t i = 0;
     while (i < text.size()) {
-        size_t len = static_cast<unsigned char>(text[i]) >= 0x81 && i + 1 < text.size() ? 2 : 1;
-        if (i + len > max_bytes) break;
-        i += len;
+        size_t width = 1;
+        if (IsGbkLead(static_cast<unsigned char>(text[i]))) {
+            const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+            width = next >= '0' && next <= '9' ? 4 : 2;
+        }
+        if (i + width > max_bytes || i + width > text.size())
+            break;
+        i += width;
     }
     return text.substr(0, i);
+}
+
+// What a fixed field holds after its terminator.
+enum class FieldRest {
+    Keep,  // as it was: an edit of a stored record changes nothing but the text
+    Zero,  // zeros: a record that is sent or handed on carries no old bytes
+};
+
+// Writes text, cut to fit with its terminator (never inside a character, as
+// CutGbk), over the start of a field of size bytes (size >= 1).
+inline void SetFieldText(char* field, size_t size, std::string_view text,
+                         FieldRest rest = FieldRest::Keep) {
+    const std::string_view fit = CutGbk(text, size - 1);
+    if (!fit.empty())
+        std::memcpy(field, fit.data(), fit.size());  // an empty view may hold no pointer
+    if (rest == FieldRest::Zero)
+        std::memset(field + fit.size(), 0, size - fit.size());
+    else
+        field[fit.size()] = '\0';
+}
+template <size_t N>
+void SetFieldText(char (&field)[N], std::string_view text, FieldRest rest = FieldRest::Keep) {
+    SetFieldText(field, N, text, rest);
 }
 
 }  // namespace ov

@@ -13,10 +13,26 @@ constexpr size_t kIdFileSize = 1024;
 constexpr size_t kIdValueOffset = 1010;
 constexpr size_t kBackupRecordsChecked = 5;
 
-bool ReadWhole(const std::string& path, std::vector<uint8_t>* data, bool* opened) {
+// *opened tells a file that could not be opened (which some readers take
+// as nothing to read) from one that failed to read.
+bool ReadWhole(const std::string& path, std::vector<uint8_t>* data, bool* opened,
+               platform::Error* why = nullptr) {
     platform::ExclusiveFile file;
-    *opened = file.Open(path, platform::ExclusiveFile::Mode::ReadExisting);
-    return *opened && file.ReadAll(data, kMaxDataFileSize);
+    platform::Result r = file.Open(path, platform::ExclusiveFile::Mode::ReadExisting);
+    *opened = r.ok();
+    if (r)
+        r = file.ReadAll(data, kMaxDataFileSize);
+    if (!r && why)
+        *why = r.error();
+    return r.ok();
+}
+
+std::vector<uint8_t> FileImage(const TrustedIdList& list) {
+    std::vector<uint8_t> data(list.size() * TrustedIdRecord::kSize);
+    for (size_t i = 0; i < list.size(); ++i)
+        std::memcpy(data.data() + i * TrustedIdRecord::kSize, list[i].bytes,
+                    TrustedIdRecord::kSize);
+    return data;
 }
 
 TrustedIdList ParseRecords(const std::vector<uint8_t>& data) {
@@ -58,7 +74,7 @@ std::string TrustedIdRecord::Description() const {
 
 void TrustedIdRecord::SetDescription(std::string_view description) {
     SetFieldText(reinterpret_cast<char*>(bytes + kDescriptionOffset), kDescriptionSize,
-                 CutGbk(description, kDescriptionSize - 1));
+                 description);
 }
 
 uint16_t TrustedIdRecord::Reserved() const { return DecodeFixed16LE(bytes + kReservedOffset); }
@@ -77,11 +93,19 @@ bool LoadTrustedIds(TrustedIdList* list, const std::string& path, bool* loaded) 
     return true;
 }
 
-bool SaveTrustedIds(const TrustedIdList& list, const std::string& path) {
-    std::vector<uint8_t> data(list.size() * TrustedIdRecord::kSize);
-    for (size_t i = 0; i < list.size(); ++i)
-        std::memcpy(data.data() + i * TrustedIdRecord::kSize, list[i].bytes, TrustedIdRecord::kSize);
-    return platform::WriteFileAtomically(TrustedIdFilePath(path), data.data(), data.size());
+platform::Result LoadTrustedIdsToChange(TrustedIdList* list, const std::string& path,
+                                        const DataFileAccess& access) {
+    std::vector<uint8_t> data;
+    platform::Result r = ReadDataFile(TrustedIdFilePath(path), &data, access);
+    if (!r && !r.error().NotFound())
+        return r;
+    *list = ParseRecords(data);
+    return {};
+}
+
+platform::Result SaveTrustedIds(const TrustedIdList& list, const std::string& path,
+                                const DataFileAccess& access) {
+    return WriteDataFile(TrustedIdFilePath(path), FileImage(list), access);
 }
 
 IdFileResult ReadIdFile(const std::string& path) {
@@ -90,9 +114,11 @@ IdFileResult ReadIdFile(const std::string& path) {
     std::vector<uint8_t> data;
     // Only the first 1024 bytes count; a larger file is read no further
     // than the data file bound.
-    if (!file.Open(path, platform::ExclusiveFile::Mode::ReadExisting) ||
-        !file.ReadAll(&data, kMaxDataFileSize)) {
-        result.message = "cannot read the ID file " + path + ": " + platform::ErrorText();
+    platform::Result r = file.Open(path, platform::ExclusiveFile::Mode::ReadExisting);
+    if (r)
+        r = file.ReadAll(&data, kMaxDataFileSize);
+    if (!r) {
+        result.message = "cannot read the ID file " + path + ": " + r.error().Text();
         return result;
     }
     if (data.size() < kIdFileSize) {
@@ -125,26 +151,27 @@ bool CheckTrustedIdBackup(const std::string& path) {
     return MarkersAreGood(data);
 }
 
-FileOpResult BackupTrustedIds(const std::string& chosen, const std::string& live) {
-    if (platform::CopyFileOver(TrustedIdFilePath(live), WithDatSuffix(chosen), kMaxDataFileSize))
-        return {true, "备份配置文件成功!"};
-    return {false, "备份配置文件失败!"};
+FileOpResult BackupTrustedIds(const std::string& chosen, const std::string& live,
+                              const DataFileAccess& access) {
+    return BackupDataFile(TrustedIdFilePath(live), chosen, access, "备份配置文件成功!",
+                          "备份配置文件失败!");
 }
 
 FileOpResult RestoreTrustedIds(TrustedIdList* list, const std::string& chosen,
-                               const std::string& live) {
+                               const std::string& live, const DataFileAccess& access) {
     // One read: the bytes that were checked are the bytes put in place and
     // listed, even if the chosen file changes meanwhile or the live file is
     // opened by a reader right after the rename.
     std::vector<uint8_t> data;
     bool opened = false;
-    if (!ReadWhole(chosen, &data, &opened)) {
+    platform::Error why;
+    if (!ReadWhole(chosen, &data, &opened, &why)) {
         // Unopenable passes the check and then fails as a copy.
-        return {false, opened ? "恢复配置文件格式不正确!" : "恢复配置文件失败!"};
+        return {false, opened ? "恢复配置文件格式不正确!" : "恢复配置文件失败!", why.Text()};
     }
     if (!MarkersAreGood(data)) return {false, "恢复配置文件格式不正确!"};
-    if (!platform::WriteFileAtomically(TrustedIdFilePath(live), data.data(), data.size()))
-        return {false, "恢复配置文件失败!"};
+    if (platform::Result r = WriteDataFile(TrustedIdFilePath(live), data, access); !r)
+        return {false, "恢复配置文件失败!", r.error().Text()};
     *list = ParseRecords(data);
     return {true, "恢复配置文件成功!"};
 }

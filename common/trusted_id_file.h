@@ -22,8 +22,8 @@ inline constexpr char kTrustedIdBackupName[] = "TrustIDBak.dat";
 using IdValue = std::array<uint8_t, 11>;
 inline constexpr size_t kIdIdentityBytes = 5;
 
-// What the add and edit dialogs accept for a description, in characters
-// (bytes of GBK text); the record keeps the first 147 bytes of it.
+// What the add and edit dialogs accept for a description, in bytes of GBK
+// text; the record keeps the first 147 bytes of it.
 inline constexpr size_t kMaxTrustedIdDescription = 200;
 
 struct TrustedIdRecord {
@@ -63,9 +63,18 @@ std::string TrustedIdFilePath(const std::string& path = {});
 // *loaded (may be null) tells whether the list now holds the file's records.
 bool LoadTrustedIds(TrustedIdList* list, const std::string& path = {}, bool* loaded = nullptr);
 
-// Writes every record in order, replacing the old file in one rename. False
-// when the file cannot be written; the old file is then kept.
-bool SaveTrustedIds(const TrustedIdList& list, const std::string& path = {});
+// The list that a change starts from, or to report: as LoadTrustedIds, but
+// only a missing file counts as the empty list. A file that is held by
+// another program (once access's wait has passed) or cannot be read fails,
+// so that nobody saves a list that was never loaded over the real one.
+platform::Result LoadTrustedIdsToChange(TrustedIdList* list, const std::string& path,
+                                        const DataFileAccess& access);
+
+// Writes every record in order, replacing the old file in one rename (see
+// WriteDataFile). Fails when the file cannot be written; the old file is
+// then kept.
+platform::Result SaveTrustedIds(const TrustedIdList& list, const std::string& path = {},
+                                const DataFileAccess& access = {});
 
 struct IdFileResult {
     bool ok = false;
@@ -98,11 +107,12 @@ ImportResult ImportTrustedId(TrustedIdList* list, const IdValue& id, std::string
 bool CheckTrustedIdBackup(const std::string& path);
 
 // Copies the live file to chosen (after the ".dat" rule).
-FileOpResult BackupTrustedIds(const std::string& chosen, const std::string& live = {});
+FileOpResult BackupTrustedIds(const std::string& chosen, const std::string& live = {},
+                              const DataFileAccess& access = {});
 // Reads chosen once, checks those bytes as CheckTrustedIdBackup does, writes
 // them over the live file in one rename and fills *list from them. On
 // failure *list and the live file stay as they were.
 FileOpResult RestoreTrustedIds(TrustedIdList* list, const std::string& chosen,
-                               const std::string& live = {});
+                               const std::string& live = {}, const DataFileAccess& access = {});
 
 }  // namespace ov

@@ -12,13 +12,6 @@ constexpr char kIniMissing[] =
 constexpr char kIniCaption[] = "ORVIK Gateway警告";
 constexpr char kAccountCaption[] = "ORVIK Gateway 警告";
 
-// A text cut so that it fits its field with the terminating NUL.
-template <size_t N>
-void CopyField(char (&field)[N], const std::string& text) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text.data(), text.size() < N ? text.size() : N - 1);
-}
-
 }  // namespace
 
 GatewayConfig::GatewayConfig(ConfigEnvironment env) : m_env(std::move(env)) {}
@@ -49,12 +42,12 @@ bool GatewayConfig::ReadIniLocked() {
     std::memset(m_master.keyText, 0, sizeof m_master.keyText);
     std::memset(m_backup.keyText, 0, sizeof m_backup.keyText);
     IniFile& r = m_reader;
-    CopyField(m_master.url, r.GetValue("CWebinfo", "MasterURL"));
-    CopyField(m_master.keyText, r.GetValue("CWebinfo", "szKey"));
-    CopyField(m_master.password, r.GetValue("S_CFG", "PKey"));
-    CopyField(m_backup.keyText, r.GetValue("CWebinfo", "szKey"));
-    CopyField(m_backup.password, r.GetValue("S_CFG", "PKey"));
-    CopyField(m_backup.url, r.GetValue("CWebinfo", "SlaveURL"));
+    SetFieldText(m_master.url, r.GetValue("CWebinfo", "MasterURL"), FieldRest::Zero);
+    SetFieldText(m_master.keyText, r.GetValue("CWebinfo", "szKey"), FieldRest::Zero);
+    SetFieldText(m_master.password, r.GetValue("S_CFG", "PKey"), FieldRest::Zero);
+    SetFieldText(m_backup.keyText, r.GetValue("CWebinfo", "szKey"), FieldRest::Zero);
+    SetFieldText(m_backup.password, r.GetValue("S_CFG", "PKey"), FieldRest::Zero);
+    SetFieldText(m_backup.url, r.GetValue("CWebinfo", "SlaveURL"), FieldRest::Zero);
     m_own.direct = r.GetValueI("CWebinfo", "binternet");
     m_id_check = r.GetValueI("S_CFG", "flg_encrypt");
     m_guest = r.GetValueI("S_CFG", "bGuest");
@@ -64,7 +57,8 @@ bool GatewayConfig::ReadIniLocked() {
     m_no_delay = r.GetValueI("Base", "Tcp_NoDelay");
     m_own.computerName[0] = '\0';
     std::string alias = r.GetValue("Base", "Alias");
-    if (!alias.empty()) CopyField(m_own.computerName, alias);
+    if (!alias.empty())
+        SetFieldText(m_own.computerName, alias, FieldRest::Zero);
     return true;
 }
 
@@ -113,7 +107,8 @@ bool GatewayConfig::RefreshOwnRecord() {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::memcpy(m_own.computerId, id, sizeof id);
     if (!ini_ok || m_own.computerName[0] == '\0')
-        CopyField(m_own.computerName, m_env.host_name ? m_env.host_name() : std::string());
+        SetFieldText(m_own.computerName, m_env.host_name ? m_env.host_name() : std::string(),
+                     FieldRest::Zero);
     return true;
 }
 

@@ -3,32 +3,11 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "common/bytes.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 
 namespace ov::gateway {
-namespace {
-
-// The length of text[0, size) without a character whose last bytes were cut
-// off, so that a shortened message does not end in half a character. A lead
-// byte 0x81..0xFE starts a two-byte GBK character, or a four-byte one when a
-// digit follows (our literals are compiled as GB18030, which has those).
-size_t CutLength(const char* text, size_t size) {
-    size_t i = 0;
-    while (i < size) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t width = 1;
-        if (c >= 0x81 && c <= 0xFE) {
-            unsigned char next = i + 1 < size ? static_cast<unsigned char>(text[i + 1]) : 0;
-            width = (next >= 0x30 && next <= 0x39) ? 4 : 2;
-        }
-        if (i + width > size) break;
-        i += width;
-    }
-    return i;
-}
-
-}  // namespace
 
 void LogSinks::Debugger(std::string_view text) { platform::DebugOutput(text); }
 bool LogSinks::AllocateConsole() { return platform::AllocateConsole(); }
@@ -151,7 +130,8 @@ void GatewayLog::VPrintLocked(int level, const char* format, va_list args) {
     int n = std::vsnprintf(buf, sizeof buf, format, args);
     if (n < 0) return;
     size_t size = size_t(n);
-    if (size > kMaxMessage) size = CutLength(buf, kMaxMessage);
+    if (size > kMaxMessage)
+        size = CutGbk(std::string_view(buf, kMaxMessage), kMaxMessage).size();
     WriteLocked(std::string_view(buf, size));
 }
 

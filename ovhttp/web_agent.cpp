@@ -103,10 +103,6 @@ std::string CallerText(const char* text) {
     return out;
 }
 
-bool IsGbkLead(unsigned char c) {
-    return c >= 0x81 && c <= 0xfe;
-}
-
 std::string LowerCaseSingleBytes(std::string_view text) {
     std::string out(text);
     for (size_t i = 0; i < out.size(); ++i) {
@@ -118,18 +114,6 @@ std::string LowerCaseSingleBytes(std::string_view text) {
         }
     }
     return out;
-}
-
-// At most max bytes, never ending inside a double-byte character.
-std::string_view CutGbk(std::string_view text, size_t max) {
-    size_t n = 0;
-    while (n < text.size()) {
-        size_t step = IsGbkLead(static_cast<unsigned char>(text[n])) && n + 1 < text.size() ? 2 : 1;
-        if (n + step > max)
-            break;
-        n += step;
-    }
-    return text.substr(0, n);
 }
 
 unsigned HexValue(char c) {

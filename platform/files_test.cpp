@@ -6,6 +6,18 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
+
+#include "platform/data_file_lock.h"
+#include "test_child.h"
+
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
+#else
+#include <sys/stat.h>
+#endif
 
 namespace ov::platform {
 namespace {
@@ -55,8 +67,9 @@ TEST_F(FilesTest, RefusedTruncatingOpenLeavesTheHolderBytesIntact) {
 
 TEST_F(FilesTest, ReadingBeyondTheLimitAndMissingFilesFail) {
     ExclusiveFile f;
-    EXPECT_FALSE(f.Open(Path("missing"), ExclusiveFile::Mode::ReadExisting));
-    EXPECT_NE(LastErrorCode(), 0u);
+    Result missing = f.Open(Path("missing"), ExclusiveFile::Mode::ReadExisting);
+    ASSERT_FALSE(missing);
+    EXPECT_TRUE(missing.error().NotFound());
     Spit(Path("big"), std::string(101, 'x'));
     ASSERT_TRUE(f.Open(Path("big"), ExclusiveFile::Mode::ReadExisting));
     std::vector<uint8_t> bytes;
@@ -134,10 +147,92 @@ TEST(ProgramDirectoryTest, HoldsTheRunningProgramAndEndsWithASeparator) {
     EXPECT_TRUE(found);
 }
 
-TEST(ErrorTextTest, NamesTheCodeAndTheSystemText) {
-    std::string t = ErrorText(2);
-    EXPECT_EQ(t.rfind("err 2 - ", 0), 0u) << t;
-    EXPECT_GT(t.size(), 8u);
+TEST(ErrorTest, TextNamesTheCodeAndTheSystemTextAlsoForAsioErrors) {
+    Error e = Error::FromCode(2);
+    EXPECT_EQ(e.Text().rfind("err 2 - ", 0), 0u) << e.Text();
+    EXPECT_GT(e.Text().size(), 8u);
+    EXPECT_TRUE(e.NotFound());
+    EXPECT_EQ(Error::From(std::error_code(2, std::system_category())).Text(), e.Text());
+}
+
+#ifdef _WIN32
+std::string Dacl(const std::string& path) {
+    DWORD needed = 0;
+    ::GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    std::vector<uint8_t> sd(needed);
+    if (!needed ||
+        !::GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, sd.data(), needed, &needed))
+        return "?";
+    char* text = nullptr;
+    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            sd.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        return "?";
+    std::string result(text);
+    ::LocalFree(text);
+    return result;
+}
+
+TEST_F(FilesTest, AtomicWriteKeepsTheSecurityDescriptorAndAttributes) {
+    Spit(Path("u.dat"), "old");
+    // Everyone may read, only administrators may change: not what a new file inherits.
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:P(A;;FR;;;WD)(A;;FA;;;BA)", SDDL_REVISION_1, &sd, nullptr));
+    ASSERT_TRUE(::SetFileSecurityA(Path("u.dat").c_str(), DACL_SECURITY_INFORMATION, sd));
+    ::LocalFree(sd);
+    ASSERT_TRUE(::SetFileAttributesA(Path("u.dat").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    const std::string dacl = Dacl(Path("u.dat"));
+    ASSERT_TRUE(WriteFileAtomically(Path("u.dat"), "new", 3));
+    EXPECT_EQ(Slurp(Path("u.dat")), "new");
+    EXPECT_EQ(Dacl(Path("u.dat")), dacl);
+    EXPECT_TRUE(::GetFileAttributesA(Path("u.dat").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+#else
+unsigned Mode(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST_F(FilesTest, AtomicWriteKeepsTheModeAndNewPrivateFilesAreTheOwnersOnly) {
+    Spit(Path("u.dat"), "old");
+    for (unsigned mode : {0600u, 0640u}) {
+        ASSERT_EQ(::chmod(Path("u.dat").c_str(), mode), 0);
+        ASSERT_TRUE(WriteFileAtomically(Path("u.dat"), "new", 3));
+        EXPECT_EQ(Mode(Path("u.dat")), mode);
+    }
+    ASSERT_TRUE(WriteFileAtomically(Path("fresh.dat"), "x", 1, NewFile::OwnerOnly));
+    EXPECT_EQ(Mode(Path("fresh.dat")), 0600u);
+}
+#endif
+
+int HoldDataFileLock(const std::string& path) {
+    DataFileLock lock;
+    if (!lock.Acquire(path, std::chrono::milliseconds(0)))
+        return 2;
+    std::this_thread::sleep_for(std::chrono::seconds(30));
+    return 3;
+}
+const testing::RegisterChildRole kHoldLock("hold-data-file-lock", HoldDataFileLock);
+
+TEST_F(FilesTest, DataFileLockExcludesOtherProcessesAndEndsWithItsHolder) {
+    const std::string data = Path("uinfo.dat");
+    testing::ChildProcess child;
+    ASSERT_TRUE(child.Start("hold-data-file-lock", data));
+    ASSERT_TRUE(testing::WaitUntil(
+        [&] {
+            DataFileLock probe;
+            return !probe.Acquire(data, std::chrono::milliseconds(0));
+        },
+        10000));
+    DataFileLock lock;
+    Result r = lock.Acquire(data, std::chrono::milliseconds(200));
+    ASSERT_FALSE(r);
+    EXPECT_TRUE(r.error().InUse()) << r.error().Text();
+    child.Kill();  // a crash: the system lets go of the lock
+    int code = 0;
+    ASSERT_TRUE(child.Wait(10000, &code));
+    EXPECT_TRUE(lock.Acquire(data, std::chrono::milliseconds(2000)));
+    EXPECT_TRUE(lock.Held());
 }
 
 }  // namespace

@@ -13,7 +13,9 @@
 namespace ov::gateway {
 namespace {
 
-std::string Why(const asio::error_code& ec) { return "err " + std::to_string(ec.value()) + " - " + ec.message(); }
+std::string Why(const asio::error_code& ec) {
+    return platform::Error::From(ec).Text();
+}
 
 }  // namespace
 

@@ -85,10 +85,43 @@ bool TerminalToGbk(std::string_view text, std::string* gbk) {
     return Convert("GBK", TerminalCharset(), text, gbk, false);
 }
 
-std::string GbkToTerminal(std::string_view gbk) {
+std::string GbkToTerminal(std::string_view gbk, bool* lossless) {
     std::string out;
     Convert(TerminalCharset(), "GBK", gbk, &out, true);
+    // Convert cannot tell a '?' it made from one that was there.
+    if (lossless) {
+        std::string back;
+        *lossless = Convert("GBK", TerminalCharset(), out, &back, false) && back == gbk;
+    }
     return out;
+}
+
+std::string TerminalCharsetLimit() {
+    const std::string charset = TerminalCharset();
+    if (charset != "ANSI_X3.4-1968" && charset != "ASCII" && charset != "US-ASCII")
+        return {};
+    return "the terminal's locale (C/POSIX, character set " + charset +
+           ") cannot carry Chinese or other non-ASCII text; use a UTF-8 locale, for example "
+           "LANG=C.UTF-8";
+}
+
+bool ProgramArgumentsAsGbk(int argc, char** argv, std::vector<std::string>* args,
+                           std::string* why) {
+    args->clear();
+    for (int i = 1; i < argc; ++i) {
+        std::string gbk;
+        if (!TerminalToGbk(argv[i], &gbk)) {
+            std::string limit = TerminalCharsetLimit();
+            *why = "argument " + std::to_string(i) + ": " +
+                   (limit.empty() ? "holds characters that the data files (GBK) cannot store, "
+                                    "or that are not valid in the terminal's character set (" +
+                                        std::string(TerminalCharset()) + ")"
+                                  : limit);
+            return false;
+        }
+        args->push_back(std::move(gbk));
+    }
+    return true;
 }
 
 }  // namespace ov::platform

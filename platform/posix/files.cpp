@@ -12,20 +12,41 @@
 namespace ov::platform {
 namespace {
 
+// A failure with errno set to code, for the callers that still read errno.
+Error Fail(int code) {
+    errno = code;
+    return Error::FromCode(static_cast<uint32_t>(code));
+}
+
+// The error of the last call, with fd closed (keeping that error).
+Error CloseAfterFailure(int fd) {
+    Error e = Error::Last();
+    ::close(fd);
+    errno = static_cast<int>(e.code);
+    return e;
+}
+
+// Locks fd as our exclusive opens do; EBUSY when another opener holds it.
+Result LockExclusive(int fd) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return {};
+    return Fail(errno == EWOULDBLOCK ? EBUSY : errno);
+}
+
 // Opens path read-only just to test the lock another of our processes may
-// hold on it. Returns true when nobody holds it (or it does not exist).
-bool NotHeldByOthers(const std::string& path, int* lock_fd) {
+// hold on it. Succeeds when nobody holds it (or it does not exist); *lock_fd
+// then holds the lock, or -1 for a missing file.
+Result NotHeldByOthers(const std::string& path, int* lock_fd) {
     *lock_fd = -1;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int e = errno == EWOULDBLOCK ? EBUSY : errno;
+    if (fd < 0)
+        return errno == ENOENT ? Result() : Result(Error::Last());
+    if (Result r = LockExclusive(fd); !r) {
         ::close(fd);
-        errno = e;
-        return false;
+        return r;
     }
     *lock_fd = fd;
-    return true;
+    return {};
 }
 
 void SyncDirectoryOf(const std::string& path) {
@@ -38,24 +59,29 @@ void SyncDirectoryOf(const std::string& path) {
     }
 }
 
+// Gives the new file fd the mode and owner of target, so that a replaced
+// uinfo.dat stays as private as it was. Only root may hand a file to
+// another owner: otherwise the group is kept where we belong to it, and the
+// new file is ours.
+Result TakeAccessOf(int fd, const std::string& target, NewFile created) {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            return Error::Last();
+        if (created == NewFile::OwnerOnly && ::fchmod(fd, 0600) != 0)
+            return Error::Last();
+        return {};
+    }
+    [[maybe_unused]] bool owner_kept = ::fchown(fd, st.st_uid, st.st_gid) == 0 ||
+                                       ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) == 0;
+    if (::fchmod(fd, st.st_mode & 07777) != 0)
+        return Error::Last();
+    return {};
+}
+
 }  // namespace
 
-ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept : m_handle(other.m_handle) {
-    other.m_handle = kInvalid;
-}
-
-ExclusiveFile& ExclusiveFile::operator=(ExclusiveFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_handle = other.m_handle;
-        other.m_handle = kInvalid;
-    }
-    return *this;
-}
-
-ExclusiveFile::~ExclusiveFile() { Close(); }
-
-bool ExclusiveFile::Open(const std::string& path, Mode mode, Share /*share*/) {
+Result ExclusiveFile::Open(const std::string& path, Mode mode, Share /*share*/) {
     Close();
     int flags = O_CLOEXEC;
     switch (mode) {
@@ -64,29 +90,24 @@ bool ExclusiveFile::Open(const std::string& path, Mode mode, Share /*share*/) {
         case Mode::OpenAlways: flags |= O_RDWR | O_CREAT; break;
     }
     int fd = ::open(path.c_str(), flags, 0644);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return Error::Last();
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
-        errno = EISDIR;
-        return false;
+        return Fail(EISDIR);
     }
     // The lock comes before any truncation, so a file held by another of our
     // processes is never emptied under it.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int e = errno == EWOULDBLOCK ? EBUSY : errno;
+    if (Result r = LockExclusive(fd); !r) {
         ::close(fd);
-        errno = e;
-        return false;
+        errno = static_cast<int>(r.error().code);
+        return r;
     }
-    if (mode == Mode::CreateTruncate && ::ftruncate(fd, 0) != 0) {
-        int e = errno;
-        ::close(fd);
-        errno = e;
-        return false;
-    }
+    if (mode == Mode::CreateTruncate && ::ftruncate(fd, 0) != 0)
+        return CloseAfterFailure(fd);
     m_handle = fd;
-    return true;
+    return {};
 }
 
 int64_t ExclusiveFile::Size() {
@@ -99,13 +120,12 @@ int64_t ExclusiveFile::Size() {
     return st.st_size;
 }
 
-bool ExclusiveFile::ReadAll(std::vector<uint8_t>* out, uint64_t limit) {
+Result ExclusiveFile::ReadAll(std::vector<uint8_t>* out, uint64_t limit) {
     int64_t size = Size();
-    if (size < 0) return false;
-    if (static_cast<uint64_t>(size) > limit) {
-        errno = EFBIG;
-        return false;
-    }
+    if (size < 0)
+        return Error::Last();
+    if (static_cast<uint64_t>(size) > limit)
+        return Fail(EFBIG);
     out->assign(static_cast<size_t>(size), 0);
     size_t done = 0;
     while (done < out->size()) {
@@ -113,129 +133,119 @@ bool ExclusiveFile::ReadAll(std::vector<uint8_t>* out, uint64_t limit) {
                             static_cast<off_t>(done));
         if (n < 0) {
             if (errno == EINTR) continue;
-            return false;
+            return Error::Last();
         }
         if (n == 0) break;  // shrank under us (not one of ours)
         done += static_cast<size_t>(n);
     }
     out->resize(done);
-    return true;
+    return {};
 }
 
-bool ExclusiveFile::Write(const void* data, size_t size) {
+Result ExclusiveFile::Write(const void* data, size_t size) {
     const auto* p = static_cast<const uint8_t*>(data);
     while (size > 0) {
         ssize_t n = ::write(static_cast<int>(m_handle), p, size);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return false;
+            return Error::Last();
         }
         p += n;
         size -= static_cast<size_t>(n);
     }
-    return true;
+    return {};
 }
 
-bool ExclusiveFile::SeekEnd() { return ::lseek(static_cast<int>(m_handle), 0, SEEK_END) >= 0; }
-
-bool ExclusiveFile::Truncate() {
-    return ::ftruncate(static_cast<int>(m_handle), 0) == 0 &&
-           ::lseek(static_cast<int>(m_handle), 0, SEEK_SET) == 0;
+Result ExclusiveFile::SeekEnd() {
+    if (::lseek(static_cast<int>(m_handle), 0, SEEK_END) < 0)
+        return Error::Last();
+    return {};
 }
 
-bool ExclusiveFile::Sync() { return ::fsync(static_cast<int>(m_handle)) == 0; }
+Result ExclusiveFile::Truncate() {
+    if (::ftruncate(static_cast<int>(m_handle), 0) != 0 ||
+        ::lseek(static_cast<int>(m_handle), 0, SEEK_SET) != 0)
+        return Error::Last();
+    return {};
+}
 
-bool ExclusiveFile::Close() {
-    if (m_handle == kInvalid) return true;
+Result ExclusiveFile::Sync() {
+    if (::fsync(static_cast<int>(m_handle)) != 0)
+        return Error::Last();
+    return {};
+}
+
+Result ExclusiveFile::Close() {
+    if (m_handle == kInvalid)
+        return {};
     int fd = static_cast<int>(m_handle);
     m_handle = kInvalid;
-    return ::close(fd) == 0;  // closing also drops the lock
+    if (::close(fd) != 0)
+        return Error::Last();  // closing also drops the lock
+    return {};
 }
-
-uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
-void SetLastErrorCode(uint32_t code) { errno = static_cast<int>(code); }
-
-std::string SystemMessage(uint32_t code) {
-    if (code == EBUSY) return "The file is in use by another program.";
-    char buf[256];
-    // GNU strerror_r may return a static string instead of filling buf.
-    const char* text = strerror_r(static_cast<int>(code), buf, sizeof buf);
-    return text ? text : "";
-}
-
-std::string ErrorText(uint32_t code) {
-    return "err " + std::to_string(code) + " - " + SystemMessage(code);
-}
-std::string ErrorText() { return ErrorText(LastErrorCode()); }
 
 bool PathExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
-
-bool RenameOver(const std::string& source, const std::string& target) {
-    int src_lock = -1, dst_lock = -1;
-    if (!NotHeldByOthers(source, &src_lock)) return false;
-    if (src_lock < 0) {
-        errno = ENOENT;
-        return false;
-    }
-    if (!NotHeldByOthers(target, &dst_lock)) {
-        int e = errno;
-        ::close(src_lock);
-        errno = e;
-        return false;
-    }
-    bool ok = ::rename(source.c_str(), target.c_str()) == 0;
-    int e = errno;
-    if (dst_lock >= 0) ::close(dst_lock);
-    ::close(src_lock);
-    if (ok) SyncDirectoryOf(target);
-    errno = e;
-    return ok;
+Result RemoveFile(const std::string& path) {
+    if (::unlink(path.c_str()) != 0)
+        return Error::Last();
+    return {};
 }
 
-bool WriteFileAtomically(const std::string& target, const void* data, size_t size) {
+Result RenameOver(const std::string& source, const std::string& target) {
+    int src_lock = -1, dst_lock = -1;
+    if (Result r = NotHeldByOthers(source, &src_lock); !r)
+        return r;
+    if (src_lock < 0)
+        return Fail(ENOENT);
+    if (Result r = NotHeldByOthers(target, &dst_lock); !r) {
+        ::close(src_lock);
+        return r;
+    }
+    Result result;
+    if (::rename(source.c_str(), target.c_str()) != 0)
+        result = Error::Last();
+    if (dst_lock >= 0) ::close(dst_lock);
+    ::close(src_lock);
+    if (result)
+        SyncDirectoryOf(target);
+    return result;
+}
+
+Result WriteFileAtomically(const std::string& target, const void* data, size_t size,
+                           NewFile created) {
     const std::string temp = target + ".tmp";
     ExclusiveFile file;
-    if (!file.Open(temp, ExclusiveFile::Mode::CreateTruncate)) return false;
-    if (!file.Write(data, size) || !file.Sync()) {
-        int e = errno;
-        file.Close();
-        ::unlink(temp.c_str());
-        errno = e;
-        return false;
-    }
+    if (Result r = file.Open(temp, ExclusiveFile::Mode::CreateTruncate); !r)
+        return r;
+    const int fd = static_cast<int>(file.native_handle());
+    // Access first, so the new bytes are never readable by more people than
+    // the old ones were.
+    Result result = TakeAccessOf(fd, target, created);
+    if (result)
+        result = file.Write(data, size);
+    if (result)
+        result = file.Sync();
     // Rename while still holding the new file's lock, so nobody of ours opens
     // it before it is complete; only the target's holder can stop us.
     int dst_lock = -1;
-    if (!NotHeldByOthers(target, &dst_lock)) {
-        int e = errno;
-        file.Close();
-        ::unlink(temp.c_str());
-        errno = e;
-        return false;
-    }
-    bool ok = ::rename(temp.c_str(), target.c_str()) == 0;
-    int e = errno;
+    if (result)
+        result = NotHeldByOthers(target, &dst_lock);
+    if (result && ::rename(temp.c_str(), target.c_str()) != 0)
+        result = Error::Last();
     if (dst_lock >= 0) ::close(dst_lock);
-    if (!ok) ::unlink(temp.c_str());
+    if (!result)
+        ::unlink(temp.c_str());
     file.Close();
-    if (ok) SyncDirectoryOf(target);
-    errno = e;
-    return ok;
-}
-
-bool CopyFileOver(const std::string& source, const std::string& target, uint64_t limit) {
-    std::vector<uint8_t> bytes;
-    {
-        ExclusiveFile in;
-        if (!in.Open(source, ExclusiveFile::Mode::ReadExisting)) return false;
-        if (!in.ReadAll(&bytes, limit)) return false;
-    }
-    return WriteFileAtomically(target, bytes.data(), bytes.size());
+    if (result)
+        SyncDirectoryOf(target);
+    else
+        errno = static_cast<int>(result.error().code);  // for callers that read errno
+    return result;
 }
 
 std::string ProgramDirectory() {

@@ -1,7 +1,10 @@
 #include "platform/console.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
+#include <cwchar>
 #include <string>
 
 namespace ov::platform {
@@ -60,12 +63,69 @@ bool TerminalToGbk(std::string_view text, std::string* gbk) {
     return Recode(::GetACP(), kGbk, text, gbk, true);
 }
 
-std::string GbkToTerminal(std::string_view gbk) {
+namespace {
+UINT OutputCodePage() {
+    return ::GetConsoleOutputCP() ? ::GetConsoleOutputCP() : ::GetACP();
+}
+
+// Wide text to GBK, refusing what GBK lacks instead of storing '?' or a
+// look-alike ("best fit") character.
+bool WideToGbk(const wchar_t* text, std::string* gbk) {
+    gbk->clear();
+    const int length = static_cast<int>(std::wcslen(text));
+    if (length == 0)
+        return true;
+    BOOL lost = FALSE;
+    int n =
+        ::WideCharToMultiByte(kGbk, WC_NO_BEST_FIT_CHARS, text, length, nullptr, 0, nullptr, &lost);
+    if (n <= 0 || lost)
+        return false;
+    gbk->assign(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(kGbk, WC_NO_BEST_FIT_CHARS, text, length, gbk->data(), n, nullptr, &lost);
+    return !lost;
+}
+}  // namespace
+
+std::string GbkToTerminal(std::string_view gbk, bool* lossless) {
     std::string out;
-    if (!Recode(kGbk, ::GetConsoleOutputCP() ? ::GetConsoleOutputCP() : ::GetACP(), gbk, &out,
-                false))
+    bool ok = Recode(kGbk, OutputCodePage(), gbk, &out, true);
+    if (!ok && !Recode(kGbk, OutputCodePage(), gbk, &out, false))
         out.assign(gbk);
+    if (lossless)
+        *lossless = ok;
     return out;
+}
+
+std::string TerminalCharsetLimit() {
+    const UINT page = OutputCodePage();
+    if (page == kGbk || page == CP_UTF8 || page == 54936)
+        return {};
+    return "the console's code page " + std::to_string(page) +
+           " cannot carry Chinese text; \"chcp 936\" or \"chcp 65001\" shows it";
+}
+
+bool ProgramArgumentsAsGbk(int argc, char** argv, std::vector<std::string>* args,
+                           std::string* why) {
+    args->clear();
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!wide) {
+        // No wide command line to be had: the ANSI one, as it came.
+        for (int i = 1; i < argc; ++i) args->push_back(argv[i]);
+        return true;
+    }
+    bool ok = true;
+    for (int i = 1; i < count && ok; ++i) {
+        std::string gbk;
+        ok = WideToGbk(wide[i], &gbk);
+        if (ok)
+            args->push_back(std::move(gbk));
+        else
+            *why = "argument " + std::to_string(i) +
+                   " holds characters that the data files (GBK) cannot store";
+    }
+    ::LocalFree(wide);
+    return ok;
 }
 
 }  // namespace ov::platform

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "platform/files.h"
+#include "platform/error.h"
 
 namespace ov::platform {
 
@@ -14,7 +14,7 @@ bool DynamicLibrary::LoadPath(const std::string& path) {
     Unload();
     m_handle = reinterpret_cast<void*>(::LoadLibraryA(path.c_str()));
     if (!m_handle) {
-        m_error = "cannot load " + path + ": " + ErrorText(::GetLastError());
+        m_error = "cannot load " + path + ": " + Error::Last().Text();
         return false;
     }
     return true;

@@ -4,30 +4,49 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace ov::platform {
 namespace {
 
 HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
+Result LastIfNot(BOOL ok) {
+    if (ok)
+        return {};
+    return Error::Last();
+}
+
+// Gives the new file temp the security descriptor and attributes of target,
+// so that a replaced uinfo.dat stays as private (and as hidden) as it was.
+// Only a privileged user may hand a file to another owner; otherwise the
+// DACL is kept and the new file is ours.
+Result TakeAccessOf(const std::string& temp, const std::string& target) {
+    DWORD attributes = ::GetFileAttributesA(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        Error e = Error::Last();
+        return e.NotFound() ? Result() : Result(e);
+    }
+    const SECURITY_INFORMATION all =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD needed = 0;
+    ::GetFileSecurityA(target.c_str(), all, nullptr, 0, &needed);
+    std::vector<uint8_t> descriptor(needed);
+    if (needed == 0 || !::GetFileSecurityA(target.c_str(), all, descriptor.data(), needed, &needed))
+        return Error::Last();
+    if (!::SetFileSecurityA(temp.c_str(), all, descriptor.data()) &&
+        !::SetFileSecurityA(temp.c_str(), DACL_SECURITY_INFORMATION, descriptor.data()))
+        return Error::Last();
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (attributes & kept)
+        return LastIfNot(::SetFileAttributesA(temp.c_str(), attributes & kept));
+    return {};
+}
+
 }  // namespace
 
-ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept : m_handle(other.m_handle) {
-    other.m_handle = kInvalid;
-}
-
-ExclusiveFile& ExclusiveFile::operator=(ExclusiveFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_handle = other.m_handle;
-        other.m_handle = kInvalid;
-    }
-    return *this;
-}
-
-ExclusiveFile::~ExclusiveFile() { Close(); }
-
-bool ExclusiveFile::Open(const std::string& path, Mode mode, Share share) {
+Result ExclusiveFile::Open(const std::string& path, Mode mode, Share share) {
     Close();
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
@@ -45,9 +64,10 @@ bool ExclusiveFile::Open(const std::string& path, Mode mode, Share share) {
     DWORD share_mode = share == Share::Read ? FILE_SHARE_READ : 0;
     HANDLE h = ::CreateFileA(path.c_str(), access, share_mode, nullptr, disposition,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    if (h == INVALID_HANDLE_VALUE)
+        return Error::Last();
     m_handle = reinterpret_cast<intptr_t>(h);
-    return true;
+    return {};
 }
 
 int64_t ExclusiveFile::Size() {
@@ -56,126 +76,109 @@ int64_t ExclusiveFile::Size() {
     return size.QuadPart;
 }
 
-bool ExclusiveFile::ReadAll(std::vector<uint8_t>* out, uint64_t limit) {
+Result ExclusiveFile::ReadAll(std::vector<uint8_t>* out, uint64_t limit) {
     int64_t size = Size();
-    if (size < 0) return false;
+    if (size < 0)
+        return Error::Last();
     if (static_cast<uint64_t>(size) > limit) {
         ::SetLastError(ERROR_FILE_TOO_LARGE);
-        return false;
+        return Error::FromCode(ERROR_FILE_TOO_LARGE);
     }
     LARGE_INTEGER zero{};
-    if (!::SetFilePointerEx(H(m_handle), zero, nullptr, FILE_BEGIN)) return false;
+    if (!::SetFilePointerEx(H(m_handle), zero, nullptr, FILE_BEGIN))
+        return Error::Last();
     out->assign(static_cast<size_t>(size), 0);
     size_t done = 0;
     while (done < out->size()) {
         DWORD want = static_cast<DWORD>(std::min<size_t>(out->size() - done, 1u << 20));
         DWORD got = 0;
-        if (!::ReadFile(H(m_handle), out->data() + done, want, &got, nullptr)) return false;
+        if (!::ReadFile(H(m_handle), out->data() + done, want, &got, nullptr))
+            return Error::Last();
         if (got == 0) break;
         done += got;
     }
     out->resize(done);
-    return true;
+    return {};
 }
 
-bool ExclusiveFile::Write(const void* data, size_t size) {
+Result ExclusiveFile::Write(const void* data, size_t size) {
     const auto* p = static_cast<const uint8_t*>(data);
     while (size > 0) {
         DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 20));
         DWORD written = 0;
-        if (!::WriteFile(H(m_handle), p, chunk, &written, nullptr)) return false;
+        if (!::WriteFile(H(m_handle), p, chunk, &written, nullptr))
+            return Error::Last();
         p += written;
         size -= written;
     }
-    return true;
+    return {};
 }
 
-bool ExclusiveFile::SeekEnd() {
+Result ExclusiveFile::SeekEnd() {
     LARGE_INTEGER zero{};
-    return ::SetFilePointerEx(H(m_handle), zero, nullptr, FILE_END) != 0;
+    return LastIfNot(::SetFilePointerEx(H(m_handle), zero, nullptr, FILE_END));
 }
 
-bool ExclusiveFile::Truncate() {
+Result ExclusiveFile::Truncate() {
     LARGE_INTEGER zero{};
-    return ::SetFilePointerEx(H(m_handle), zero, nullptr, FILE_BEGIN) &&
-           ::SetEndOfFile(H(m_handle));
+    return LastIfNot(::SetFilePointerEx(H(m_handle), zero, nullptr, FILE_BEGIN) &&
+                     ::SetEndOfFile(H(m_handle)));
 }
 
-bool ExclusiveFile::Sync() { return ::FlushFileBuffers(H(m_handle)) != 0; }
+Result ExclusiveFile::Sync() {
+    return LastIfNot(::FlushFileBuffers(H(m_handle)));
+}
 
-bool ExclusiveFile::Close() {
-    if (m_handle == kInvalid) return true;
+Result ExclusiveFile::Close() {
+    if (m_handle == kInvalid)
+        return {};
     HANDLE h = H(m_handle);
     m_handle = kInvalid;
-    return ::CloseHandle(h) != 0;
+    return LastIfNot(::CloseHandle(h));
 }
-
-uint32_t LastErrorCode() { return ::GetLastError(); }
-void SetLastErrorCode(uint32_t code) { ::SetLastError(code); }
-
-std::string SystemMessage(uint32_t code) {
-    char* text = nullptr;
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                   FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result;
-    if (n && text) {
-        result.assign(text, n);
-        while (!result.empty() && (result.back() == '\n' || result.back() == '\r'))
-            result.pop_back();
-    }
-    if (text) ::LocalFree(text);
-    return result;
-}
-
-std::string ErrorText(uint32_t code) {
-    return "err " + std::to_string(code) + " - " + SystemMessage(code);
-}
-std::string ErrorText() { return ErrorText(LastErrorCode()); }
 
 bool PathExists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool RemoveFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+Result RemoveFile(const std::string& path) {
+    return LastIfNot(::DeleteFileA(path.c_str()));
+}
 
-bool RenameOver(const std::string& source, const std::string& target) {
+Result RenameOver(const std::string& source, const std::string& target) {
     // Fails with a sharing violation while anyone holds either file open
     // without delete sharing, which is how all of our opens hold them.
-    return ::MoveFileExA(source.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return LastIfNot(::MoveFileExA(source.c_str(), target.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
-bool WriteFileAtomically(const std::string& target, const void* data, size_t size) {
+Result WriteFileAtomically(const std::string& target, const void* data, size_t size,
+                           NewFile /*created: new files inherit the directory's permissions*/) {
     const std::string temp = target + ".tmp";
+    // A temporary left by a crash may be hidden, which CREATE_ALWAYS refuses
+    // to meet; while one of ours writes it, this fails harmlessly.
+    ::DeleteFileA(temp.c_str());
+    Result result;
     {
         ExclusiveFile file;
-        if (!file.Open(temp, ExclusiveFile::Mode::CreateTruncate)) return false;
-        if (!file.Write(data, size) || !file.Sync()) {
-            DWORD e = ::GetLastError();
-            file.Close();
-            ::DeleteFileA(temp.c_str());
-            ::SetLastError(e);
-            return false;
-        }
+        if (Result r = file.Open(temp, ExclusiveFile::Mode::CreateTruncate); !r)
+            return r;
+        // Access first, so the new bytes are never readable by more people
+        // than the old ones were (the exclusive open keeps readers out
+        // meanwhile; a security descriptor is no data access).
+        result = TakeAccessOf(temp, target);
+        if (result)
+            result = file.Write(data, size);
+        if (result)
+            result = file.Sync();
     }
-    if (!RenameOver(temp, target)) {
-        DWORD e = ::GetLastError();
+    if (result)
+        result = RenameOver(temp, target);
+    if (!result) {
         ::DeleteFileA(temp.c_str());
-        ::SetLastError(e);
-        return false;
+        ::SetLastError(result.error().code);
     }
-    return true;
-}
-
-bool CopyFileOver(const std::string& source, const std::string& target, uint64_t limit) {
-    std::vector<uint8_t> bytes;
-    {
-        ExclusiveFile in;
-        if (!in.Open(source, ExclusiveFile::Mode::ReadExisting)) return false;
-        if (!in.ReadAll(&bytes, limit)) return false;
-    }
-    return WriteFileAtomically(target, bytes.data(), bytes.size());
+    return result;
 }
 
 std::string ProgramDirectory() {

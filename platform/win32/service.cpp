@@ -12,7 +12,7 @@
 #include <mutex>
 
 #include "platform/control_block.h"
-#include "platform/files.h"
+#include "platform/error.h"
 #include "platform/message_box.h"
 
 namespace ov::platform::service {
@@ -181,12 +181,12 @@ class ServiceHandles {
 bool OpenForControl(ServiceHandles* h) {
     h->manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (h->manager == nullptr) {
-        StderrPrint("打开SCManager失败:%s\n", ErrorText().c_str());
+        StderrPrint("打开SCManager失败:%s\n", Error::Last().Text().c_str());
         return false;
     }
     h->service = ::OpenServiceA(h->manager, State().name.c_str(), SERVICE_ALL_ACCESS);
     if (h->service == nullptr) {
-        StderrPrint("OpenService 失败:%s\n", ErrorText().c_str());
+        StderrPrint("OpenService 失败:%s\n", Error::Last().Text().c_str());
         return false;
     }
     return true;
@@ -425,7 +425,7 @@ int Startup() {
     if (!OpenForControl(&h))
         return 0;
     if (!::StartServiceA(h.service, 0, nullptr)) {
-        StderrPrint("StartService 失败:%s\n", ErrorText().c_str());
+        StderrPrint("StartService 失败:%s\n", Error::Last().Text().c_str());
         return 0;
     }
     SERVICE_STATUS status{};
@@ -448,7 +448,7 @@ int EndService() {
         return 0;
     SERVICE_STATUS status{};
     if (!::ControlService(h.service, SERVICE_CONTROL_STOP, &status)) {
-        StderrPrint("调用ControlSerice() 失败: %s", ErrorText().c_str());
+        StderrPrint("调用ControlSerice() 失败: %s", Error::Last().Text().c_str());
         return 0;
     }
     StderrPrint("Stopping %s.", s.name.c_str());

@@ -16,10 +16,69 @@ constexpr char kUsage[] =
     "  ini get SECTION KEY | set SECTION KEY VALUE\n"
     "  status | list        (the running gateway's computer list)\n";
 
+std::string Seconds(std::chrono::milliseconds wait) {
+    const auto tenths = wait.count() / 100;
+    return std::to_string(tenths / 10) + (tenths % 10 ? "." + std::to_string(tenths % 10) : "") +
+           " s";
+}
+
 }  // namespace
 
-int Run(const std::vector<std::string>& all, const std::string& default_dir, Output* output) {
-    Context ctx{default_dir, output};
+std::string Context::Why(const platform::Error& error) const {
+    if (error.InUse())
+        return "the file is in use by another program (still after waiting " + Seconds(wait) +
+               "; " + error.Text() + ")";
+    return error.Text();
+}
+
+int Context::Report(const FileOpResult& result) const {
+    if (!result.ok)
+        return Fail(result.message + (result.why.empty() ? "" : " (" + result.why + ")"));
+    Say(result.message);
+    return 0;
+}
+
+bool Context::Lock(const std::string& name, platform::DataFileLock* lock, int* code) const {
+    const std::string path = PathOf(name);
+    platform::Result r = lock->Acquire(path, wait);
+    if (r)
+        return true;
+    if (r.error().InUse())
+        *code = Fail("another program is changing " + name + " (it holds " +
+                     platform::DataFileLock::LockPath(path) + " for more than " + Seconds(wait) +
+                     "); nothing was changed");
+    else
+        *code = Fail("cannot take the lock " + platform::DataFileLock::LockPath(path) + ": " +
+                     r.error().Text() + "; nothing was changed");
+    return false;
+}
+
+std::string WhyTooLong(const std::string& what, const std::string& text, size_t max_bytes) {
+    if (text.size() <= max_bytes)
+        return {};
+    return what + " has at most " + std::to_string(max_bytes) +
+           " bytes in GBK (a Chinese character takes 2); this one has " +
+           std::to_string(text.size());
+}
+
+std::string WhyBadText(const std::string& what, const std::string& text, size_t max_bytes) {
+    if (text.find_first_of("\t\r\n") != std::string::npos)
+        return what + " cannot hold a tab or a line break";
+    return WhyTooLong(what, text, max_bytes);
+}
+
+bool OptionValue(const Context& ctx, const Args& args, size_t* i, std::string* value, int* code) {
+    if (*i + 1 >= args.size()) {
+        *code = ctx.Fail(args[*i] + " needs a text after it", 2);
+        return false;
+    }
+    *value = args[++*i];
+    return true;
+}
+
+int Run(const std::vector<std::string>& all, const std::string& default_dir, Output* output,
+        std::chrono::milliseconds wait) {
+    Context ctx{default_dir, output, wait};
     Args args = all;
     if (!args.empty() && args[0] == "--dir") {
         if (args.size() < 2 || args[1].empty()) return ctx.Fail("--dir needs a directory\n" + std::string(kUsage), 2);

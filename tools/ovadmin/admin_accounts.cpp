@@ -2,34 +2,39 @@
 #include <cstdlib>
 
 #include "common/account_file.h"
+#include "platform/data_file_lock.h"
 #include "platform/files.h"
 #include "tools/ovadmin/admin_internal.h"
 
 namespace ov::admin {
 namespace {
 
-// The limits and messages of the accounts page.
+// The limits of the accounts page, and what keeps the listing readable (a
+// password is never listed: any byte may be in it).
 std::string WhyBadAccountText(const std::string& name, const std::string* password,
                               const std::string* description) {
-    if (name.size() > kMaxAccountName)
-        return "a user name has at most " + std::to_string(kMaxAccountName) + " characters";
-    if (password && password->size() > kMaxAccountPassword)
-        return "a password has at most " + std::to_string(kMaxAccountPassword) + " characters";
-    if (description && description->size() > kMaxAccountDescription)
-        return "a description has at most " + std::to_string(kMaxAccountDescription) + " characters";
-    return {};
+    std::string why = WhyBadText("a user name", name, kMaxAccountName);
+    if (why.empty() && password)
+        why = WhyTooLong("a password", *password, kMaxAccountPassword);
+    if (why.empty() && description)
+        why = WhyBadText("a description", *description, kMaxAccountDescription);
+    return why;
 }
 
 bool Load(const Context& ctx, AccountList* list, int* code) {
-    AccountLoadResult r = LoadAccounts(list, ctx.PathOf(kAccountFileName));
+    platform::Error why;
+    AccountLoadResult r = LoadAccounts(list, ctx.PathOf(kAccountFileName), ctx.Access(), &why);
     if (r == AccountLoadResult::Ok) return true;
-    *code = ctx.Fail(AccountLoadMessage(r) + std::string(" (") + ctx.PathOf(kAccountFileName) + ")");
+    std::string text = AccountLoadMessage(r) + std::string(" (") + ctx.PathOf(kAccountFileName);
+    if (r == AccountLoadResult::ReadFailed)
+        text += ": " + ctx.Why(why);
+    *code = ctx.Fail(text + ")");
     return false;
 }
 
 int Save(const Context& ctx, const AccountList& list) {
-    if (!SaveAccounts(list, ctx.PathOf(kAccountFileName)))
-        return ctx.Fail("cannot write " + ctx.PathOf(kAccountFileName) + ": " + platform::ErrorText());
+    if (platform::Result r = SaveAccounts(list, ctx.PathOf(kAccountFileName), ctx.Access()); !r)
+        return ctx.Fail("cannot write " + ctx.PathOf(kAccountFileName) + ": " + ctx.Why(r.error()));
     return 0;
 }
 
@@ -39,11 +44,13 @@ int Add(const Context& ctx, const Args& args) {
     const std::string& password = args[2];
     bool enabled = true;
     std::string description;
+    int code = 0;
     for (size_t i = 3; i < args.size(); ++i) {
         if (args[i] == "--disabled") {
             enabled = false;
-        } else if (args[i] == "--description" && i + 1 < args.size()) {
-            description = args[++i];
+        } else if (args[i] == "--description") {
+            if (!OptionValue(ctx, args, &i, &description, &code))
+                return code;
         } else {
             return ctx.Fail("unknown option \"" + args[i] + "\"", 2);
         }
@@ -51,9 +58,17 @@ int Add(const Context& ctx, const Args& args) {
     if (name.empty()) return ctx.Fail("请输入用户名！");
     std::string why = WhyBadAccountText(name, &password, &description);
     if (!why.empty()) return ctx.Fail(why);
+    platform::DataFileLock lock;
+    if (!ctx.Lock(kAccountFileName, &lock, &code))
+        return code;
     AccountList list;
-    int code = 0;
     if (!Load(ctx, &list, &code)) return code;
+    // The first record is the administrator, whatever its name: an account
+    // added to a file without one would become the administrator.
+    if (list.empty())
+        return ctx.Fail(ctx.PathOf(kAccountFileName) +
+                        " holds no administrator account; the first account is made by "
+                        "\"ovadmin init\"");
     if (FindAccount(list, name) >= 0) return ctx.Fail("该用户名已经存在！");
     list.push_back(AccountRecord::Make(name, password, enabled, description));
     return Save(ctx, list);
@@ -64,18 +79,27 @@ int Change(const Context& ctx, const std::string& what, const Args& args) {
     const size_t want = what == "passwd" ? 3 : 2;
     if (args.size() != want)
         return ctx.Fail("usage: accounts " + what + (what == "passwd" ? " NAME PASSWORD" : " NAME"), 2);
+    if (what == "passwd") {
+        std::string why = WhyTooLong("a password", args[2], kMaxAccountPassword);
+        if (!why.empty())
+            return ctx.Fail(why);
+    }
+    platform::DataFileLock lock;
     AccountList list;
     int code = 0;
-    if (!Load(ctx, &list, &code)) return code;
+    if (!ctx.Lock(kAccountFileName, &lock, &code) || !Load(ctx, &list, &code))
+        return code;
     int i = FindAccount(list, args[1]);
     if (i < 0) return ctx.Fail("no account named \"" + args[1] + "\"");
-    const bool admin = list[size_t(i)].Name() == kAdministratorName;
+    // The console checks the password of the first record: that account
+    // stays, enabled, whatever its name.
+    const bool admin = i == 0;
     if (what == "passwd") {
-        std::string why = WhyBadAccountText(args[1], &args[2], nullptr);
-        if (!why.empty()) return ctx.Fail(why);
         list[size_t(i)].SetPassword(args[2]);
     } else if (what == "enable" || what == "disable") {
-        if (admin && what == "disable") return ctx.Fail("the Administrator account cannot be disabled");
+        if (admin && what == "disable")
+            return ctx.Fail("the administrator account (the first one, \"" + args[1] +
+                            "\") cannot be disabled");
         list[size_t(i)].SetEnabled(what == "enable");
     } else {
         if (admin) return ctx.Fail("管理员帐号不能被删除！");
@@ -93,21 +117,27 @@ int RunInit(const Context& ctx, const Args& args) {
     if (!why.empty()) return ctx.Fail(why);
     const std::string accounts = ctx.PathOf(kAccountFileName);
     const std::string ini = ctx.PathOf(kIniName);
+    platform::DataFileLock lock;
+    int code = 0;
+    if (!ctx.Lock(kAccountFileName, &lock, &code))
+        return code;
     if (platform::PathExists(accounts))
         return ctx.Fail(accounts + " exists already; it was not overwritten");
-    if (!SaveAccounts({AccountRecord::Make(kAdministratorName, args[1], true, "")}, accounts))
-        return ctx.Fail("cannot write " + accounts + ": " + platform::ErrorText());
+    if (platform::Result r =
+            SaveAccounts({AccountRecord::Make(kAdministratorName, args[1], true, "")}, accounts);
+        !r)
+        return ctx.Fail("cannot write " + accounts + ": " + ctx.Why(r.error()));
     ctx.Say("created " + accounts);
     if (platform::PathExists(ini)) {
         ctx.Say("kept " + ini);
         return 0;
     }
     std::string bytes = DefaultIniBytes();
-    if (!platform::WriteFileAtomically(ini, bytes.data(), bytes.size())) {
+    if (platform::Result r = platform::WriteFileAtomically(ini, bytes.data(), bytes.size()); !r) {
         // Leave the directory as it was found.
         platform::RemoveFile(accounts);
         ctx.output->out.clear();
-        return ctx.Fail("cannot write " + ini + ": " + platform::ErrorText());
+        return ctx.Fail("cannot write " + ini + ": " + ctx.Why(r.error()));
     }
     ctx.Say("created " + ini);
     return 0;
@@ -125,9 +155,12 @@ int RunAccounts(const Context& ctx, const Args& args) {
     }
     if (what == "check" && args.size() == 1) {
         AccountList list;
-        AccountLoadResult r = LoadAccounts(&list, ctx.PathOf(kAccountFileName));
+        platform::Error why;
+        AccountLoadResult r = LoadAccounts(&list, ctx.PathOf(kAccountFileName), ctx.Access(), &why);
         if (r == AccountLoadResult::Ok)
             ctx.Say("ok: " + std::to_string(list.size()) + " accounts");
+        else if (r == AccountLoadResult::ReadFailed)
+            ctx.Fail(AccountLoadMessage(r) + std::string(" (") + ctx.Why(why) + ")");
         else
             ctx.Fail(AccountLoadMessage(r));
         return int(r);
@@ -135,18 +168,19 @@ int RunAccounts(const Context& ctx, const Args& args) {
     if (what == "add") return Add(ctx, args);
     if (what == "passwd" || what == "enable" || what == "disable" || what == "del")
         return Change(ctx, what, args);
-    if ((what == "backup" || what == "restore") && args.size() == 2) {
-        FileOpResult r;
-        if (what == "backup") {
-            r = BackupAccounts(args[1], ctx.PathOf(kAccountFileName));
-        } else {
-            AccountList list;
-            r = RestoreAccounts(&list, args[1], ctx.PathOf(kAccountFileName));
-            if (r.ok) r.message = "restored " + std::to_string(list.size()) + " accounts";
-        }
-        if (!r.ok) return ctx.Fail(r.message);
-        ctx.Say(r.message);
-        return 0;
+    if (what == "backup" && args.size() == 2)
+        return ctx.Report(BackupAccounts(args[1], ctx.PathOf(kAccountFileName), ctx.Access()));
+    if (what == "restore" && args.size() == 2) {
+        platform::DataFileLock lock;
+        int code = 0;
+        if (!ctx.Lock(kAccountFileName, &lock, &code))
+            return code;
+        AccountList list;
+        FileOpResult r =
+            RestoreAccounts(&list, args[1], ctx.PathOf(kAccountFileName), ctx.Access());
+        if (r.ok)
+            r.message = "restored " + std::to_string(list.size()) + " accounts";
+        return ctx.Report(r);
     }
     return ctx.Fail("usage: accounts list|check|add|passwd|enable|disable|del|backup|restore ...", 2);
 }

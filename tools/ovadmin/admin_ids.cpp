@@ -4,19 +4,26 @@
 
 #include "common/content_codec.h"
 #include "common/trusted_id_file.h"
+#include "platform/data_file_lock.h"
 #include "tools/ovadmin/admin_internal.h"
 
 namespace ov::admin {
 namespace {
 
+// Never the empty list in place of a file that could not be read: a list
+// saved from it would erase every trusted ID.
 bool Load(const Context& ctx, TrustedIdList* list, int* code) {
-    if (LoadTrustedIds(list, ctx.PathOf(kTrustedIdFileName))) return true;
-    *code = ctx.Fail("cannot read " + ctx.PathOf(kTrustedIdFileName));
+    platform::Result r = LoadTrustedIdsToChange(list, ctx.PathOf(kTrustedIdFileName), ctx.Access());
+    if (r)
+        return true;
+    *code = ctx.Fail("cannot read " + ctx.PathOf(kTrustedIdFileName) + ": " + ctx.Why(r.error()) +
+                     "; nothing was changed");
     return false;
 }
 
 int Save(const Context& ctx, const TrustedIdList& list) {
-    if (!SaveTrustedIds(list, ctx.PathOf(kTrustedIdFileName))) return ctx.Fail("保存改动失败!");
+    if (platform::Result r = SaveTrustedIds(list, ctx.PathOf(kTrustedIdFileName), ctx.Access()); !r)
+        return ctx.Fail("保存改动失败! (" + ctx.Why(r.error()) + ")");
     return 0;
 }
 
@@ -28,16 +35,26 @@ size_t Position(const std::string& text) {
 }
 
 int Import(const Context& ctx, const Args& args) {
-    if (args.size() != 2 && !(args.size() == 4 && args[2] == "--description"))
-        return ctx.Fail("usage: ids import FILE.id [--description TEXT]", 2);
-    std::string description = args.size() == 4 ? args[3] : "";
-    if (description.size() > kMaxTrustedIdDescription)
-        return ctx.Fail("a description has at most " + std::to_string(kMaxTrustedIdDescription) + " characters");
+    const char* usage = "usage: ids import FILE.id [--description TEXT]";
+    if (args.size() < 2)
+        return ctx.Fail(usage, 2);
+    std::string description;
+    int code = 0;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (args[i] != "--description" || i != 2)
+            return ctx.Fail(usage, 2);
+        if (!OptionValue(ctx, args, &i, &description, &code))
+            return code;
+    }
+    std::string why = WhyBadText("a description", description, kMaxTrustedIdDescription);
+    if (!why.empty())
+        return ctx.Fail(why);
     IdFileResult id = ReadIdFile(args[1]);
     if (!id.ok) return ctx.Fail(id.message);
+    platform::DataFileLock lock;
     TrustedIdList list;
-    int code = 0;
-    if (!Load(ctx, &list, &code)) return code;
+    if (!ctx.Lock(kTrustedIdFileName, &lock, &code) || !Load(ctx, &list, &code))
+        return code;
     ImportResult imported = ImportTrustedId(&list, id.value, description);
     if (!imported.added)
         return ctx.Fail("this ID is trusted already, at position " + std::to_string(imported.index + 1));
@@ -51,9 +68,11 @@ int Import(const Context& ctx, const Args& args) {
 
 int Delete(const Context& ctx, const Args& args) {
     if (args.size() < 2) return ctx.Fail("usage: ids del N...", 2);
+    platform::DataFileLock lock;
     TrustedIdList list;
     int code = 0;
-    if (!Load(ctx, &list, &code)) return code;
+    if (!ctx.Lock(kTrustedIdFileName, &lock, &code) || !Load(ctx, &list, &code))
+        return code;
     std::vector<size_t> positions;
     for (size_t i = 1; i < args.size(); ++i) {
         size_t p = Position(args[i]);
@@ -89,14 +108,16 @@ int RunIds(const Context& ctx, const Args& args) {
     if ((what == "backup" || what == "restore") && args.size() == 2) {
         FileOpResult r;
         if (what == "backup") {
-            r = BackupTrustedIds(args[1], ctx.PathOf(kTrustedIdFileName));
+            r = BackupTrustedIds(args[1], ctx.PathOf(kTrustedIdFileName), ctx.Access());
         } else {
+            platform::DataFileLock lock;
+            int code = 0;
+            if (!ctx.Lock(kTrustedIdFileName, &lock, &code))
+                return code;
             TrustedIdList list;
-            r = RestoreTrustedIds(&list, args[1], ctx.PathOf(kTrustedIdFileName));
+            r = RestoreTrustedIds(&list, args[1], ctx.PathOf(kTrustedIdFileName), ctx.Access());
         }
-        if (!r.ok) return ctx.Fail(r.message);
-        ctx.Say(r.message);
-        return 0;
+        return ctx.Report(r);
     }
     return ctx.Fail("usage: ids list|import|del|backup|restore ...", 2);
 }

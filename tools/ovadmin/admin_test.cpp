@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "common/account_file.h"
 #include "common/ini_file.h"
@@ -19,7 +21,7 @@ protected:
     int Admin(std::vector<std::string> args) {
         m_out = {};
         args.insert(args.begin(), {"--dir", m_dir.string()});
-        return ov::admin::Run(args, "", &m_out);
+        return ov::admin::Run(args, "", &m_out, m_wait);
     }
     std::vector<std::string> Lines() {
         std::vector<std::string> lines;
@@ -30,6 +32,7 @@ protected:
     }
     void Init() { ASSERT_EQ(Admin({"init", "--admin-password", "pw"}), 0) << m_out.err; }
     Output m_out;
+    std::chrono::milliseconds m_wait = kDefaultWait;
 };
 
 TEST_F(OvAdmin, InitMakesTheAdministratorAndTheConsoleDefaultsOnce) {
@@ -133,6 +136,114 @@ TEST_F(OvAdmin, TrustedIdsImportListDelete) {
     EXPECT_EQ(Slurp(Path("TrustID.dat")).size(), 500u);  // refused deletes wrote nothing
     ASSERT_EQ(Admin({"ids", "del", "2", "1", "2"}), 0);
     EXPECT_TRUE(Slurp(Path("TrustID.dat")).empty());
+}
+
+TEST_F(OvAdmin, AFileHeldByTheGatewayIsWaitedForAndNeverReplacedByAnEmptyList) {
+    Init();
+    ASSERT_EQ(Admin({"ids", "import", WriteIdFile(Path("a.id"), 0xa0)}), 0) << m_out.err;
+    ASSERT_EQ(Admin({"ids", "import", WriteIdFile(Path("b.id"), 0xb0)}), 0) << m_out.err;
+    WriteIdFile(Path("c.id"), 0xc0);
+    const std::vector<uint8_t> ids = Slurp(Path("TrustID.dat"));
+    {
+        // Held throughout: listings and changes fail and say why.
+        m_wait = std::chrono::milliseconds(200);
+        platform::ExclusiveFile held_ids, held_accounts;
+        ASSERT_TRUE(
+            held_ids.Open(Path("TrustID.dat"), platform::ExclusiveFile::Mode::ReadExisting));
+        ASSERT_TRUE(
+            held_accounts.Open(Path("uinfo.dat"), platform::ExclusiveFile::Mode::ReadExisting));
+        EXPECT_EQ(Admin({"ids", "list"}), 1);
+        EXPECT_NE(m_out.err.find("in use"), std::string::npos) << m_out.err;
+        EXPECT_EQ(Admin({"ids", "import", Path("c.id")}), 1);
+        EXPECT_NE(m_out.err.find("in use"), std::string::npos) << m_out.err;
+        EXPECT_EQ(Admin({"accounts", "list"}), 1);
+        EXPECT_NE(m_out.err.find("in use"), std::string::npos) << m_out.err;
+    }
+    EXPECT_EQ(Slurp(Path("TrustID.dat")), ids);
+    m_wait = kDefaultWait;
+    // Held for a moment, as at a login: the command waits and keeps the list.
+    auto held = std::make_unique<platform::ExclusiveFile>();
+    ASSERT_TRUE(held->Open(Path("TrustID.dat"), platform::ExclusiveFile::Mode::ReadExisting));
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        held.reset();
+    });
+    EXPECT_EQ(Admin({"ids", "import", Path("c.id")}), 0) << m_out.err;
+    release.join();
+    EXPECT_EQ(Slurp(Path("TrustID.dat")).size(), 750u);
+}
+
+TEST_F(OvAdmin, TwoAdministratorsAtOnceLoseNoAccount) {
+    Init();
+    constexpr int kEach = 12;
+    std::vector<int> failures(2);
+    auto adder = [&](int who) {
+        for (int i = 0; i < kEach; ++i) {
+            Output out;
+            std::vector<std::string> args{"--dir",
+                                          m_dir.string(),
+                                          "accounts",
+                                          "add",
+                                          "u" + std::to_string(who) + "_" + std::to_string(i),
+                                          "pw"};
+            if (ov::admin::Run(args, "", &out) != 0)
+                ++failures[size_t(who)];
+        }
+    };
+    std::thread a(adder, 0), b(adder, 1);
+    a.join();
+    b.join();
+    EXPECT_EQ(failures, (std::vector<int>{0, 0}));
+    AccountList list;
+    ASSERT_EQ(LoadAccounts(&list, Path("uinfo.dat")), AccountLoadResult::Ok);
+    EXPECT_EQ(list.size(), 1u + 2 * kEach);
+}
+
+TEST_F(OvAdmin, TheFirstRecordIsTheAdministratorWhateverItsName) {
+    ASSERT_TRUE(SaveAccounts({AccountRecord::Make("Boss", "pw", true, ""),
+                              AccountRecord::Make("Administrator", "pw", true, "")},
+                             Path("uinfo.dat")));
+    EXPECT_EQ(Admin({"accounts", "del", "Boss"}), 1);
+    EXPECT_EQ(Admin({"accounts", "disable", "Boss"}), 1);
+    EXPECT_EQ(Admin({"accounts", "passwd", "Boss", "new"}), 0) << m_out.err;
+    EXPECT_EQ(Admin({"accounts", "disable", "Administrator"}), 0) << m_out.err;
+    EXPECT_EQ(Admin({"accounts", "del", "Administrator"}), 0) << m_out.err;
+    AccountList list;
+    ASSERT_EQ(LoadAccounts(&list, Path("uinfo.dat")), AccountLoadResult::Ok);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_TRUE(list[0].Enabled());
+    // A file without records has no administrator: the first account comes from init.
+    std::vector<uint8_t> empty(8, 0);
+    EncipherBlocks(empty.data(), empty.size());
+    Spit(Path("uinfo.dat"), empty);
+    ASSERT_EQ(LoadAccounts(&list, Path("uinfo.dat")), AccountLoadResult::Ok);
+    EXPECT_EQ(Admin({"accounts", "add", "first", "pw"}), 1);
+    EXPECT_NE(m_out.err.find("init"), std::string::npos) << m_out.err;
+    EXPECT_EQ(Slurp(Path("uinfo.dat")), empty);
+}
+
+TEST_F(OvAdmin, RefusalsSayWhatIsCountedAndWhy) {
+    Init();
+    // Nine Chinese characters are 18 bytes of GBK.
+    EXPECT_EQ(Admin({"accounts", "add", "一二三四五六七八九", "pw"}), 1);
+    EXPECT_NE(m_out.err.find("16 bytes"), std::string::npos) << m_out.err;
+    EXPECT_EQ(Admin({"accounts", "add", "n", "pw", "--description"}), 2);
+    EXPECT_NE(m_out.err.find("--description needs"), std::string::npos) << m_out.err;
+    EXPECT_EQ(Admin({"ids", "import", WriteIdFile(Path("a.id"), 0xa0), "--description"}), 2);
+    EXPECT_NE(m_out.err.find("--description needs"), std::string::npos) << m_out.err;
+    // The listings are tab-separated, one line per entry.
+    EXPECT_EQ(Admin({"accounts", "add", "a\tb", "pw"}), 1);
+    EXPECT_EQ(Admin({"accounts", "add", "a\nb", "pw"}), 1);
+    EXPECT_EQ(Admin({"accounts", "add", "ab", "pw", "--description", "x\ry"}), 1);
+    EXPECT_EQ(Admin({"ids", "import", Path("a.id"), "--description", "x\ty"}), 1);
+    ASSERT_EQ(Admin({"accounts", "list"}), 0);
+    EXPECT_EQ(Lines().size(), 1u);
+    // A failed copy names the system's reason.
+    EXPECT_EQ(Admin({"accounts", "backup", Path("no/such/dir/save")}), 1);
+    EXPECT_NE(m_out.err.find("备份帐号文件失败!"), std::string::npos) << m_out.err;
+    EXPECT_NE(m_out.err.find("err "), std::string::npos) << m_out.err;
+    EXPECT_EQ(Admin({"ids", "restore", Path("no/such.dat")}), 1);
+    EXPECT_NE(m_out.err.find("err "), std::string::npos) << m_out.err;
 }
 
 TEST_F(OvAdmin, IniGetSetKeepsWhatItDoesNotKnow) {

@@ -8,18 +8,22 @@
 
 int main(int argc, char** argv) {
     std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        std::string gbk;
-        if (!ov::platform::TerminalToGbk(argv[i], &gbk)) {
-            ov::platform::ErrorOutput("ovadmin: argument " + std::to_string(i) +
-                                      " holds characters that the data files (GBK) cannot store\n");
-            return 2;
-        }
-        args.push_back(std::move(gbk));
+    std::string why;
+    if (!ov::platform::ProgramArgumentsAsGbk(argc, argv, &args, &why)) {
+        ov::platform::ErrorOutput("ovadmin: " + why + "\n");
+        return 2;
     }
     ov::admin::Output output;
     int rc = ov::admin::Run(args, ov::platform::ProgramDirectory(), &output);
-    if (!output.out.empty()) ov::platform::ConsoleOutput(ov::platform::GbkToTerminal(output.out));
-    if (!output.err.empty()) ov::platform::ErrorOutput(ov::platform::GbkToTerminal(output.err));
+    bool shown = true, shown_err = true;
+    if (!output.out.empty())
+        ov::platform::ConsoleOutput(ov::platform::GbkToTerminal(output.out, &shown));
+    if (!output.err.empty())
+        ov::platform::ErrorOutput(ov::platform::GbkToTerminal(output.err, &shown_err));
+    if (!shown || !shown_err) {
+        std::string limit = ov::platform::TerminalCharsetLimit();
+        if (!limit.empty())
+            ov::platform::ErrorOutput("ovadmin: text shown as '?': " + limit + "\n");
+    }
     return rc;
 }

@@ -5,10 +5,14 @@
 // the same exclusion between our processes.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/error.h"
 
 namespace ov::platform {
 
@@ -30,55 +34,68 @@ public:
     ExclusiveFile& operator=(ExclusiveFile&& other) noexcept;
     ~ExclusiveFile();
 
-    // Fails (false, last error set) when the file cannot be opened or
-    // another opener holds it.
-    bool Open(const std::string& path, Mode mode, Share share = Share::None);
+    // Fails when the file cannot be opened or another opener holds it
+    // (then error().InUse()).
+    Result Open(const std::string& path, Mode mode, Share share = Share::None);
     bool IsOpen() const { return m_handle != kInvalid; }
 
     // Size in bytes, or -1 on error.
     int64_t Size();
     // Reads the whole file from offset 0. Fails when it is larger than limit.
-    bool ReadAll(std::vector<uint8_t>* out, uint64_t limit);
+    Result ReadAll(std::vector<uint8_t>* out, uint64_t limit);
     // Writes all bytes at the current position.
-    bool Write(const void* data, size_t size);
-    bool SeekEnd();
+    Result Write(const void* data, size_t size);
+    Result SeekEnd();
     // Cuts the file at offset 0 and moves there.
-    bool Truncate();
+    Result Truncate();
     // Forces the data to the disk.
-    bool Sync();
-    // Closes; false when the close itself reported an error.
-    bool Close();
+    Result Sync();
+    // Closes; fails when the close itself reported an error.
+    Result Close();
 
-private:
+    // The file descriptor (Linux) or HANDLE (Windows); -1 when closed.
+    intptr_t native_handle() const { return m_handle; }
+
+  private:
     static constexpr intptr_t kInvalid = -1;
     intptr_t m_handle = kInvalid;
 };
 
-// The code of the last failed platform call of this thread (errno or
-// GetLastError), and the system's text for a code.
+// For callers that report the last failure of their thread themselves; new
+// code passes the Error of a Result instead.
 uint32_t LastErrorCode();
-void SetLastErrorCode(uint32_t code);
-std::string SystemMessage(uint32_t code);
-// "err %u - %s": the code and the system's text, for log lines.
-std::string ErrorText(uint32_t code);
-std::string ErrorText();
+std::string ErrorText();  // Error::Last().Text()
 
 bool PathExists(const std::string& path);
-bool RemoveFile(const std::string& path);
+Result RemoveFile(const std::string& path);
 
 // Renames source to target in one step, replacing target. Fails, leaving
 // both untouched, when either file is held open by one of our processes.
-bool RenameOver(const std::string& source, const std::string& target);
+Result RenameOver(const std::string& source, const std::string& target);
+
+// Who may read a file that a write creates. A file that is replaced keeps
+// its own access in any case (mode and owner on Linux, security descriptor
+// and attributes on Windows).
+enum class NewFile {
+    Default,    // as the system gives new files (umask, inherited permissions)
+    OwnerOnly,  // Linux: mode 0600; Windows: as Default
+};
 
 // Writes data to target so that target is either its old self or the new
 // bytes, never a truncated mixture: the bytes go to a file beside it, are
 // synced, and replace target in one rename.
-bool WriteFileAtomically(const std::string& target, const void* data, size_t size);
+Result WriteFileAtomically(const std::string& target, const void* data, size_t size,
+                           NewFile created = NewFile::Default);
 
 // Copies source over target (atomically as above). Both opens are
 // exclusive. Sources larger than limit are refused.
-bool CopyFileOver(const std::string& source, const std::string& target,
-                  uint64_t limit = 64u << 20);
+Result CopyFileOver(const std::string& source, const std::string& target,
+                    uint64_t limit = 64u << 20, NewFile created = NewFile::Default);
+
+// Runs attempt until it succeeds, fails for another reason than a file held
+// by another program, or wait has passed; its last result. For files that
+// another of our programs opens for a moment (the gateway at every login).
+Result RetryWhileInUse(std::chrono::milliseconds wait, const std::function<Result()>& attempt);
 
 // The directory of the running program's executable (the main module, also
 // when called from a shared library), with its trailing separator; empty when
