@@ -11,6 +11,7 @@
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
 #include "gateway/net/controlled_computer_list.h"
+#include "platform/error.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/socket_options.h"
@@ -21,13 +22,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using asio::ip::tcp;
 
-// "err %u - %s" for a socket error: the system's own text where the code is
-// the system's.
-std::string Why(const asio::error_code& ec) {
-    if (ec.category() == asio::system_category())
-        return platform::ErrorText(uint32_t(ec.value()));
-    return "err " + std::to_string(ec.value()) + " - " + ec.message();
-}
+std::string Why(const asio::error_code& ec) { return platform::Error::From(ec).Text(); }
 
 // The listener itself is gone; no later accept can succeed.
 bool ListenerDead(const asio::error_code& ec) {

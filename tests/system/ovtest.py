@@ -227,3 +227,40 @@ def wine_run(ns, env, *args, timeout=120):
         out.seek(0)
         err.seek(0)
         return rc, out.read().decode("gbk", "replace"), err.read().decode("gbk", "replace")
+
+
+# Run inside a namespace (python3 -c LOGIN_CLIENT host port user password
+# [computer]): logs in on the command port and prints the reply code and the
+# listed computers; with a computer, then relays 100 bytes to it through the
+# proxy port of the reply and prints whether they came back.
+LOGIN_CLIENT = r'''
+import socket, struct, sys
+host, port, user, password = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+c = socket.create_connection((host, port), timeout=20)
+def take(n):
+    b = b""
+    while len(b) < n:
+        d = c.recv(n - len(b))
+        if not d: raise SystemExit("closed")
+        b += d
+    return b
+body = b"\0" * 100 + user.encode("gbk").ljust(50, b"\0") + password.encode("gbk").ljust(20, b"\0")
+c.sendall(struct.pack("<H", 171) + b"\x15" + body)
+size, sign, code = struct.unpack("<HBH", take(5))
+names = []
+if code == 1:
+    proxy, = struct.unpack("<H", take(2))
+    rest = take(size - 5)
+    names = [rest[i:i + 40].split(b"\0")[0].decode("gbk") for i in range(0, len(rest), 50)]
+print("code=%d sign=%d names=%s" % (code, sign, ",".join(names)))
+if code == 1 and len(sys.argv) > 5:
+    r = socket.create_connection((host, proxy), timeout=20)
+    data = bytes(range(100))
+    r.sendall(sys.argv[5].encode("gbk").ljust(50, b"\0") + data)
+    back = b""
+    while len(back) < 100:
+        d = r.recv(100 - len(back))
+        if not d: break
+        back += d
+    print("relayed=%s" % (back == data))
+'''

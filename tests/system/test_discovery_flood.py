@@ -51,6 +51,10 @@ def main():
     with ovtest.program_dir() as d, ovtest.namespaces("gw", "lan") as (gw, lan):
         gw_dev, _ = ovtest.link(gw, GW, lan, LAN)
         subprocess.run(["ip", "-n", gw.name, "route", "add", "default", "dev", gw_dev], check=True)
+        # Names of our own, so that no other gateway on this machine (another
+        # test, a developer's) is stopped by our "-end" or listed as ours.
+        ENV["OVG_IPC_DIR"] = os.path.join(d, "ipc")
+        os.makedirs(ENV["OVG_IPC_DIR"])
         adm = os.path.join(d, "ovadmin")
         subprocess.run([adm, "init", "--admin-password", "pw"], capture_output=True, env=ENV)
         log_path = os.path.join(d, "OV_G.log")

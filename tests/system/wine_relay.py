@@ -1,0 +1,89 @@
+"""Under Wine: OV_G.exe authenticates on its command port and relays on its
+proxy port. Its own computer is the relay target (no ARP is needed for it,
+and SendARP is a stub under Wine): an echo server on the gateway's address
+stands in for the computer's agent."""
+
+import os
+import socket
+import struct
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(__file__))
+import ovtest  # noqa: E402
+
+WINE = ovtest.WINE
+SENDER = r'''
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+s.sendto(bytes.fromhex(sys.argv[1]), ("192.0.2.255", 768))
+'''
+ECHO = r'''
+import socket, threading
+def echo(c):
+    while True:
+        d = c.recv(65536)
+        if not d: break
+        c.sendall(d)
+    c.close()
+l = socket.socket(); l.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+l.bind(("192.0.2.1", 5900)); l.listen(16)
+while True:
+    c, _ = l.accept()
+    threading.Thread(target=echo, args=(c,), daemon=True).start()
+'''
+
+
+def main():
+    ovtest.need_namespaces()
+    check = ovtest.Checks()
+
+    with ovtest.program_dir() as d, ovtest.namespaces("wgw", "wlan") as (gw, lan):
+        ovtest.link(gw, "192.0.2.1", lan, "192.0.2.2")
+        with ovtest.wine_session(gw) as env:
+            def wine(*args):
+                return ovtest.wine_run(gw, env, *args)
+
+            adm = os.path.join(d, "ovadmin.exe")
+            wine(adm, "init", "--admin-password", "pw")
+            wine(adm, "ini", "set", "S_CFG", "flg_encrypt", "0")
+            echo = gw.popen([sys.executable, "-c", ECHO])
+            gateway = gw.popen([WINE, os.path.join(d, "OV_G.exe"), "-run"], env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                host = gw.run(["hostname"], capture_output=True).stdout.decode().strip()[:39]
+                ann = (host.encode().ljust(40, b"\0") + struct.pack("<I", 5900)
+                       + socket.inet_aton("192.0.2.1") + b"\0" * 16).hex()
+                listed = ""
+                end = time.time() + 60
+                while time.time() < end:
+                    lan.run([sys.executable, "-c", SENDER, ann])
+                    rc, listed, _ = wine(adm, "list")
+                    if rc == 0 and host in listed:
+                        break
+                    time.sleep(1)
+                check(host in listed, "the gateway's own computer is listed (%r)" % listed)
+
+                def login(*a):
+                    return lan.run([sys.executable, "-c", ovtest.LOGIN_CLIENT, "192.0.2.1", "6111"]
+                                   + list(a)).stdout.decode()
+                out = login("Administrator", "pw", host)
+                check("code=1 sign=22 names=%s" % host in out, "a login gets the list (%r)" % out)
+                check("relayed=True" in out, "a relayed connection reaches the computer (%r)" % out)
+                check("code=187" in login("Administrator", "nope"), "a wrong password gets 187")
+                check("code=170" in login("Guest", "Quell"), "Guest without bGuest gets 170")
+                wine(os.path.join(d, "OV_G.exe"), "-end")
+                check(ovtest.wait_exit(gateway, 30) == 0, "-end ends the gateway")
+            finally:
+                for p in (gateway, echo):
+                    if p.poll() is None:
+                        p.kill()
+                        p.wait()
+
+    return check.exit_code()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
