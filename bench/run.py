@@ -268,7 +268,7 @@ class Bench:
             if os.path.isfile(os.path.join(bindir, n)):
                 shutil.copy2(os.path.join(bindir, n), d)
         env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", OVG_NO_DIALOGS="1",
-                   OVG_IPC_DIR=os.path.join(d, "ipc"))
+                   OVG_IPC_DIR=os.path.join(d, "ipc"), OVG_LOG_THRESHOLD="8")
         os.makedirs(env["OVG_IPC_DIR"])
         adm = os.path.join(d, "ovadmin")
 
@@ -279,6 +279,8 @@ class Bench:
         admin("ini", "set", "S_CFG", "CmdPort", str(GW_CMD_PORT))
         admin("ini", "set", "S_CFG", "ProxyPort", str(GW_PROXY_PORT))
         admin("ini", "set", "Base", "Tcp_NoDelay", "0")
+        # The load tool's client ID is not a trusted one.
+        admin("ini", "set", "S_CFG", "flg_encrypt", "0")
         return d, env, adm
 
     def run_gateway(self):

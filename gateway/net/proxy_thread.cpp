@@ -48,7 +48,6 @@ struct CProxyThread::Side {
     bool reading = false, writing = false;
     bool read_ended = false;    // the peer has finished sending
     bool send_ended = false;    // we have finished sending towards the peer
-    int send_failures = 0;
 };
 
 struct CProxyThread::Pair {
@@ -234,16 +233,12 @@ void CProxyThread::OnWritten(Pair& pair, int to, const std::error_code& ec, size
     Side& src = pair.sides[size_t(1 - to)];
     dst.writing = false;
     if (ec) {
-        if (ec == asio::error::operation_aborted) return;
-        LogSocketError(ec);
-        if (++dst.send_failures > 10) {
-            ClosePair(pair);
-            return;
-        }
-        Write(pair, to);
+        // A send that cannot go on yet just waits here; an error is a broken
+        // connection, and retrying it only delays the pair's end.
+        if (ec != asio::error::operation_aborted) LogSocketError(ec);
+        ClosePair(pair);
         return;
     }
-    dst.send_failures = 0;
     src.in.Consume(n);
     if (src.in.Count() < kChunk) Read(pair, 1 - to);
     if (src.read_ended || dst.read_ended) ArmIdle(pair);
@@ -339,7 +334,6 @@ void CProxyThread::ClosePair(Pair& pair) {
             if (ec) TheLog().LogPrint(10, "    关闭Proxy Client Socket出错! err=%d\r\n", ec.value());
         }
         s.open = s.reading = s.writing = s.read_ended = s.send_ended = false;
-        s.send_failures = 0;
         s.in.Clear();
     }
 }
