@@ -6,10 +6,8 @@
 #include <mutex>
 #include <vector>
 
-#include "common/account_file.h"
-#include "common/test_dir.h"
 #include "gateway/gateway_config.h"
-#include "gateway/gateway_log.h"
+#include "gateway/gateway_test_dir.h"
 
 namespace ov::gateway {
 namespace {
@@ -38,29 +36,19 @@ private:
     std::shared_future<void> m_release;
 };
 
-class NetworkThread : public ov::testing::TestDir {
+class NetworkThread : public GatewayTestDir {
 public:
     void SetUp() override {
-        TestDir::SetUp();
-        TheLog().SetLogFile(Path("OV_G.log"), false);
-        TheLog().SetLogOutputs(2);
-        TheLog().SetLogThreshold(-1);
+        GatewayTestDir::SetUp();
         g_order.clear();
         Spit(Path("OV_G.ini"), {'[', 'S', '_', 'C', 'F', 'G', ']', '\r', '\n'});
-        SaveAccounts({AccountRecord::Make("Administrator", "pw", true, "")}, Path("uinfo.dat"));
         ConfigEnvironment env;
         env.program_dir = Path("");
         config = std::make_unique<GatewayConfig>(env);
     }
     void TearDown() override {
         release.set_value();
-        TheLog().SetLogOutputs(0);
-        TheLog().SetLogFile("", false);
-        TestDir::TearDown();
-    }
-    std::string LogText() {
-        auto bytes = Slurp(Path("OV_G.log"));
-        return std::string(bytes.begin(), bytes.end());
+        GatewayTestDir::TearDown();
     }
     NetworkWorkers::Make MakeWorker(const std::string& name, bool stubborn) {
         return [this, name, stubborn]() -> std::unique_ptr<EventThread> {

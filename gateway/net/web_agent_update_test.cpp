@@ -9,9 +9,8 @@
 #include <set>
 #include <thread>
 
-#include "common/account_file.h"
-#include "common/test_dir.h"
 #include "gateway/gateway_log.h"
+#include "gateway/gateway_test_dir.h"
 
 namespace ov::gateway {
 namespace {
@@ -101,14 +100,10 @@ class Network : public ThreadHandler {
     std::promise<void> barrier;
 };
 
-class WebAgentReports : public ov::testing::TestDir {
+class WebAgentReports : public GatewayTestDir {
   public:
     void SetUp() override {
-        TestDir::SetUp();
-        TheLog().SetLogFile(Path("OV_G.log"), false);
-        TheLog().SetLogOutputs(2);
-        TheLog().SetLogThreshold(-1);
-        SaveAccounts({AccountRecord::Make("Administrator", "pw", true, "")}, Path("uinfo.dat"));
+        GatewayTestDir::SetUp();
         Ini("[CWebinfo]\r\nMasterURL=  http://master/\r\nbinternet=1\r\n[Base]\r\nAlias=gw\r\n");
         ConfigEnvironment env;
         env.program_dir = Path("");
@@ -124,15 +119,9 @@ class WebAgentReports : public ov::testing::TestDir {
     void TearDown() override {
         thread.reset();
         fake->Release();
-        TheLog().SetLogOutputs(0);
-        TheLog().SetLogFile("", false);
-        TestDir::TearDown();
+        GatewayTestDir::TearDown();
     }
     void Ini(const std::string& text) { Spit(Path("OV_G.ini"), {text.begin(), text.end()}); }
-    std::string LogText() {
-        auto bytes = Slurp(Path("OV_G.log"));
-        return std::string(bytes.begin(), bytes.end());
-    }
     // Waits until the line has been logged `count` times in all.
     size_t WaitForLine(const std::string& line, size_t count) {
         size_t seen = 0;
