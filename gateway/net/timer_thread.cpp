@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/process.h"
+
 namespace ov::gateway {
 
 CTimerThread::CTimerThread(EventThread::Poster target, std::chrono::milliseconds minute)
@@ -19,6 +21,7 @@ int CTimerThread::AddTimer(int period_minutes) {
 
 bool CTimerThread::OnStart(EventThread& thread) {
     m_thread = &thread;
+    platform::LowerThisThreadPriority(platform::ThreadPriority::BelowNormal);
     m_timer = std::make_unique<asio::steady_timer>(thread.context());
     m_next = std::chrono::steady_clock::now();
     Tick();

@@ -3,6 +3,7 @@
 #include "gateway/gateway_config.h"
 #include "platform/dynamic_library.h"
 #include "platform/message_box.h"
+#include "platform/process.h"
 
 namespace ov::gateway {
 
@@ -71,6 +72,7 @@ CUpDateIPThread::CUpDateIPThread(std::shared_ptr<ReportLink> link, const WebAgen
     : m_link(std::move(link)), m_agent(agent), m_load(std::move(load)) {}
 
 bool CUpDateIPThread::OnStart(EventThread& thread) {
+    platform::LowerThisThreadPriority(platform::ThreadPriority::Lowest);
     m_link->PostResult(Report());
     thread.quit();
     return true;
