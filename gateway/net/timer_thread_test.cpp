@@ -21,7 +21,8 @@ struct Ticks {
     EventThread::Poster Poster() {
         return [this](ThreadMessage id, intptr_t slot, intptr_t lparam) {
             std::lock_guard<std::mutex> lock(mutex);
-            if (id == ThreadMessage::TimerTick) slots.push_back(slot);
+            if (id == ThreadMessage::TimerTick)
+                slots.push_back(slot);
             nonzero_lparam |= lparam != 0;
             cv.notify_all();
             return true;
