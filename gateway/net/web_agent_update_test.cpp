@@ -226,30 +226,5 @@ TEST_F(WebAgentReports, AHangingReportSkipsFiveTicksAndIsReplacedWithoutItsResul
     EXPECT_EQ(LogText().find("连接出错"), std::string::npos);
 }
 
-TEST_F(WebAgentReports, TheNetworkThreadEndsPromptlyWhileAReportHangs) {
-    fake->hanging = {0};
-    Tick();
-    fake->WaitForCalls(1);
-    thread->quit();
-    EXPECT_EQ(thread->wait_for(2s), EventThread::WaitResult::Ended);
-}
-
-TEST_F(WebAgentReports, EachResultIsLoggedUnderItsAgentsName) {
-    for (int result : {1, 2, 3, 4, 5, 0, 6, 0x1FF})
-        thread->post(ThreadMessage::UpdateResult, result, result % 2);
-    thread->post(ThreadMessage::UpdateResult, 1, 7);  // no such agent
-    Sync();
-    std::string log = LogText();
-    EXPECT_EQ(log.substr(log.find("    主WebAgent")),
-              "    主WebAgent更新网页成功\r\n"
-              "    备份WebAgent连接失败\r\n"
-              "    主WebAgent密码拒绝\r\n"
-              "    备份WebAgent连接出错\r\n"
-              "    主WebAgent连接解码失败\r\n"
-              "    备份WebAgent连接发生未知错误\r\n"
-              "    备份WebAgent连接发生未知错误\r\n"
-              "    主WebAgent连接发生未知错误\r\n");
-}
-
 }  // namespace
 }  // namespace ov::gateway
