@@ -1,5 +1,7 @@
 #include "gateway/gateway_config.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "common/bytes.h"
@@ -163,6 +165,21 @@ WebAgentInfo GatewayConfig::MasterAgent() const {
 WebAgentInfo GatewayConfig::BackupAgent() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_backup;
+}
+
+WebAgentInfo GatewayConfig::TrimAgentUrl(WebAgentRole role) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    WebAgentInfo& agent = role == WebAgentRole::Master ? m_master : m_backup;
+    const size_t length = size_t(std::find(agent.url, agent.url + sizeof agent.url, '\0') - agent.url);
+    size_t blanks = 0;
+    while (blanks < length && std::isspace(static_cast<unsigned char>(agent.url[blanks]))) ++blanks;
+    if (blanks > 0 && blanks < length) {
+        std::memmove(agent.url, agent.url + blanks, length - blanks);
+        std::memset(agent.url + length - blanks, 0, blanks);
+    }
+    WebAgentInfo trimmed = agent;
+    if (blanks == length) std::memset(trimmed.url, 0, sizeof trimmed.url);
+    return trimmed;
 }
 
 AccountList GatewayConfig::Accounts() const {

@@ -33,6 +33,9 @@ struct ConfigEnvironment {
 
 enum class ProxySide { User = 1, Computer = 2 };
 
+// The two web agents; the values are what a report's result carries.
+enum class WebAgentRole { Backup = 0, Master = 1 };
+
 class GatewayConfig {
 public:
     explicit GatewayConfig(ConfigEnvironment env);
@@ -58,6 +61,9 @@ public:
     void SetWanAddress(uint32_t address);
     WebAgentInfo MasterAgent() const;
     WebAgentInfo BackupAgent() const;
+    // The agent with the leading blanks of its URL removed; a URL that is
+    // left non-empty is stored back so trimmed.
+    WebAgentInfo TrimAgentUrl(WebAgentRole role);
     AccountList Accounts() const;
     TrustedIdList TrustedIds() const;
 

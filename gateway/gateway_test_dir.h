@@ -46,3 +46,7 @@ class GatewayTestDir : public TestDir {
 };
 
 }  // namespace ov::testing
+
+namespace ov::gateway {
+using ov::testing::GatewayTestDir;
+}  // namespace ov::gateway

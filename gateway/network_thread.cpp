@@ -35,6 +35,8 @@ bool CMyThread::StartWorker(WorkerSlot& slot, const NetworkWorkers::Make& make, 
 
 bool CMyThread::OnStart(EventThread& thread) {
     m_thread = &thread;
+    m_updates.Attach(thread);
+    if (!m_make.timer) m_make.timer = [this] { return m_updates.MakeTimer(); };
     if (!m_make.cmd && m_list) {
         m_make.cmd = [this] {
             // The command thread may outlive this one if it is given up on:
@@ -82,13 +84,14 @@ void CMyThread::OnDatagram(const uint8_t* data, size_t size) {
 
 void CMyThread::OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
     m_thread->AssertOnThread();
-    (void)lparam;
+    if (m_updates.OnMessage(id, wparam, lparam)) return;
     // The proxy could not listen: the gateway goes on without it.
     if (id == ThreadMessage::ProxyListenerState && wparam == kProxyListenFailed) StopWorker(m_proxy);
 }
 
 void CMyThread::OnEnd() {
     if (m_broadcast) m_broadcast->Close();
+    m_updates.Stop();
     StopWorkers();
     m_stop.reset();
     platform::SharedControlBlock::Instance().ClearGateway();

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "gateway/event_thread.h"
+#include "gateway/net/web_agent_update.h"
 #include "platform/control_block.h"
 
 namespace ov::gateway {
@@ -62,6 +63,8 @@ private:
     NetworkWorkers m_make;
     std::unique_ptr<AnnouncementHandler> m_handler;
     std::unique_ptr<BroadcastSocket> m_broadcast;
+    // The reports to the web agents, started by the timer's ticks.
+    WebAgentUpdate m_updates{m_config};
     // In stop order: timer, command, proxy, conversion.
     WorkerSlot m_timer{"Timer", std::chrono::milliseconds(500), nullptr, nullptr};
     WorkerSlot m_cmd{"Cmd", std::chrono::milliseconds(500), "Cmd线程超时,强制结束", nullptr};

@@ -3,8 +3,10 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace ov::platform {
@@ -41,6 +43,15 @@ std::vector<std::array<uint8_t, 4>> OwnIPv4Addresses() {
     }
     ::freeifaddrs(list);
     return out;
+}
+
+void LowerThisThreadPriority(ThreadPriority priority) {
+    // On Linux each thread has a nice value of its own, addressed by its id.
+    const id_t self = id_t(::gettid());
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, self);
+    if (now == -1 && errno != 0) return;
+    ::setpriority(PRIO_PROCESS, self, now + (priority == ThreadPriority::Lowest ? 10 : 5));
 }
 
 }  // namespace ov::platform

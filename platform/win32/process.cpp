@@ -62,4 +62,10 @@ std::vector<std::array<uint8_t, 4>> OwnIPv4Addresses() {
     return out;
 }
 
+void LowerThisThreadPriority(ThreadPriority priority) {
+    ::SetThreadPriority(::GetCurrentThread(), priority == ThreadPriority::Lowest
+                                                  ? THREAD_PRIORITY_LOWEST
+                                                  : THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 }  // namespace ov::platform

@@ -4,12 +4,17 @@ controller clients (OVC) meet at, speaking the same HTTP/1.0 GET protocol as
 the real web agent scripts.
 
     webagent.py [--key TEXT] [--password TEXT] [--report HOST:PORT]
+                [--listen ADDRESS] [--port N] [--show] [--log FILE]
 
 Listens on a free port of 127.0.0.1 (or --listen ADDRESS, for a test
-namespace). Without --report it prints "port N" on standard output and runs
-until it is killed. With --report it connects
+namespace; --port N for a fixed port). Without --report it prints "port N"
+on standard output and runs until it is killed. With --report it connects
 to HOST:PORT, sends "N\\n" there and runs until that connection closes, so a
 test program that dies never leaves the agent behind.
+
+--show prints one line per request that reports a gateway or a client (its
+kind, id and decoded content); --log FILE appends every request to FILE as
+one JSON object per line, the content of reports decoded with the key.
 
 The first path segment of the request chooses a misbehaviour:
   nomarker    the reply lacks OV_SUPPORT (but has the usual return code)
@@ -25,22 +30,27 @@ The first path segment of the request chooses a misbehaviour:
   lowercase   records are handed back with their kind in lower case
   broken      records are handed back enciphered under another key
   truncated   the last record lacks its "#end"
+  hang        the request is read and never answered (the connection stays
+              open until the agent ends)
 Any other path (e.g. /ovagent.php) is the normal agent.
 """
 
 import argparse
+import json
 import os
 import random
 import socket
 import struct
 import sys
 import threading
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import des  # noqa: E402
 
 MODES = {"nomarker", "denied", "denied-gbk", "servererror", "oldcodes", "nocode",
-         "neverclose", "closeearly", "huge", "garbage", "lowercase", "broken", "truncated"}
+         "neverclose", "closeearly", "huge", "garbage", "lowercase", "broken", "truncated",
+         "hang"}
 HEAD = b"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n"
 MAX_REQUEST = 16384
 
@@ -69,9 +79,11 @@ def dotted(number):
 
 
 class Agent:
-    def __init__(self, key, password):
+    def __init__(self, key, password, show=False, log=None):
         self.key = key
         self.password = password
+        self.show = show
+        self.log = log
         self.lock = threading.Lock()
         self.gateways = {}  # computer id (hex) -> payload
         self.clients = {}
@@ -178,6 +190,26 @@ class Agent:
             del self.flags[client]
             return b"returncode=22112<br>"
 
+    # -- what was asked ------------------------------------------------
+    def record(self, caller, path, mode, q):
+        if not self.show and not self.log:
+            return
+        text = lambda b: b.decode("gbk", "replace")
+        entry = {"time": time.time(), "caller": caller, "path": text(path), "mode": mode,
+                 "query": {k: text(v) for k, v in q.items()}}
+        if "content" in q and q.get("funcid") in (b"2", b"3"):
+            fields = parse_payload(des.decode(q["content"], self.key))
+            entry["fields"] = {k: text(v) for k, v in fields.items()}
+        with self.lock:
+            if self.log:
+                with open(self.log, "a", encoding="utf-8") as f:
+                    f.write(json.dumps(entry, ensure_ascii=False) + "\n")
+            if self.show and "fields" in entry:
+                print("%s %s id=%s %s %s" % (
+                    time.strftime("%H:%M:%S"), entry["query"].get("ovtype", "?"),
+                    entry["query"].get("computerid", ""), entry["path"],
+                    " ".join("%s=%s" % kv for kv in entry["fields"].items())), flush=True)
+
     # -- the connection ------------------------------------------------
     def serve(self, conn, caller):
         try:
@@ -193,6 +225,10 @@ class Agent:
             path, _, query = target.partition(b"?")
             first = path.lstrip(b"/").split(b"/", 1)[0].decode("latin-1")
             mode = first if first in MODES else "normal"
+            self.record(caller, path, mode, parse_query(query))
+            if mode == "hang":
+                self.stopping.wait()
+                return
             if mode == "closeearly":
                 conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                 return
@@ -222,13 +258,16 @@ def main():
     ap.add_argument("--key", default="", help="shared key text (empty: the default key text)")
     ap.add_argument("--password", default="", help="the web agent's password")
     ap.add_argument("--listen", default="127.0.0.1", help="address to listen on")
+    ap.add_argument("--port", type=int, default=0, help="port to listen on (0: a free one)")
     ap.add_argument("--report", help="HOST:PORT to send the listening port to")
+    ap.add_argument("--show", action="store_true", help="print each report on standard output")
+    ap.add_argument("--log", help="append each request to this file as a JSON line")
     args = ap.parse_args()
 
-    agent = Agent(args.key.encode("gbk"), args.password.encode("gbk"))
+    agent = Agent(args.key.encode("gbk"), args.password.encode("gbk"), args.show, args.log)
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind((args.listen, 0))
+    server.bind((args.listen, args.port))
     server.listen(64)
     port = server.getsockname()[1]
 

@@ -29,4 +29,11 @@ bool StartSocketLibrary();
 // the interfaces that are up and are not loopback.
 std::vector<std::array<uint8_t, 4>> OwnIPv4Addresses();
 
+// Lowers the calling thread's priority, so that the gateway's timer and its
+// reports to the web agents yield to the threads that serve users. Best
+// effort. Windows: the thread priority of that name; Linux: the thread's
+// nice value raised by 5 (BelowNormal) or 10 (Lowest).
+enum class ThreadPriority { BelowNormal, Lowest };
+void LowerThisThreadPriority(ThreadPriority priority);
+
 }  // namespace ov::platform
