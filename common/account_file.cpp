@@ -45,17 +45,27 @@ AccountRecord AccountRecord::Make(std::string_view name, std::string_view passwo
     return r;
 }
 
-std::string AccountRecord::Name() const { return Field(*this, kNameOffset, kNameSize); }
-std::string AccountRecord::Password() const { return Field(*this, kPasswordOffset, kPasswordSize); }
-bool AccountRecord::Enabled() const { return DecodeFixed32LE(bytes + kEnabledOffset) != 0; }
+std::string AccountRecord::Name() const {
+    return Field(*this, kNameOffset, kNameSize);
+}
+std::string AccountRecord::Password() const {
+    return Field(*this, kPasswordOffset, kPasswordSize);
+}
+bool AccountRecord::Enabled() const {
+    return DecodeFixed32LE(bytes + kEnabledOffset) != 0;
+}
 std::string AccountRecord::Description() const {
     return Field(*this, kDescriptionOffset, kDescriptionSize);
 }
-void AccountRecord::SetName(std::string_view t) { SetField(*this, kNameOffset, kNameSize, t); }
+void AccountRecord::SetName(std::string_view t) {
+    SetField(*this, kNameOffset, kNameSize, t);
+}
 void AccountRecord::SetPassword(std::string_view t) {
     SetField(*this, kPasswordOffset, kPasswordSize, t);
 }
-void AccountRecord::SetEnabled(bool enabled) { EncodeFixed32LE(bytes + kEnabledOffset, enabled ? 1 : 0); }
+void AccountRecord::SetEnabled(bool enabled) {
+    EncodeFixed32LE(bytes + kEnabledOffset, enabled ? 1 : 0);
+}
 void AccountRecord::SetDescription(std::string_view t) {
     SetField(*this, kDescriptionOffset, kDescriptionSize, t);
 }
@@ -69,7 +79,8 @@ namespace {
 // The records of an enciphered file image; *list is replaced on Ok only.
 AccountLoadResult ParseImage(std::vector<uint8_t> data, AccountList* list) {
     // Shorter than its own trailer, a file has no sum to check.
-    if (data.size() < kTrailer) return AccountLoadResult::Corrupt;
+    if (data.size() < kTrailer)
+        return AccountLoadResult::Corrupt;
     DecipherBlocks(data.data(), data.size());
     const size_t body = data.size() - kTrailer;
     if (DecodeFixed32BE(data.data() + body) != ByteSum(data.data(), body))
@@ -87,7 +98,8 @@ AccountLoadResult ParseImage(std::vector<uint8_t> data, AccountList* list) {
 
 int FindAccount(const AccountList& list, std::string_view name) {
     for (size_t i = 0; i < list.size(); ++i)
-        if (list[i].Name() == name) return int(i);
+        if (list[i].Name() == name)
+            return int(i);
     return -1;
 }
 
@@ -104,7 +116,8 @@ AccountLoadResult LoadAccounts(AccountList* list, const std::string& path,
 
 std::vector<uint8_t> AccountFileImage(const AccountList& list, unsigned seed) {
     std::vector<uint8_t> image;
-    if (list.empty()) return image;
+    if (list.empty())
+        return image;
     const size_t body = list.size() * AccountRecord::kSize;
     image.resize(body + kTrailer);
     for (size_t i = 0; i < list.size(); ++i)
@@ -145,9 +158,12 @@ FileOpResult RestoreAccounts(AccountList* list, const std::string& chosen, const
 
 const char* AccountLoadMessage(AccountLoadResult result) {
     switch (result) {
-        case AccountLoadResult::Ok: return "";
-        case AccountLoadResult::Corrupt: return "用户帐号文件uinfo.dat被损坏!";
-        case AccountLoadResult::ReadFailed: return "读用户帐号文件uinfo.dat出错!";
+        case AccountLoadResult::Ok:
+            return "";
+        case AccountLoadResult::Corrupt:
+            return "用户帐号文件uinfo.dat被损坏!";
+        case AccountLoadResult::ReadFailed:
+            return "读用户帐号文件uinfo.dat出错!";
     }
     return "读用户信息时发生未知错误!";
 }

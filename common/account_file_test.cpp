@@ -41,7 +41,8 @@ std::vector<uint8_t> HandImage(const std::vector<std::vector<uint8_t>>& records,
     return img;
 }
 
-std::vector<uint8_t> HandRecord(const char* name, const char* pw, uint8_t enabled, const char* desc) {
+std::vector<uint8_t> HandRecord(const char* name, const char* pw, uint8_t enabled,
+                                const char* desc) {
     std::vector<uint8_t> r(140, 0);
     std::memcpy(&r[0], name, std::strlen(name));
     std::memcpy(&r[50], pw, std::strlen(pw));
@@ -61,7 +62,8 @@ TEST_F(Accounts, ImagesMatchTheFormatByteForByte) {
     std::vector<uint8_t> img2 = AccountFileImage(two, 99);
     ASSERT_EQ(img2.size(), 288u);
     EXPECT_EQ(img2, HandImage({HandRecord("Administrator", "secret", 1, "管理员"),
-                               HandRecord("guest2", "", 0, "")}, 99));
+                               HandRecord("guest2", "", 0, "")},
+                              99));
     // Odd count: the last four bytes, the tail of rand(), stay plain.
     std::srand(1234);
     for (int i = 0; i < 3; ++i) std::rand();
@@ -128,7 +130,8 @@ TEST_F(Accounts, DamagedFilesAreCorruptAndLeaveTheListAlone) {
         EXPECT_EQ(list[0].Name(), "keep");
     };
     expect_corrupt({}, "empty");
-    for (size_t n = 1; n < 8; ++n) expect_corrupt(std::vector<uint8_t>(n, 0), "shorter than trailer");
+    for (size_t n = 1; n < 8; ++n)
+        expect_corrupt(std::vector<uint8_t>(n, 0), "shorter than trailer");
     std::vector<uint8_t> good = AccountFileImage({AccountRecord::Make("a", "b", true, "c")}, 5);
     std::vector<uint8_t> bad = good;
     bad[3] ^= 0x01;  // one enciphered block of the record area
@@ -192,8 +195,8 @@ TEST_F(Accounts, OddLengthsStillReadWhenTheSumMatches) {
 }
 
 TEST_F(Accounts, FieldsAreBoundedAndEditsKeepTheRestOfTheField) {
-    AccountRecord r = AccountRecord::Make(std::string(80, 'n'), std::string(30, 'p'), true,
-                                          std::string(70, 'd'));
+    AccountRecord r =
+        AccountRecord::Make(std::string(80, 'n'), std::string(30, 'p'), true, std::string(70, 'd'));
     EXPECT_EQ(r.Name().size(), 49u);
     EXPECT_EQ(r.Password().size(), 19u);
     EXPECT_EQ(r.Description().size(), 61u);
@@ -231,7 +234,8 @@ TEST_F(Accounts, BackupAndRestore) {
     EXPECT_EQ(BackupAccounts(Path("x"), Path("missing.dat")).message, "备份帐号文件失败!");
 
     ASSERT_TRUE(SaveAccounts({AccountRecord::Make("Administrator", "y", true, ""),
-                              AccountRecord::Make("bob", "", true, "")}, Path("other.dat")));
+                              AccountRecord::Make("bob", "", true, "")},
+                             Path("other.dat")));
     AccountList list;
     ASSERT_EQ(LoadAccounts(&list, live), AccountLoadResult::Ok);
     FileOpResult r = RestoreAccounts(&list, Path("other.dat"), live);
@@ -240,7 +244,8 @@ TEST_F(Accounts, BackupAndRestore) {
     EXPECT_EQ(Slurp(live), Slurp(Path("other.dat")));
 
     Spit(Path("broken.dat"), {1, 2, 3, 4, 5, 6, 7, 8, 9});
-    EXPECT_EQ(RestoreAccounts(&list, Path("broken.dat"), live).message, "备份的帐号文件被损坏或修改!");
+    EXPECT_EQ(RestoreAccounts(&list, Path("broken.dat"), live).message,
+              "备份的帐号文件被损坏或修改!");
     EXPECT_EQ(RestoreAccounts(&list, Path("gone.dat"), live).message, "读备份的帐号文件错误!");
     EXPECT_EQ(list.size(), 2u);
     EXPECT_EQ(Slurp(live), Slurp(Path("other.dat")));

@@ -28,7 +28,9 @@ inline void EncodeFixed32BE(uint8_t* p, uint32_t v) {
     p[2] = uint8_t(v >> 8);
     p[3] = uint8_t(v);
 }
-inline uint16_t DecodeFixed16LE(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint16_t DecodeFixed16LE(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 inline void EncodeFixed16LE(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);

@@ -20,7 +20,9 @@ struct ComputerAnnouncement {
     uint8_t bytes[kSize] = {};
 
     // The name, never read past its 40 bytes.
-    std::string Name() const { return FieldText(reinterpret_cast<const char*>(bytes), kHostNameSize); }
+    std::string Name() const {
+        return FieldText(reinterpret_cast<const char*>(bytes), kHostNameSize);
+    }
     uint32_t Port() const { return DecodeFixed32LE(bytes + kPortOffset); }
     const uint8_t* Address(size_t i) const { return bytes + kAddressOffset + 4 * i; }
     bool SameAddresses(const ComputerAnnouncement& o) const {
@@ -36,19 +38,22 @@ struct ComputerEntry {
     // name cut to 40 bytes like strncpy: NUL-padded, no terminator at 40.
     static ComputerEntry Make(std::string_view name, uint32_t port, const uint8_t address[4]) {
         ComputerEntry e;
-        std::memcpy(e.bytes, name.data(), name.size() < kHostNameSize ? name.size() : kHostNameSize);
+        std::memcpy(e.bytes, name.data(),
+                    name.size() < kHostNameSize ? name.size() : kHostNameSize);
         EncodeFixed32LE(e.bytes + kPortOffset, port);
         std::memcpy(e.bytes + kAddressOffset, address, 4);
         return e;
     }
-    std::string Name() const { return FieldText(reinterpret_cast<const char*>(bytes), kHostNameSize); }
+    std::string Name() const {
+        return FieldText(reinterpret_cast<const char*>(bytes), kHostNameSize);
+    }
     uint32_t Port() const { return DecodeFixed32LE(bytes + kPortOffset); }
     const uint8_t* Address() const { return bytes + kAddressOffset; }
     // "%u.%u.%u.%u" of the four bytes in storage order.
     std::string AddressText() const {
         const uint8_t* a = Address();
-        return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
-               std::to_string(a[3]);
+        return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) +
+               "." + std::to_string(a[3]);
     }
 };
 static_assert(sizeof(ComputerEntry) == 48);

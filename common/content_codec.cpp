@@ -23,8 +23,10 @@ void AppendHexBlock(std::string* out, uint64_t v) {
 
 // Lowercase hex only; anything else is worth nothing.
 unsigned NibbleOf(char c) {
-    if (c >= '0' && c <= '9') return unsigned(c - '0');
-    if (c >= 'a' && c <= 'f') return unsigned(c - 'a' + 10);
+    if (c >= '0' && c <= '9')
+        return unsigned(c - '0');
+    if (c >= 'a' && c <= 'f')
+        return unsigned(c - 'a' + 10);
     return 0;
 }
 
@@ -36,7 +38,8 @@ std::string EncodeContent(std::string_view plain, std::string_view key_text) {
     out.reserve((plain.size() + 7) / 8 * 16 + 1);
     size_t off = 0;
     for (; off + 8 <= plain.size(); off += 8)
-        AppendHexBlock(&out, des.Encrypt(LoadBlock(reinterpret_cast<const uint8_t*>(plain.data() + off))));
+        AppendHexBlock(
+            &out, des.Encrypt(LoadBlock(reinterpret_cast<const uint8_t*>(plain.data() + off))));
     size_t rest = plain.size() - off;
     if (rest > 0) {
         uint8_t last[8] = {};
@@ -58,7 +61,8 @@ std::string DecodeContent(std::string_view encoded, std::string_view key_text) {
         uint64_t plain = des.Decrypt(v);
         for (int shift = 56; shift >= 0; shift -= 8) {
             char c = char((plain >> shift) & 0xff);
-            if (c != '\0') out.push_back(c);
+            if (c != '\0')
+                out.push_back(c);
         }
     }
     return out;
@@ -91,16 +95,19 @@ uint32_t DottedToNumber(std::string_view dotted) {
     size_t start = 0;
     for (int i = 0; i < 4; ++i) {
         size_t dot = dotted.find('.', start);
-        std::string part(dotted.substr(start, dot == std::string_view::npos ? dotted.size() - start
-                                                                             : dot - start));
+        std::string part(dotted.substr(
+            start, dot == std::string_view::npos ? dotted.size() - start : dot - start));
         // strtol rather than atoi: the same reading, defined for overflow.
         parts[i] = uint32_t(int(std::strtol(part.c_str(), nullptr, 10)));
-        if (dot == std::string_view::npos) break;
+        if (dot == std::string_view::npos)
+            break;
         start = dot + 1;
     }
     return (parts[0] << 24) + (parts[1] << 16) + (parts[2] << 8) + parts[3];
 }
 
-std::string NumberText(uint32_t value) { return std::to_string(value); }
+std::string NumberText(uint32_t value) {
+    return std::to_string(value);
+}
 
 }  // namespace ov

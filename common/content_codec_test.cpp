@@ -27,7 +27,8 @@ TEST(ContentCodecTest, EncodesAsBigEndianDesBlocksInLowercaseHex) {
 }
 
 TEST(ContentCodecTest, RoundTripsTextsWithoutZeroBytesUnderAnyKey) {
-    const std::string texts[] = {"x", "&ovtype=ovg&name=abc", "启动服务1234567", std::string(64, 'z')};
+    const std::string texts[] = {"x", "&ovtype=ovg&name=abc", "启动服务1234567",
+                                 std::string(64, 'z')};
     const char* keys[] = {"", "mqtrlvesozab", "a much longer key text than eight bytes"};
     for (const auto& t : texts)
         for (const char* k : keys) EXPECT_EQ(DecodeContent(EncodeContent(t, k), k), t) << t << k;

@@ -12,12 +12,12 @@ namespace ov {
 using DesKeyBytes = std::array<uint8_t, 8>;
 
 class Des {
-public:
+  public:
     explicit Des(const DesKeyBytes& key);
     uint64_t Encrypt(uint64_t block) const;
     uint64_t Decrypt(uint64_t block) const;
 
-private:
+  private:
     uint64_t Crypt(uint64_t block, bool decrypt) const;
     uint64_t m_subkeys[16];  // 48 bits each
 };

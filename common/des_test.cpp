@@ -55,17 +55,19 @@ TEST(DesTest, KeyTextFoldsByXorOfEightByteGroups) {
 // An independent implementation, so that a wrong table that our own
 // vectors happen to miss still shows.
 std::string OpensslEncrypt(const std::string& key_hex, const std::string& plain_hex) {
-    std::string cmd = "printf '" ;
+    std::string cmd = "printf '";
     // Octal escapes: the shell's printf may not know \x.
     for (size_t i = 0; i < plain_hex.size(); i += 2) {
         char oct[8];
-        std::snprintf(oct, sizeof oct, "\\%03o", unsigned(std::stoul(plain_hex.substr(i, 2), nullptr, 16)));
+        std::snprintf(oct, sizeof oct, "\\%03o",
+                      unsigned(std::stoul(plain_hex.substr(i, 2), nullptr, 16)));
         cmd += oct;
     }
     cmd += "' | openssl enc -des-ecb -nopad -K " + key_hex +
            " -provider legacy -provider default 2>/dev/null | od -An -tx1 | tr -d ' \\n'";
     FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return "";
+    if (!p)
+        return "";
     std::string out;
     char buf[256];
     while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);

@@ -26,7 +26,8 @@ struct FileOpResult {
 // The ".dat" rule of backup names: appended unless the last four
 // characters are exactly ".dat" (so "X.DAT" becomes "X.DAT.dat").
 inline std::string WithDatSuffix(std::string path) {
-    if (path.size() < 4 || path.compare(path.size() - 4, 4, ".dat") != 0) path += ".dat";
+    if (path.size() < 4 || path.compare(path.size() - 4, 4, ".dat") != 0)
+        path += ".dat";
     return path;
 }
 

@@ -22,8 +22,10 @@ bool ReadLine(std::istream& in, std::string* line) {
     bool any = false;
     for (int c; (c = in.get()) != std::char_traits<char>::eof();) {
         any = true;
-        if (c == '\n') return true;
-        if (line->size() < IniFile::kMaxLine) line->push_back(char(c));
+        if (c == '\n')
+            return true;
+        if (line->size() < IniFile::kMaxLine)
+            line->push_back(char(c));
     }
     return any;
 }
@@ -31,11 +33,13 @@ bool ReadLine(std::istream& in, std::string* line) {
 }  // namespace
 
 bool IniFile::ReadFile() {
-    if (!platform::PathExists(m_path)) return false;
+    if (!platform::PathExists(m_path))
+        return false;
     std::error_code ec;
     std::ifstream in;
     // A directory opens as a stream on some systems; it is no ini file.
-    if (!std::filesystem::is_directory(m_path, ec)) in.open(m_path, std::ios::binary);
+    if (!std::filesystem::is_directory(m_path, ec))
+        in.open(m_path, std::ios::binary);
     if (!in.is_open() || !in.good()) {
         m_error = "Unable to open ini file.";
         return false;
@@ -43,7 +47,8 @@ bool IniFile::ReadFile() {
     std::string section, line;
     while (ReadLine(in, &line)) {
         while (!line.empty() && IsSpace(line.back())) line.pop_back();
-        if (line.empty()) continue;
+        if (line.empty())
+            continue;
         if (line.front() == '[' && line.back() == ']') {
             size_t first = line.find_first_not_of('[');
             size_t last = line.find_last_not_of(']');
@@ -64,15 +69,18 @@ bool IniFile::ReadFile() {
 
 int IniFile::FindSection(std::string_view name) const {
     for (size_t i = 0; i < m_sections.size(); ++i)
-        if (m_sections[i].name == name) return int(i);
+        if (m_sections[i].name == name)
+            return int(i);
     return -1;
 }
 
 int IniFile::FindKey(int section, std::string_view key) const {
-    if (section < 0 || size_t(section) >= m_sections.size()) return -1;
+    if (section < 0 || size_t(section) >= m_sections.size())
+        return -1;
     const auto& keys = m_sections[size_t(section)].keys;
     for (size_t i = 0; i < keys.size(); ++i)
-        if (keys[i] == key) return int(i);
+        if (keys[i] == key)
+            return int(i);
     return -1;
 }
 
@@ -98,14 +106,16 @@ bool IniFile::SetValue(std::string_view section, std::string_view key, std::stri
                        bool create) {
     int s = FindSection(section);
     if (s < 0) {
-        if (!create) return false;
+        if (!create)
+            return false;
         m_sections.push_back(Section{std::string(section), {}, {}});
         s = int(m_sections.size() - 1);
     }
     Section& sec = m_sections[size_t(s)];
     int k = FindKey(s, key);
     if (k < 0) {
-        if (!create) return false;
+        if (!create)
+            return false;
         sec.keys.emplace_back(key);
         sec.values.emplace_back();
         k = int(sec.keys.size() - 1);
@@ -117,9 +127,11 @@ bool IniFile::SetValue(std::string_view section, std::string_view key, std::stri
 std::string IniFile::Serialize() const {
     std::string out;
     for (const auto& sec : m_sections) {
-        if (sec.keys.empty()) continue;
+        if (sec.keys.empty())
+            continue;
         out += "[" + sec.name + "]\r\n";
-        for (size_t i = 0; i < sec.keys.size(); ++i) out += sec.keys[i] + "=" + sec.values[i] + "\r\n";
+        for (size_t i = 0; i < sec.keys.size(); ++i)
+            out += sec.keys[i] + "=" + sec.values[i] + "\r\n";
         out += "\r\n";
     }
     return out;

@@ -10,7 +10,7 @@
 namespace ov {
 
 class IniFile {
-public:
+  public:
     // Longer lines are cut to this length; the rest of such a line, up to its
     // line feed, is skipped, and reading goes on with the next line.
     static constexpr size_t kMaxLine = 2047;
@@ -57,7 +57,7 @@ public:
     };
     const std::vector<Section>& Sections() const { return m_sections; }
 
-private:
+  private:
     std::string m_path;
     std::vector<Section> m_sections;
     std::string m_error;

@@ -12,10 +12,11 @@ namespace {
 namespace fs = std::filesystem;
 
 class IniFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() /
-                ("ov_ini_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                ("ov_ini_" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
         m_path = (m_dir / "OV_G.ini").string();
@@ -37,7 +38,8 @@ protected:
 };
 
 TEST_F(IniFileTest, HeadersNeedBracketsAtBothEndsAndLoseAllOfThem) {
-    IniFile ini = Read("[S_CFG]\r\na=1\r\n[[S_CFG]]\r\nb=2\r\n [S_CFG]\r\n[]\r\nc=3\r\n[x\r\n[ sp ace ]\r\nd=4\n");
+    IniFile ini = Read(
+        "[S_CFG]\r\na=1\r\n[[S_CFG]]\r\nb=2\r\n [S_CFG]\r\n[]\r\nc=3\r\n[x\r\n[ sp ace ]\r\nd=4\n");
     EXPECT_EQ(ini.GetValue("S_CFG", "a"), "1");
     EXPECT_EQ(ini.GetValue("S_CFG", "b"), "2");  // [[S_CFG]] continues the section
     // A blank before the bracket makes a pair line with the empty key.
@@ -49,7 +51,9 @@ TEST_F(IniFileTest, HeadersNeedBracketsAtBothEndsAndLoseAllOfThem) {
 }
 
 TEST_F(IniFileTest, PairsSplitAtTheFirstEqualsWithoutTrimmingExceptTrailingSpace) {
-    IniFile ini = Read("k0=before header\n[S]\nCmdPort=6112 \t\r\nProxyPort= 6121\nA = 1\nurl=http://h/a?b=c\nempty=\n;note=x\n;plain\n");
+    IniFile ini = Read(
+        "k0=before header\n[S]\nCmdPort=6112 \t\r\nProxyPort= 6121\nA = "
+        "1\nurl=http://h/a?b=c\nempty=\n;note=x\n;plain\n");
     EXPECT_EQ(ini.GetValue("", "k0"), "before header");
     EXPECT_EQ(ini.GetValue("S", "CmdPort"), "6112");
     EXPECT_EQ(ini.GetValue("S", "ProxyPort"), " 6121");

@@ -42,7 +42,11 @@ void TeaDecipher(uint32_t v[2], const TeaKey& key) {
     v[1] = z;
 }
 
-void EncipherBlocks(uint8_t* buffer, size_t length) { ApplyBlocks<TeaEncipher>(buffer, length); }
-void DecipherBlocks(uint8_t* buffer, size_t length) { ApplyBlocks<TeaDecipher>(buffer, length); }
+void EncipherBlocks(uint8_t* buffer, size_t length) {
+    ApplyBlocks<TeaEncipher>(buffer, length);
+}
+void DecipherBlocks(uint8_t* buffer, size_t length) {
+    ApplyBlocks<TeaDecipher>(buffer, length);
+}
 
 }  // namespace ov

@@ -12,7 +12,7 @@
 namespace ov::testing {
 
 class TestDir : public ::testing::Test {
-public:
+  public:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         m_dir = std::filesystem::temp_directory_path() /

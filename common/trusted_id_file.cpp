@@ -39,16 +39,19 @@ TrustedIdList ParseRecords(const std::vector<uint8_t>& data) {
     // A shorter remainder is ignored.
     TrustedIdList list(data.size() / TrustedIdRecord::kSize);
     for (size_t i = 0; i < list.size(); ++i)
-        std::memcpy(list[i].bytes, data.data() + i * TrustedIdRecord::kSize, TrustedIdRecord::kSize);
+        std::memcpy(list[i].bytes, data.data() + i * TrustedIdRecord::kSize,
+                    TrustedIdRecord::kSize);
     return list;
 }
 
 bool MarkersAreGood(const std::vector<uint8_t>& data) {
     size_t n = data.size() / TrustedIdRecord::kSize;
-    if (n > kBackupRecordsChecked) n = kBackupRecordsChecked;
+    if (n > kBackupRecordsChecked)
+        n = kBackupRecordsChecked;
     for (size_t i = 0; i < n; ++i) {
         uint8_t marker = data[i * TrustedIdRecord::kSize + 4];
-        if (marker != 0x55 && marker != 0xAA) return false;
+        if (marker != 0x55 && marker != 0xAA)
+            return false;
     }
     return true;
 }
@@ -77,7 +80,9 @@ void TrustedIdRecord::SetDescription(std::string_view description) {
                  description);
 }
 
-uint16_t TrustedIdRecord::Reserved() const { return DecodeFixed16LE(bytes + kReservedOffset); }
+uint16_t TrustedIdRecord::Reserved() const {
+    return DecodeFixed16LE(bytes + kReservedOffset);
+}
 
 std::string TrustedIdFilePath(const std::string& path) {
     return path.empty() ? platform::ProgramDirectory() + kTrustedIdFileName : path;
@@ -86,10 +91,13 @@ std::string TrustedIdFilePath(const std::string& path) {
 bool LoadTrustedIds(TrustedIdList* list, const std::string& path, bool* loaded) {
     std::vector<uint8_t> data;
     bool opened = false;
-    if (loaded) *loaded = false;
-    if (!ReadWhole(TrustedIdFilePath(path), &data, &opened)) return !opened;
+    if (loaded)
+        *loaded = false;
+    if (!ReadWhole(TrustedIdFilePath(path), &data, &opened))
+        return !opened;
     *list = ParseRecords(data);
-    if (loaded) *loaded = true;
+    if (loaded)
+        *loaded = true;
     return true;
 }
 
@@ -133,13 +141,15 @@ IdFileResult ReadIdFile(const std::string& path) {
 
 int FindTrustedId(const TrustedIdList& list, const IdValue& id) {
     for (size_t i = 0; i < list.size(); ++i)
-        if (std::memcmp(list[i].bytes, id.data(), kIdIdentityBytes) == 0) return int(i);
+        if (std::memcmp(list[i].bytes, id.data(), kIdIdentityBytes) == 0)
+            return int(i);
     return -1;
 }
 
 ImportResult ImportTrustedId(TrustedIdList* list, const IdValue& id, std::string_view description) {
     int found = FindTrustedId(*list, id);
-    if (found >= 0) return {false, size_t(found)};
+    if (found >= 0)
+        return {false, size_t(found)};
     list->push_back(TrustedIdRecord::Make(id, description));
     return {true, list->size() - 1};
 }
@@ -147,7 +157,8 @@ ImportResult ImportTrustedId(TrustedIdList* list, const IdValue& id, std::string
 bool CheckTrustedIdBackup(const std::string& path) {
     std::vector<uint8_t> data;
     bool opened = false;
-    if (!ReadWhole(path, &data, &opened)) return !opened;
+    if (!ReadWhole(path, &data, &opened))
+        return !opened;
     return MarkersAreGood(data);
 }
 
@@ -169,7 +180,8 @@ FileOpResult RestoreTrustedIds(TrustedIdList* list, const std::string& chosen,
         // Unopenable passes the check and then fails as a copy.
         return {false, opened ? "恢复配置文件格式不正确!" : "恢复配置文件失败!", why.Text()};
     }
-    if (!MarkersAreGood(data)) return {false, "恢复配置文件格式不正确!"};
+    if (!MarkersAreGood(data))
+        return {false, "恢复配置文件格式不正确!"};
     if (platform::Result r = WriteDataFile(TrustedIdFilePath(live), data, access); !r)
         return {false, "恢复配置文件失败!", r.error().Text()};
     *list = ParseRecords(data);

@@ -4,11 +4,11 @@
 #pragma once
 
 #include <array>
-#include <tuple>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "common/file_ops.h"

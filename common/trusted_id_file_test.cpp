@@ -159,8 +159,9 @@ TEST_F(TrustedIds, BackupAndRestore) {
     EXPECT_TRUE(Slurp(live).empty());
 
     // A good backup becomes the live file and the list, record for record.
-    ASSERT_TRUE(SaveTrustedIds(
-        {TrustedIdRecord::Make(Id(5), "五"), TrustedIdRecord::Make(Id(6, 0xAA), "")}, Path("two.dat")));
+    ASSERT_TRUE(
+        SaveTrustedIds({TrustedIdRecord::Make(Id(5), "五"), TrustedIdRecord::Make(Id(6, 0xAA), "")},
+                       Path("two.dat")));
     r = RestoreTrustedIds(&list, Path("two.dat"), live);
     EXPECT_TRUE(r.ok);
     ASSERT_EQ(list.size(), 2u);

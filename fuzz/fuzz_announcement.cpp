@@ -26,9 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (int i = 0; i < list.AnnouncementCount(); ++i) {
         ov::ComputerAnnouncement a;
-        if (!list.AnnouncementAt(i, &a)) __builtin_trap();
+        if (!list.AnnouncementAt(i, &a))
+            __builtin_trap();
         // The name index must follow every removal and addition.
-        if (list.AnnouncementIndex(a.Name()) != i) __builtin_trap();
+        if (list.AnnouncementIndex(a.Name()) != i)
+            __builtin_trap();
         std::string address;
         uint32_t port = 0;
         list.LookUp(a.Name(), &address, &port);

@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ov::IniFile again(
         ov::fuzz::InputFile(reinterpret_cast<const uint8_t*>(written.data()), written.size()));
     again.ReadFile();
-    if (again.Serialize() != written) __builtin_trap();
+    if (again.Serialize() != written)
+        __builtin_trap();
     return 0;
 }

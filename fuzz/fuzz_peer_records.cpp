@@ -5,7 +5,8 @@
 #include "ovhttp/web_agent.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
+    if (size == 0)
+        return 0;
     // The reply is judged on what fits the fetch buffer.
     size_t n = std::min(size - 1, ov::http::kReplyBufferSize - 1);
     std::string_view reply(reinterpret_cast<const char*>(data) + 1, n);

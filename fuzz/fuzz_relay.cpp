@@ -29,31 +29,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 for (size_t i = 0; i < s.size; ++i) s.data[i] = fill, model.push_back(fill++);
                 got += s.size;
             }
-            if (got > n || got > RelayBuffer::kCapacity) __builtin_trap();
+            if (got > n || got > RelayBuffer::kCapacity)
+                __builtin_trap();
             ring.Commit(got);
         } else if (op == 1) {  // a send that moved n bytes at most
             RelayBuffer::Spans spans = ring.DataSpans(n);
             size_t sent = 0;
             for (const auto& s : spans)
                 for (size_t i = 0; i < s.size; ++i, ++sent)
-                    if (s.data[i] != model[sent]) __builtin_trap();
+                    if (s.data[i] != model[sent])
+                        __builtin_trap();
             ring.Consume(sent);
             model.erase(model.begin(), model.begin() + std::ptrdiff_t(sent));
         } else if (op == 2) {  // an append, whole or not at all
             std::vector<uint8_t> bytes(std::min(n, size_t(200000)), fill);
             bool fits = bytes.size() <= ring.Free();
-            if (ring.Append(bytes.data(), bytes.size()) != fits) __builtin_trap();
-            if (fits) model.insert(model.end(), bytes.begin(), bytes.end());
+            if (ring.Append(bytes.data(), bytes.size()) != fits)
+                __builtin_trap();
+            if (fits)
+                model.insert(model.end(), bytes.begin(), bytes.end());
             ++fill;
         } else if (ring.Count() >= ov::gateway::kRelayHeaderSize) {  // a header
             uint8_t header[ov::gateway::kRelayHeaderSize];
             ring.Peek(header, sizeof header);
-            if (!std::equal(header, header + sizeof header, model.begin())) __builtin_trap();
+            if (!std::equal(header, header + sizeof header, model.begin()))
+                __builtin_trap();
             ring.Consume(sizeof header);
             model.erase(model.begin(), model.begin() + sizeof header);
-            if (ov::gateway::RelayHeaderName(header).size() > 40) __builtin_trap();
+            if (ov::gateway::RelayHeaderName(header).size() > 40)
+                __builtin_trap();
         }
-        if (ring.Count() != model.size()) __builtin_trap();
+        if (ring.Count() != model.size())
+            __builtin_trap();
     }
     return 0;
 }

@@ -22,8 +22,10 @@ inline const std::string& InputFile(const uint8_t* data, size_t size) {
     static const bool removed_at_exit = std::atexit([] { std::remove(path.c_str()); }) == 0;
     (void)removed_at_exit;
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) std::abort();
-    if (size && std::fwrite(data, 1, size, f) != size) std::abort();
+    if (!f)
+        std::abort();
+    if (size && std::fwrite(data, 1, size, f) != size)
+        std::abort();
     std::fclose(f);
     return path;
 }

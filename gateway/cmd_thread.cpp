@@ -22,7 +22,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using asio::ip::tcp;
 
-std::string Why(const asio::error_code& ec) { return platform::Error::From(ec).Text(); }
+std::string Why(const asio::error_code& ec) {
+    return platform::Error::From(ec).Text();
+}
 
 // The listener itself is gone; no later accept can succeed.
 bool ListenerDead(const asio::error_code& ec) {

@@ -32,7 +32,8 @@ EventThread::EventThread(std::string name, std::unique_ptr<ThreadHandler> handle
     : m_name(std::move(name)), m_handler(std::move(handler)) {}
 
 EventThread::~EventThread() {
-    if (!m_thread.joinable()) return;
+    if (!m_thread.joinable())
+        return;
     if (IsThisThread()) {
         m_thread.detach();
         return;
@@ -49,7 +50,8 @@ void EventThread::AssertOnThread() const {
 }
 
 bool EventThread::Start() {
-    if (m_thread.joinable()) return false;
+    if (m_thread.joinable())
+        return false;
     m_state->accepting = true;
     m_state->running = true;
     try {
@@ -86,7 +88,8 @@ void EventThread::Main() {
     }
     st.accepting = false;
     try {
-        if (m_handler) m_handler->OnEnd();
+        if (m_handler)
+            m_handler->OnEnd();
     } catch (...) {
         LogEscapedException(m_name);
     }
@@ -96,12 +99,15 @@ void EventThread::Main() {
     st.ended_cv.notify_all();
 }
 
-bool EventThread::PostTo(EventThread* self, State& st, ThreadMessage id, intptr_t wparam, intptr_t lparam) {
-    if (!st.accepting.load()) return false;
+bool EventThread::PostTo(EventThread* self, State& st, ThreadMessage id, intptr_t wparam,
+                         intptr_t lparam) {
+    if (!st.accepting.load())
+        return false;
     // The message runs only while the loop runs, and the loop runs only
     // while its object lives (its destructor joins the thread).
     asio::post(st.io, [self, &st, id, wparam, lparam] {
-        if (st.accepting.load() && self->m_handler) self->m_handler->OnMessage(id, wparam, lparam);
+        if (st.accepting.load() && self->m_handler)
+            self->m_handler->OnMessage(id, wparam, lparam);
     });
     return true;
 }
@@ -120,19 +126,24 @@ void EventThread::QuitState(const std::shared_ptr<State>& st) {
 
 bool EventThread::post(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
     if (id == ThreadMessage::Quit) {
-        if (!m_state->accepting.load()) return false;
+        if (!m_state->accepting.load())
+            return false;
         quit();
         return true;
     }
     return PostTo(this, *m_state, id, wparam, lparam);
 }
 
-void EventThread::quit() { QuitState(m_state); }
+void EventThread::quit() {
+    QuitState(m_state);
+}
 
 EventThread::Poster EventThread::MakePoster() {
-    return [self = this, weak = std::weak_ptr<State>(m_state)](ThreadMessage id, intptr_t w, intptr_t l) {
+    return [self = this, weak = std::weak_ptr<State>(m_state)](ThreadMessage id, intptr_t w,
+                                                               intptr_t l) {
         std::shared_ptr<State> st = weak.lock();
-        if (!st || !st->accepting.load()) return false;
+        if (!st || !st->accepting.load())
+            return false;
         if (id == ThreadMessage::Quit) {
             QuitState(st);
             return true;
@@ -148,8 +159,10 @@ EventThread::WaitResult EventThread::wait_for(std::chrono::milliseconds timeout)
 }
 
 void EventThread::Abandon(std::unique_ptr<EventThread> thread) {
-    if (!thread) return;
-    if (thread->m_thread.joinable()) thread->m_thread.detach();
+    if (!thread)
+        return;
+    if (thread->m_thread.joinable())
+        thread->m_thread.detach();
     // Deliberately never destroyed, since its thread may still be using it;
     // kept reachable here so that leak checkers see it as held on purpose.
     static std::mutex mutex;

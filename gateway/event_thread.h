@@ -44,7 +44,7 @@ class EventThread;
 // besides its own members must outlive it, or be held by shared ownership:
 // a thread that overran its stop limit is given up on and may still run.
 class ThreadHandler {
-public:
+  public:
     virtual ~ThreadHandler() = default;
     // Runs first; false ends the thread (OnEnd still runs).
     virtual bool OnStart(EventThread& thread) {
@@ -59,7 +59,7 @@ public:
 };
 
 class EventThread {
-public:
+  public:
     enum class WaitResult { Ended, TimedOut };
 
     EventThread(std::string name, std::unique_ptr<ThreadHandler> handler);
@@ -105,7 +105,7 @@ public:
     // REQUIRES: not called from the thread itself.
     static void Abandon(std::unique_ptr<EventThread> thread);
 
-private:
+  private:
     struct State {
         asio::io_context io{1};
         std::atomic<bool> running{false};
@@ -119,7 +119,8 @@ private:
     void Main();
     // Post and quit on the state alone: a Poster may call them after this
     // object is gone (the queued message then never runs).
-    static bool PostTo(EventThread* self, State& st, ThreadMessage id, intptr_t wparam, intptr_t lparam);
+    static bool PostTo(EventThread* self, State& st, ThreadMessage id, intptr_t wparam,
+                       intptr_t lparam);
     static void QuitState(const std::shared_ptr<State>& st);
 
     std::string m_name;

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <stdexcept>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -14,7 +14,7 @@ namespace {
 using namespace std::chrono_literals;
 
 class Recorder : public ThreadHandler {
-public:
+  public:
     std::vector<intptr_t> Seen() {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_seen;
@@ -30,14 +30,16 @@ public:
     }
     void OnMessage(ThreadMessage id, intptr_t w, intptr_t) override {
         m_thread->AssertOnThread();
-        if (id == ThreadMessage::TimerTick && w < 0) released.wait();  // a worker that hangs
-        if (id == ThreadMessage::TimerTick && w == 99) throw std::runtime_error("bad message");
+        if (id == ThreadMessage::TimerTick && w < 0)
+            released.wait();  // a worker that hangs
+        if (id == ThreadMessage::TimerTick && w == 99)
+            throw std::runtime_error("bad message");
         std::lock_guard<std::mutex> lock(m_mutex);
         m_seen.push_back(w);
     }
     void OnEnd() override { end_ran_on_thread = m_thread->IsThisThread(); }
 
-private:
+  private:
     EventThread* m_thread = nullptr;
     std::mutex m_mutex;
     std::vector<intptr_t> m_seen;

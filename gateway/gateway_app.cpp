@@ -55,7 +55,7 @@ ConfigEnvironment RealEnvironment() {
 struct Gateway {
     GatewayConfig config{RealEnvironment()};
     platform::NamedMutex instance;
-    std::mutex mutex;                       // guards network only
+    std::mutex mutex;                      // guards network only
     std::shared_ptr<EventThread> network;  // while RunGateway runs
 };
 
@@ -73,7 +73,7 @@ Gateway& TheGateway() {
 }
 
 class Modes : public SwitchActions {
-public:
+  public:
     int RunGateway() override { return gateway::RunGateway(); }
     void RunService() override { platform::service::RunServiceDispatcher(); }
     void Install() override { platform::service::Install(); }
@@ -95,7 +95,8 @@ public:
 
 int StartupLogThreshold() {
     const char* v = std::getenv("OVG_LOG_THRESHOLD");
-    if (!v || !*v) return 9;
+    if (!v || !*v)
+        return 9;
     char* end = nullptr;
     long n = std::strtol(v, &end, 10);
     return *end == '\0' ? int(n) : 9;
@@ -114,7 +115,8 @@ int RunGateway() {
     // Shared: a conversion still under way when a stop gives up on it keeps
     // the list alive; published it is only until the run ends.
     auto computers = std::make_shared<ControlledComputerList>(ListOptions());
-    auto network = std::make_shared<EventThread>("network", std::make_unique<CMyThread>(g.config, computers));
+    auto network =
+        std::make_shared<EventThread>("network", std::make_unique<CMyThread>(g.config, computers));
     if (!network->Start()) {
         platform::service::EventLogError("线程启动失败!");
         computers->ClosePublishing();

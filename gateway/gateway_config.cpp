@@ -19,7 +19,8 @@ constexpr char kAccountCaption[] = "ORVIK Gateway 警告";
 GatewayConfig::GatewayConfig(ConfigEnvironment env) : m_env(std::move(env)) {}
 
 bool GatewayConfig::LoadConfiguration() {
-    if (!ReadIniSettings()) return false;
+    if (!ReadIniSettings())
+        return false;
     ReloadTrustedIds();
     return ReloadAccounts();
 }
@@ -30,13 +31,15 @@ bool GatewayConfig::ReadIniSettings() {
         std::lock_guard<std::mutex> lock(m_mutex);
         ok = ReadIniLocked();
     }
-    if (!ok && m_env.error_box) m_env.error_box(kIniMissing, kIniCaption);
+    if (!ok && m_env.error_box)
+        m_env.error_box(kIniMissing, kIniCaption);
     return ok;
 }
 
 bool GatewayConfig::ReadIniLocked() {
     m_reader.SetPath(m_env.program_dir + "OV_G.ini");
-    if (!m_reader.ReadFile()) return false;
+    if (!m_reader.ReadFile())
+        return false;
     std::memset(m_master.url, 0, sizeof m_master.url);
     std::memset(m_backup.url, 0, sizeof m_backup.url);
     std::memset(m_master.password, 0, sizeof m_master.password);
@@ -70,7 +73,8 @@ bool GatewayConfig::ReloadTrustedIds() {
     LoadTrustedIds(&list, m_env.program_dir + kTrustedIdFileName, &loaded);
     if (!loaded) {
         // The list held so far stays (empty at start).
-        if (m_env.log_line) m_env.log_line("读取OV_CID链表失败");
+        if (m_env.log_line)
+            m_env.log_line("读取OV_CID链表失败");
         return true;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -87,8 +91,10 @@ bool GatewayConfig::ReloadAccounts() {
         return true;
     }
     const char* text = AccountLoadMessage(r);
-    if (m_env.error_box) m_env.error_box(text, kAccountCaption);
-    if (m_env.log_line) m_env.log_line(text);
+    if (m_env.error_box)
+        m_env.error_box(text, kAccountCaption);
+    if (m_env.log_line)
+        m_env.log_line(text);
     return false;
 }
 
@@ -102,7 +108,8 @@ bool GatewayConfig::RefreshOwnRecord() {
         m_own.reportTime = int32_t(m_env.now ? m_env.now() : std::time(nullptr));
     }
     if (!m_env.computer_id || !m_env.computer_id(id, 85)) {
-        if (m_env.log_line) m_env.log_line("获取计算机ID错误");
+        if (m_env.log_line)
+            m_env.log_line("获取计算机ID错误");
         return false;
     }
     bool ini_ok = ReadIniSettings();
@@ -116,19 +123,22 @@ bool GatewayConfig::RefreshOwnRecord() {
 
 int GatewayConfig::GetCmdPort() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_own.cmdPort == 0) m_own.cmdPort = 811;
+    if (m_own.cmdPort == 0)
+        m_own.cmdPort = 811;
     return int(m_own.cmdPort);
 }
 
 int GatewayConfig::GetProxyPort() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_proxy_port == 0) m_proxy_port = 821;
+    if (m_proxy_port == 0)
+        m_proxy_port = 821;
     return m_proxy_port;
 }
 
 int GatewayConfig::GetUpdateTime() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_update_time == 0) m_update_time = 2;
+    if (m_update_time == 0)
+        m_update_time = 2;
     return m_update_time;
 }
 
@@ -170,7 +180,8 @@ WebAgentInfo GatewayConfig::BackupAgent() const {
 WebAgentInfo GatewayConfig::TrimAgentUrl(WebAgentRole role) {
     std::lock_guard<std::mutex> lock(m_mutex);
     WebAgentInfo& agent = role == WebAgentRole::Master ? m_master : m_backup;
-    const size_t length = size_t(std::find(agent.url, agent.url + sizeof agent.url, '\0') - agent.url);
+    const size_t length =
+        size_t(std::find(agent.url, agent.url + sizeof agent.url, '\0') - agent.url);
     size_t blanks = 0;
     while (blanks < length && std::isspace(static_cast<unsigned char>(agent.url[blanks]))) ++blanks;
     if (blanks > 0 && blanks < length) {
@@ -178,7 +189,8 @@ WebAgentInfo GatewayConfig::TrimAgentUrl(WebAgentRole role) {
         std::memset(agent.url + length - blanks, 0, blanks);
     }
     WebAgentInfo trimmed = agent;
-    if (blanks == length) std::memset(trimmed.url, 0, sizeof trimmed.url);
+    if (blanks == length)
+        std::memset(trimmed.url, 0, sizeof trimmed.url);
     return trimmed;
 }
 

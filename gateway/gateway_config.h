@@ -37,7 +37,7 @@ enum class ProxySide { User = 1, Computer = 2 };
 enum class WebAgentRole { Backup = 0, Master = 1 };
 
 class GatewayConfig {
-public:
+  public:
     explicit GatewayConfig(ConfigEnvironment env);
 
     // ReadIniSettings, then the trusted IDs, then the accounts; false at the
@@ -50,9 +50,9 @@ public:
     // Before each round of reports: kind, time, computer id, name.
     bool RefreshOwnRecord();
 
-    int GetCmdPort();      // 0 -> 811
-    int GetProxyPort();    // 0 -> 821
-    int GetUpdateTime();   // minutes; 0 -> 2
+    int GetCmdPort();     // 0 -> 811
+    int GetProxyPort();   // 0 -> 821
+    int GetUpdateTime();  // minutes; 0 -> 2
     bool NoDelayFor(ProxySide side) const;
 
     bool IdCheck() const;
@@ -67,7 +67,7 @@ public:
     AccountList Accounts() const;
     TrustedIdList TrustedIds() const;
 
-private:
+  private:
     bool ReadIniLocked();
 
     ConfigEnvironment m_env;

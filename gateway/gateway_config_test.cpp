@@ -10,14 +10,17 @@ namespace ov::gateway {
 namespace {
 
 class Config : public ov::testing::TestDir {
-public:
+  public:
     void SetUp() override {
         TestDir::SetUp();
         env.program_dir = m_dir.string() + "/";
-        env.error_box = [this](const std::string& t, const std::string& c) { boxes.push_back(c + "|" + t); };
+        env.error_box = [this](const std::string& t, const std::string& c) {
+            boxes.push_back(c + "|" + t);
+        };
         env.log_line = [this](const std::string& l) { lines.push_back(l); };
         env.computer_id = [this](uint8_t* id, int limit) {
-            if (!id_works) return false;
+            if (!id_works)
+                return false;
             EXPECT_EQ(limit, 85);
             std::memcpy(id, "\x12\x34", 2);
             return true;
@@ -26,7 +29,9 @@ public:
         env.now = [] { return std::time_t(1700000000); };
         SaveAccounts({AccountRecord::Make("Administrator", "pw", true, "")}, Path("uinfo.dat"));
     }
-    void Ini(const std::string& text) { Spit(Path("OV_G.ini"), std::vector<uint8_t>(text.begin(), text.end())); }
+    void Ini(const std::string& text) {
+        Spit(Path("OV_G.ini"), std::vector<uint8_t>(text.begin(), text.end()));
+    }
 
     ConfigEnvironment env;
     std::vector<std::string> boxes, lines;
@@ -51,9 +56,13 @@ TEST_F(Config, MissingKeysTakeTheirDefaultsWhereTheyAreUsed) {
 }
 
 TEST_F(Config, KeysAreReadWithTheirTypesAndCutToTheirFields) {
-    Ini("[CWebinfo]\nMasterURL=" + std::string(250, 'u') + "\nSlaveURL=http://b/\nszKey=k\nbinternet=1\n"
-        "[S_CFG]\nPKey=" + std::string(60, 'p') + "\nflg_encrypt=1\nbGuest=2\nCmdPort=12abc\nProxyPort=0x10\n"
-        "[Base]\nUpdateTime=5\nTcp_NoDelay=2\nAlias=" + std::string(60, 'a') + "\n");
+    Ini("[CWebinfo]\nMasterURL=" + std::string(250, 'u') +
+        "\nSlaveURL=http://b/\nszKey=k\nbinternet=1\n"
+        "[S_CFG]\nPKey=" +
+        std::string(60, 'p') +
+        "\nflg_encrypt=1\nbGuest=2\nCmdPort=12abc\nProxyPort=0x10\n"
+        "[Base]\nUpdateTime=5\nTcp_NoDelay=2\nAlias=" +
+        std::string(60, 'a') + "\n");
     GatewayConfig c(env);
     ASSERT_TRUE(c.LoadConfiguration());
     WebAgentInfo m = c.MasterAgent(), b = c.BackupAgent();
@@ -88,7 +97,10 @@ TEST_F(Config, AMissingIniOrDamagedAccountsStopTheStart) {
     GatewayConfig c(env);
     EXPECT_FALSE(c.LoadConfiguration());
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], "ORVIK Gateway警告|OV_G.ini不存在或损坏！\n请在ORVIK网关控制台下重新配置。\n\nORVIK网关不能启动。");
+    EXPECT_EQ(boxes[0],
+              "ORVIK "
+              "Gateway警告|OV_G."
+              "ini不存在或损坏！\n请在ORVIK网关控制台下重新配置。\n\nORVIK网关不能启动。");
 
     Ini("[S_CFG]\n");
     Spit(Path("uinfo.dat"), {1, 2, 3});

@@ -9,9 +9,15 @@
 
 namespace ov::gateway {
 
-void LogSinks::Debugger(std::string_view text) { platform::DebugOutput(text); }
-bool LogSinks::AllocateConsole() { return platform::AllocateConsole(); }
-void LogSinks::Console(std::string_view text) { platform::ConsoleOutput(text); }
+void LogSinks::Debugger(std::string_view text) {
+    platform::DebugOutput(text);
+}
+bool LogSinks::AllocateConsole() {
+    return platform::AllocateConsole();
+}
+void LogSinks::Console(std::string_view text) {
+    platform::ConsoleOutput(text);
+}
 
 std::string CtimeText(std::time_t t) {
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -34,14 +40,16 @@ void GatewayLog::SetLogFile(const std::string& name, bool append) {
     m_file.Close();
     m_name = name;
     m_append = append;
-    if (m_file_output) OpenLocked();
+    if (m_file_output)
+        OpenLocked();
 }
 
 void GatewayLog::SetLogOutputs(int mask) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_debugger = (mask & 1) != 0;
     if (mask & 2) {
-        if (!m_file_output) OpenLocked();
+        if (!m_file_output)
+            OpenLocked();
     } else {
         m_file.Close();
         m_file_output = false;
@@ -86,14 +94,16 @@ void GatewayLog::OpenPendingLocked() {
     m_open_pending = false;
     // Refused while another of our processes holds the log: a running
     // gateway's file is then neither renamed nor reopened.
-    if (!m_append) platform::RenameOver(m_name, m_name + ".bak");
+    if (!m_append)
+        platform::RenameOver(m_name, m_name + ".bak");
     if (!m_file.Open(m_name, platform::ExclusiveFile::Mode::OpenAlways,
                      platform::ExclusiveFile::Share::Read)) {
         m_debugger = true;
         m_file_output = false;
         // A level-0 line, as the other messages of the log: shown only below
         // the default threshold.
-        if (0 > m_threshold) m_sinks->Debugger("Error opening log file " + m_name + "\n");
+        if (0 > m_threshold)
+            m_sinks->Debugger("Error opening log file " + m_name + "\n");
         return;
     }
     if (m_append)
@@ -118,7 +128,8 @@ void GatewayLog::PrintLocked(int level, const char* format, ...) {
 }
 
 void GatewayLog::VPrintLocked(int level, const char* format, va_list args) {
-    if (level <= m_threshold) return;
+    if (level <= m_threshold)
+        return;
     std::time_t now = m_clock();
     if (now != m_last_stamp) {
         m_last_stamp = now;
@@ -128,7 +139,8 @@ void GatewayLog::VPrintLocked(int level, const char* format, va_list args) {
     }
     char buf[kMaxMessage + 1];
     int n = std::vsnprintf(buf, sizeof buf, format, args);
-    if (n < 0) return;
+    if (n < 0)
+        return;
     size_t size = size_t(n);
     if (size > kMaxMessage)
         size = CutGbk(std::string_view(buf, kMaxMessage), kMaxMessage).size();
@@ -136,10 +148,14 @@ void GatewayLog::VPrintLocked(int level, const char* format, va_list args) {
 }
 
 void GatewayLog::WriteLocked(std::string_view text) {
-    if (m_file_output && m_open_pending) OpenPendingLocked();
-    if (m_debugger) m_sinks->Debugger(text);
-    if (m_console) m_sinks->Console(text);
-    if (m_file_output && m_file.IsOpen()) m_file.Write(text.data(), text.size());
+    if (m_file_output && m_open_pending)
+        OpenPendingLocked();
+    if (m_debugger)
+        m_sinks->Debugger(text);
+    if (m_console)
+        m_sinks->Console(text);
+    if (m_file_output && m_file.IsOpen())
+        m_file.Write(text.data(), text.size());
 }
 
 GatewayLog& TheLog() {
@@ -148,6 +164,8 @@ GatewayLog& TheLog() {
     return *log;
 }
 
-void LogLine(const std::string& text) { TheLog().LogPrint(0, "    %s\r\n", text.c_str()); }
+void LogLine(const std::string& text) {
+    TheLog().LogPrint(0, "    %s\r\n", text.c_str());
+}
 
 }  // namespace ov::gateway

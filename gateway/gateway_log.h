@@ -17,7 +17,7 @@ namespace ov::gateway {
 
 // Where the debugger and console outputs go; replaceable in tests.
 class LogSinks {
-public:
+  public:
     virtual ~LogSinks() = default;
     virtual void Debugger(std::string_view text);
     virtual bool AllocateConsole();
@@ -25,13 +25,14 @@ public:
 };
 
 class GatewayLog {
-public:
+  public:
     // The longest message: longer ones are cut, never overflowed, and never
     // in the middle of a double-byte character.
     static constexpr size_t kMaxMessage = 1023;
 
-    explicit GatewayLog(std::shared_ptr<LogSinks> sinks = std::make_shared<LogSinks>(),
-                        std::function<std::time_t()> clock = [] { return std::time(nullptr); });
+    explicit GatewayLog(
+        std::shared_ptr<LogSinks> sinks = std::make_shared<LogSinks>(),
+        std::function<std::time_t()> clock = [] { return std::time(nullptr); });
     GatewayLog(const GatewayLog&) = delete;
     GatewayLog& operator=(const GatewayLog&) = delete;
 
@@ -48,7 +49,7 @@ public:
 
     void Close();
 
-private:
+  private:
     void OpenLocked();
     void OpenPendingLocked();
     void PrintLocked(int level, const char* format, ...) __attribute__((format(gnu_printf, 3, 4)));

@@ -8,16 +8,25 @@ namespace ov::gateway {
 namespace {
 
 class Capture : public LogSinks {
-public:
-    void Debugger(std::string_view t) override { debugger += t; order += 'd'; }
-    bool AllocateConsole() override { ++allocations; return true; }
-    void Console(std::string_view t) override { console += t; order += 'c'; }
+  public:
+    void Debugger(std::string_view t) override {
+        debugger += t;
+        order += 'd';
+    }
+    bool AllocateConsole() override {
+        ++allocations;
+        return true;
+    }
+    void Console(std::string_view t) override {
+        console += t;
+        order += 'c';
+    }
     std::string debugger, console, order;
     int allocations = 0;
 };
 
 class Log : public ov::testing::TestDir {
-public:
+  public:
     std::shared_ptr<Capture> sinks = std::make_shared<Capture>();
     std::time_t now = 1038000000;  // a fixed second; tests move it
     GatewayLog log{sinks, [this] { return now; }};
@@ -42,7 +51,8 @@ TEST_F(Log, CtimeTextMatchesTheLibrarysCtime) {
         std::string want = c;
         // The C standard pads the day with a blank; one Windows C library
         // pads it with a zero. The log keeps to the standard everywhere.
-        if (want.size() > 8 && want[8] == '0') want[8] = ' ';
+        if (want.size() > 8 && want[8] == '0')
+            want[8] = ' ';
         ASSERT_EQ(CtimeText(t), want) << t;
     }
     EXPECT_EQ(CtimeText(now).size(), 25u);

@@ -12,12 +12,15 @@
 
 namespace ov::gateway {
 
-CMyThread::CMyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list, NetworkWorkers workers)
+CMyThread::CMyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,
+                     NetworkWorkers workers)
     : m_config(config), m_list(std::move(list)), m_make(std::move(workers)) {
     if (!m_make.convert && m_list) {
         m_make.convert = [list = m_list]() -> std::unique_ptr<EventThread> {
-            auto t = std::make_unique<EventThread>("convert", std::make_unique<CConvertThread>(list));
-            if (!t->Start()) return nullptr;
+            auto t =
+                std::make_unique<EventThread>("convert", std::make_unique<CConvertThread>(list));
+            if (!t->Start())
+                return nullptr;
             return t;
         };
     }
@@ -25,49 +28,65 @@ CMyThread::CMyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerLi
 
 CMyThread::~CMyThread() = default;
 
-bool CMyThread::StartWorker(WorkerSlot& slot, const NetworkWorkers::Make& make, const char* failure_line) {
-    if (!make) return true;
+bool CMyThread::StartWorker(WorkerSlot& slot, const NetworkWorkers::Make& make,
+                            const char* failure_line) {
+    if (!make)
+        return true;
     slot.thread = make();
-    if (slot.thread) return true;
-    if (failure_line) LogLine(failure_line);
+    if (slot.thread)
+        return true;
+    if (failure_line)
+        LogLine(failure_line);
     return false;
 }
 
 bool CMyThread::OnStart(EventThread& thread) {
     m_thread = &thread;
     m_updates.Attach(thread);
-    if (!m_make.timer) m_make.timer = [this] { return m_updates.MakeTimer(); };
+    if (!m_make.timer)
+        m_make.timer = [this] { return m_updates.MakeTimer(); };
     if (!m_make.cmd && m_list) {
         m_make.cmd = [this] {
             // The command thread may outlive this one if it is given up on:
             // it ends the gateway through a poster, never through a pointer.
-            return MakeCmdThread(m_config, m_list, [post = m_thread->MakePoster()] { post(ThreadMessage::Quit, 0, 0); });
+            return MakeCmdThread(m_config, m_list, [post = m_thread->MakePoster()] {
+                post(ThreadMessage::Quit, 0, 0);
+            });
         };
     }
     if (!m_make.proxy && m_list) {
         m_make.proxy = [this]() -> std::unique_ptr<EventThread> {
             CProxyThread::Options o;
             o.notify_network = m_thread->MakePoster();
-            auto t = std::make_unique<EventThread>("proxy", std::make_unique<CProxyThread>(m_config, m_list, o));
-            if (!t->Start()) return nullptr;
+            auto t = std::make_unique<EventThread>(
+                "proxy", std::make_unique<CProxyThread>(m_config, m_list, o));
+            if (!t->Start())
+                return nullptr;
             return t;
         };
     }
     // The stop request of a second process (or SIGTERM) ends this loop; it
     // listens before the gateway is recorded, so no request finds nobody.
-    m_stop = std::make_unique<platform::StopListener>(thread.context(), [this] { m_thread->quit(); });
-    if (!m_stop->Start()) LogLine("cannot listen for stop requests: " + platform::ErrorText());
+    m_stop =
+        std::make_unique<platform::StopListener>(thread.context(), [this] { m_thread->quit(); });
+    if (!m_stop->Start())
+        LogLine("cannot listen for stop requests: " + platform::ErrorText());
     platform::SharedControlBlock::Instance().RecordGateway(0);
-    if (!m_config.LoadConfiguration()) return false;
-    if (!StartWorker(m_convert, m_make.convert, nullptr)) return false;
+    if (!m_config.LoadConfiguration())
+        return false;
+    if (!StartWorker(m_convert, m_make.convert, nullptr))
+        return false;
     if (m_list) {
-        m_handler = std::make_unique<AnnouncementHandler>(*m_list, [](const std::string& l) { LogLine(l); });
+        m_handler = std::make_unique<AnnouncementHandler>(*m_list,
+                                                          [](const std::string& l) { LogLine(l); });
         m_broadcast = std::make_unique<BroadcastSocket>(
             thread.context(), [this](const uint8_t* data, size_t size) { OnDatagram(data, size); });
-        if (!m_broadcast->Open()) return false;
+        if (!m_broadcast->Open())
+            return false;
         m_broadcast->SendProbe();
     }
-    if (m_convert.thread) m_convert.thread->post(ThreadMessage::ConvertEntry, 0, 0);
+    if (m_convert.thread)
+        m_convert.thread->post(ThreadMessage::ConvertEntry, 0, 0);
     return StartWorker(m_timer, m_make.timer, "Timer线程启动失败!") &&
            StartWorker(m_proxy, m_make.proxy, "Proxy线程启动失败!") &&
            StartWorker(m_cmd, m_make.cmd, "Cmd线程启动失败!");
@@ -76,21 +95,26 @@ bool CMyThread::OnStart(EventThread& thread) {
 void CMyThread::OnDatagram(const uint8_t* data, size_t size) {
     m_thread->AssertOnThread();
     AnnouncementHandler::Result r = m_handler->OnDatagram(data, size);
-    if (!m_convert.thread) return;
-    if (r.convert_index >= 0) m_convert.thread->post(ThreadMessage::ConvertEntry, r.convert_index, 1);
+    if (!m_convert.thread)
+        return;
+    if (r.convert_index >= 0)
+        m_convert.thread->post(ThreadMessage::ConvertEntry, r.convert_index, 1);
     if (r.hurry_index >= 0)
         m_convert.thread->post(ThreadMessage::ConvertEntry, r.hurry_index, CConvertThread::kHurry);
 }
 
 void CMyThread::OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
     m_thread->AssertOnThread();
-    if (m_updates.OnMessage(id, wparam, lparam)) return;
+    if (m_updates.OnMessage(id, wparam, lparam))
+        return;
     // The proxy could not listen: the gateway goes on without it.
-    if (id == ThreadMessage::ProxyListenerState && wparam == kProxyListenFailed) StopWorker(m_proxy);
+    if (id == ThreadMessage::ProxyListenerState && wparam == kProxyListenFailed)
+        StopWorker(m_proxy);
 }
 
 void CMyThread::OnEnd() {
-    if (m_broadcast) m_broadcast->Close();
+    if (m_broadcast)
+        m_broadcast->Close();
     m_updates.Stop();
     StopWorkers();
     m_stop.reset();
@@ -98,11 +122,13 @@ void CMyThread::OnEnd() {
 }
 
 void CMyThread::StopWorker(WorkerSlot& slot) {
-    if (!slot.thread) return;
+    if (!slot.thread)
+        return;
     if (slot.thread->Running()) {
         slot.thread->quit();
         if (slot.thread->wait_for(slot.end_time) == EventThread::WaitResult::TimedOut) {
-            if (slot.timeout_line) LogLine(slot.timeout_line);
+            if (slot.timeout_line)
+                LogLine(slot.timeout_line);
             EventThread::Abandon(std::move(slot.thread));
             return;
         }

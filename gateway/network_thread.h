@@ -33,17 +33,18 @@ struct NetworkWorkers {
 };
 
 class CMyThread : public ThreadHandler {
-public:
+  public:
     // list may be null: then no discovery runs. Whatever workers leaves
     // empty is made as the gateway makes it (see MakeWorker).
-    CMyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list, NetworkWorkers workers = {});
+    CMyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,
+              NetworkWorkers workers = {});
     ~CMyThread() override;
 
     bool OnStart(EventThread& thread) override;
     void OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) override;
     void OnEnd() override;
 
-private:
+  private:
     // A worker as the stop sequence sees it.
     struct WorkerSlot {
         const char* what;                     // for the log lines

@@ -19,10 +19,12 @@ std::vector<std::string> g_order;
 // A worker that ends when told, or holds its thread until released, to see
 // the stop sequence work.
 class Worker : public ThreadHandler {
-public:
-    Worker(std::string name, std::shared_future<void> release) : m_name(std::move(name)), m_release(release) {}
+  public:
+    Worker(std::string name, std::shared_future<void> release)
+        : m_name(std::move(name)), m_release(release) {}
     bool OnStart(EventThread&) override {
-        if (m_release.valid()) m_release.wait_for(5s);  // holds its loop
+        if (m_release.valid())
+            m_release.wait_for(5s);  // holds its loop
         return true;
     }
     void OnEnd() override {
@@ -30,13 +32,13 @@ public:
         g_order.push_back(m_name);
     }
 
-private:
+  private:
     std::string m_name;
     std::shared_future<void> m_release;
 };
 
 class NetworkThread : public ov::testing::GatewayTestDir {
-public:
+  public:
     void SetUp() override {
         GatewayTestDir::SetUp();
         g_order.clear();
@@ -48,8 +50,10 @@ public:
     NetworkWorkers::Make MakeWorker(const std::string& name, bool stubborn) {
         return [this, name, stubborn]() -> std::unique_ptr<EventThread> {
             auto t = std::make_unique<EventThread>(
-                name, std::make_unique<Worker>(name, stubborn ? released : std::shared_future<void>()));
-            if (!t->Start()) return nullptr;
+                name,
+                std::make_unique<Worker>(name, stubborn ? released : std::shared_future<void>()));
+            if (!t->Start())
+                return nullptr;
             return t;
         };
     }
@@ -89,7 +93,8 @@ TEST_F(NetworkThread, AWorkerThatCannotStartEndsTheStartAndStopsTheOthers) {
     ASSERT_EQ(net.wait_for(10s), EventThread::WaitResult::Ended);
     {
         std::lock_guard<std::mutex> lock(g_order_mutex);
-        EXPECT_EQ(g_order, (std::vector<std::string>{"Timer", "Convert"}));  // the command thread never started
+        EXPECT_EQ(g_order, (std::vector<std::string>{
+                               "Timer", "Convert"}));  // the command thread never started
     }
     EXPECT_NE(LogText().find("    Proxy线程启动失败!\r\n"), std::string::npos);
 }

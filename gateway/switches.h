@@ -8,7 +8,7 @@
 namespace ov::gateway {
 
 class SwitchActions {
-public:
+  public:
     virtual ~SwitchActions() = default;
     virtual int RunGateway() = 0;   // "-run", or nothing at all
     virtual void RunService() = 0;  // "-service"

@@ -13,7 +13,8 @@ TEST(CharsetTest, NarrowLiteralsAreGbkBytes) {
     const std::string s = "启动服务";
     const unsigned char want[] = {0xc6, 0xf4, 0xb6, 0xaf, 0xb7, 0xfe, 0xce, 0xf1};
     ASSERT_EQ(s.size(), sizeof want);
-    for (size_t i = 0; i < sizeof want; ++i) EXPECT_EQ(static_cast<unsigned char>(s[i]), want[i]) << i;
+    for (size_t i = 0; i < sizeof want; ++i)
+        EXPECT_EQ(static_cast<unsigned char>(s[i]), want[i]) << i;
 }
 
 TEST(CharsetTest, AsciiPassesTheTerminalBoundaryBothWays) {

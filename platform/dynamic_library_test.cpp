@@ -5,7 +5,9 @@
 namespace ov::platform {
 namespace {
 
-bool OnWindows() { return DynamicLibrary::FileName("x") == "x.dll"; }
+bool OnWindows() {
+    return DynamicLibrary::FileName("x") == "x.dll";
+}
 
 TEST(DynamicLibraryTest, FindsFunctionsByNameAndExplainsWhatIsMissing) {
     DynamicLibrary lib;

@@ -25,10 +25,11 @@ namespace {
 namespace fs = std::filesystem;
 
 class FilesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() /
-                ("ov_files_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                ("ov_files_" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }
@@ -114,7 +115,8 @@ TEST_F(FilesTest, RenameOverRefusesAHeldSourceOrTarget) {
     Spit(Path("b"), "B");
     {
         ExclusiveFile held;
-        ASSERT_TRUE(held.Open(Path("a"), ExclusiveFile::Mode::ReadExisting, ExclusiveFile::Share::Read));
+        ASSERT_TRUE(
+            held.Open(Path("a"), ExclusiveFile::Mode::ReadExisting, ExclusiveFile::Share::Read));
         EXPECT_FALSE(RenameOver(Path("a"), Path("b")));
         EXPECT_FALSE(RenameOver(Path("b"), Path("a")));
     }
@@ -143,7 +145,8 @@ TEST(ProgramDirectoryTest, HoldsTheRunningProgramAndEndsWithASeparator) {
     EXPECT_TRUE(fs::exists(fs::path(dir)));
     bool found = false;
     for (const auto& e : fs::directory_iterator(fs::path(dir)))
-        if (e.path().stem() == "platform_test") found = true;
+        if (e.path().stem() == "platform_test")
+            found = true;
     EXPECT_TRUE(found);
 }
 

@@ -24,8 +24,9 @@ using LogLineFn = std::function<void(const std::string&)>;
 // the entry only if the list still holds this very announcement for the name
 // (otherwise its newer version has a conversion of its own coming) and
 // `cancelled` is not set. 0 when an entry was handed to the list, -1 otherwise.
-int ConvertAnnouncement(ControlledComputerList& list, const ComputerAnnouncement& a, const ArpProbe& probe,
-                        const LogLineFn& log_line, const std::atomic<bool>* cancelled = nullptr);
+int ConvertAnnouncement(ControlledComputerList& list, const ComputerAnnouncement& a,
+                        const ArpProbe& probe, const LogLineFn& log_line,
+                        const std::atomic<bool>* cancelled = nullptr);
 
 // The same for the announcement at index; flag 0 does nothing.
 int OnExistData(ControlledComputerList& list, int index, int flag, const ArpProbe& probe,
@@ -37,9 +38,9 @@ int OnExistData(ControlledComputerList& list, int index, int flag, const ArpProb
 // name (a newer announcement replaces it), and a few probes run side by
 // side on threads of their own.
 class ConversionQueue {
-public:
-    ConversionQueue(std::shared_ptr<ControlledComputerList> list, ArpProbe probe, LogLineFn log_line,
-                    int probes_at_once = 4);
+  public:
+    ConversionQueue(std::shared_ptr<ControlledComputerList> list, ArpProbe probe,
+                    LogLineFn log_line, int probes_at_once = 4);
     ConversionQueue(const ConversionQueue&) = delete;
     ConversionQueue& operator=(const ConversionQueue&) = delete;
     ~ConversionQueue() { Stop(); }
@@ -51,7 +52,7 @@ public:
     // keep what they use alive, and publish nothing. Never waits for them.
     void Stop();
 
-private:
+  private:
     struct Shared;
     static void Work(Shared& s);
     std::shared_ptr<Shared> m_shared;

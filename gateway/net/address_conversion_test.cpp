@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <future>
 #include <algorithm>
+#include <atomic>
+#include <ctime>
+#include <future>
 #include <mutex>
 #include <thread>
-#include <ctime>
 
 namespace ov::gateway {
 namespace {
@@ -29,11 +29,12 @@ uint32_t NetworkOrder(std::array<uint8_t, 4> a) {
 }
 
 class Conversion : public ::testing::Test {
-public:
+  public:
     Conversion() {
         static std::atomic<int> n{0};
         ControlledComputerList::Options o;
-        o.view_name = "ovt_conv_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
+        o.view_name =
+            "ovt_conv_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
         o.host_name = [] { return std::string("gateway-host"); };
         list = std::make_unique<ControlledComputerList>(o);
     }
@@ -42,7 +43,8 @@ public:
         list->AddOrUpdateAnnouncement(a);
     }
     int Run(int index, int flag = 1) {
-        return OnExistData(*list, index, flag, probe, [this](const std::string& l) { lines.push_back(l); });
+        return OnExistData(*list, index, flag, probe,
+                           [this](const std::string& l) { lines.push_back(l); });
     }
     std::unique_ptr<ControlledComputerList> list;
     std::vector<uint32_t> asked;
@@ -58,7 +60,8 @@ TEST_F(Conversion, TheFirstAddressThatAnswersIsChosenInOrder) {
     Convert(Announce("pc", {{0, 0, 0, 0}, {192, 168, 5, 9}, {10, 1, 1, 2}}));
     answering = NetworkOrder({10, 1, 1, 2});
     ASSERT_EQ(Run(0), 0);
-    EXPECT_EQ(asked, (std::vector<uint32_t>{NetworkOrder({192, 168, 5, 9}), NetworkOrder({10, 1, 1, 2})}));
+    EXPECT_EQ(asked,
+              (std::vector<uint32_t>{NetworkOrder({192, 168, 5, 9}), NetworkOrder({10, 1, 1, 2})}));
     EXPECT_EQ(lines, (std::vector<std::string>{"10.1.1.2有效!"}));
     ASSERT_EQ(list->EntryCount(), 1);
     EXPECT_EQ(list->EntryAt(0).AddressText(), "10.1.1.2");
@@ -118,7 +121,8 @@ TEST_F(Conversion, LongNamesArePublishedCutToForty) {
 TEST(ConversionQueueTest, AFloodOfUnreachableNamesDoesNotHoldUpARealComputer) {
     static std::atomic<int> n{0};
     ControlledComputerList::Options o;
-    o.view_name = "ovt_queue_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
+    o.view_name =
+        "ovt_queue_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
     auto list = std::make_shared<ControlledComputerList>(o);
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
@@ -130,7 +134,8 @@ TEST(ConversionQueueTest, AFloodOfUnreachableNamesDoesNotHoldUpARealComputer) {
             std::lock_guard<std::mutex> lock(mutex);
             asked.push_back(a);
         }
-        if (a == real) return true;
+        if (a == real)
+            return true;
         released.wait();  // slow, and never answers
         return false;
     };
@@ -140,12 +145,15 @@ TEST(ConversionQueueTest, AFloodOfUnreachableNamesDoesNotHoldUpARealComputer) {
         {
             std::lock_guard<std::recursive_mutex> lock(list->Mutex());
             list->AddOrUpdateAnnouncement(a, &index);
-            if (index < 0) index = list->AnnouncementIndex(a.Name());
-            else return queue.Request(index);
+            if (index < 0)
+                index = list->AnnouncementIndex(a.Name());
+            else
+                return queue.Request(index);
         }
         queue.Request(index, true);  // announced again while it waits
     };
-    for (int i = 0; i < 50; ++i) announce(Announce("fake" + std::to_string(i), {{192, 0, 2, uint8_t(i)}}));
+    for (int i = 0; i < 50; ++i)
+        announce(Announce("fake" + std::to_string(i), {{192, 0, 2, uint8_t(i)}}));
     // One name announcing new addresses again and again while it waits: one conversion.
     for (int i = 0; i < 20; ++i) announce(Announce("fake49", {{198, 51, 100, uint8_t(i)}}));
     announce(Announce("real", {{192, 0, 2, 200}}));

@@ -6,16 +6,19 @@ namespace ov::gateway {
 
 AnnouncementHandler::Result AnnouncementHandler::OnDatagram(const uint8_t* data, size_t size) {
     if (size < ComputerAnnouncement::kSize) {
-        if (m_log_line) m_log_line("收到的广播包长度不够!");
+        if (m_log_line)
+            m_log_line("收到的广播包长度不够!");
         return {Outcome::TooShort};
     }
     if (size > ComputerAnnouncement::kSize) {
         // One stray packet must not end discovery: log it and go on.
-        if (m_log_line) m_log_line("收到的广播包太长, 已丢弃! (" + std::to_string(size) + " bytes)");
+        if (m_log_line)
+            m_log_line("收到的广播包太长, 已丢弃! (" + std::to_string(size) + " bytes)");
         return {Outcome::TooLong};
     }
     const bool repeat = std::memcmp(data, m_last.bytes, ComputerAnnouncement::kSize) == 0;
-    if (repeat && m_last.Port() == 0) return {Outcome::Repeat};
+    if (repeat && m_last.Port() == 0)
+        return {Outcome::Repeat};
     std::lock_guard<std::recursive_mutex> lock(m_list.Mutex());
     if (repeat) {
         Result r{Outcome::Repeat};
@@ -40,7 +43,8 @@ std::array<uint8_t, 24> BuildGatewayProbe(const std::vector<std::array<uint8_t, 
                                           uint32_t nonce) {
     std::array<uint8_t, 24> p{};
     EncodeFixed32LE(p.data(), kProbeMagic);
-    for (size_t i = 0; i < addresses.size() && i < 4; ++i) std::memcpy(p.data() + 4 + 4 * i, addresses[i].data(), 4);
+    for (size_t i = 0; i < addresses.size() && i < 4; ++i)
+        std::memcpy(p.data() + 4 + 4 * i, addresses[i].data(), 4);
     EncodeFixed32LE(p.data() + 20, nonce);
     return p;
 }

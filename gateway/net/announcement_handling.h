@@ -15,8 +15,9 @@
 namespace ov::gateway {
 
 class AnnouncementHandler {
-public:
-    AnnouncementHandler(ControlledComputerList& list, std::function<void(const std::string&)> log_line)
+  public:
+    AnnouncementHandler(ControlledComputerList& list,
+                        std::function<void(const std::string&)> log_line)
         : m_list(list), m_log_line(std::move(log_line)) {}
 
     enum class Outcome { TooShort, TooLong, Repeat, Updated, Unchanged, Removed };
@@ -33,7 +34,7 @@ public:
     // a repeat of the last accepted datagram (initially all zero) is dropped.
     Result OnDatagram(const uint8_t* data, size_t size);
 
-private:
+  private:
     ControlledComputerList& m_list;
     std::function<void(const std::string&)> m_log_line;
     ComputerAnnouncement m_last{};  // all zero until the first is accepted

@@ -17,17 +17,20 @@ std::vector<uint8_t> Datagram(const std::string& name, uint32_t port, uint8_t la
 }
 
 class Announcements : public ::testing::Test {
-public:
+  public:
     Announcements() {
         static std::atomic<int> n{0};
         ControlledComputerList::Options o;
-        o.view_name = "ovt_ann_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
+        o.view_name =
+            "ovt_ann_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
         list = std::make_unique<ControlledComputerList>(o);
-        handler = std::make_unique<AnnouncementHandler>(*list, [this](const std::string& l) { lines.push_back(l); });
+        handler = std::make_unique<AnnouncementHandler>(
+            *list, [this](const std::string& l) { lines.push_back(l); });
     }
     AnnouncementHandler::Outcome Feed(const std::vector<uint8_t>& d) {
         auto r = handler->OnDatagram(d.data(), d.size());
-        if (r.convert_index >= 0) converts.push_back(r.convert_index);
+        if (r.convert_index >= 0)
+            converts.push_back(r.convert_index);
         return r.outcome;
     }
     std::vector<int> converts;
@@ -39,7 +42,8 @@ public:
 using O = AnnouncementHandler::Outcome;
 
 TEST_F(Announcements, RepeatsOfTheLastAcceptedDatagramAreDropped) {
-    EXPECT_EQ(Feed(std::vector<uint8_t>(64, 0)), O::Repeat);  // the initial last datagram is all zero
+    EXPECT_EQ(Feed(std::vector<uint8_t>(64, 0)),
+              O::Repeat);  // the initial last datagram is all zero
     auto a = Datagram("pc1", 5, 7), b = Datagram("pc2", 5, 8);
     EXPECT_EQ(Feed(a), O::Updated);
     EXPECT_EQ(Feed(a), O::Repeat);
@@ -67,8 +71,8 @@ TEST_F(Announcements, PortZeroRemovesAlsoUnknownNames) {
 }
 
 TEST(GatewayProbeTest, MagicFourAddressesAndNonce) {
-    std::vector<std::array<uint8_t, 4>> addrs = {{192, 0, 2, 1}, {192, 0, 2, 2}, {192, 0, 2, 3},
-                                                 {192, 0, 2, 4}, {192, 0, 2, 5}};
+    std::vector<std::array<uint8_t, 4>> addrs = {
+        {192, 0, 2, 1}, {192, 0, 2, 2}, {192, 0, 2, 3}, {192, 0, 2, 4}, {192, 0, 2, 5}};
     auto p = BuildGatewayProbe(addrs, 12345);
     EXPECT_EQ(DecodeFixed32LE(p.data()), 868u);
     EXPECT_EQ(p[4], 192);

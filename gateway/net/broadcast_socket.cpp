@@ -49,16 +49,18 @@ bool BroadcastSocket::Open(uint16_t port) {
 }
 
 void BroadcastSocket::Receive() {
-    m_socket.async_receive_from(asio::buffer(m_buffer), m_from, [this](const asio::error_code& ec, size_t n) {
-        if (ec == asio::error::operation_aborted || !m_socket.is_open()) return;
-        if (ec) {
-            // Logged, and receiving goes on: one bad moment must not end discovery.
-            TheLog().LogPrint(9, "    接收广播包出错！ - %s\r\n", Why(ec).c_str());
-        } else {
-            m_on_datagram(m_buffer.data(), n);
-        }
-        Receive();
-    });
+    m_socket.async_receive_from(
+        asio::buffer(m_buffer), m_from, [this](const asio::error_code& ec, size_t n) {
+            if (ec == asio::error::operation_aborted || !m_socket.is_open())
+                return;
+            if (ec) {
+                // Logged, and receiving goes on: one bad moment must not end discovery.
+                TheLog().LogPrint(9, "    接收广播包出错！ - %s\r\n", Why(ec).c_str());
+            } else {
+                m_on_datagram(m_buffer.data(), n);
+            }
+            Receive();
+        });
 }
 
 void BroadcastSocket::SendProbe(uint16_t port) {
@@ -66,7 +68,8 @@ void BroadcastSocket::SendProbe(uint16_t port) {
     std::srand(unsigned(std::time(nullptr)));
     // 0..32767 on every platform, as the agents know it.
     auto probe = BuildGatewayProbe(platform::OwnIPv4Addresses(), uint32_t(std::rand() % 32768));
-    m_socket.send_to(asio::buffer(probe), asio::ip::udp::endpoint(asio::ip::address_v4::broadcast(), port), 0, ec);
+    m_socket.send_to(asio::buffer(probe),
+                     asio::ip::udp::endpoint(asio::ip::address_v4::broadcast(), port), 0, ec);
 }
 
 void BroadcastSocket::Close() {

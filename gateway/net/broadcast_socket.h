@@ -12,7 +12,7 @@
 namespace ov::gateway {
 
 class BroadcastSocket {
-public:
+  public:
     using DatagramFn = std::function<void(const uint8_t* data, size_t size)>;
 
     BroadcastSocket(asio::io_context& io, DatagramFn on_datagram)
@@ -26,7 +26,7 @@ public:
     void SendProbe(uint16_t port = 769);
     void Close();
 
-private:
+  private:
     void Receive();
 
     // Room for any datagram, so that a long one is reported with its size.

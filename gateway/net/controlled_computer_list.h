@@ -21,7 +21,7 @@ using ov::ComputerAnnouncement;
 using ov::ComputerEntry;
 
 class ControlledComputerList {
-public:
+  public:
     struct Options {
         std::string view_name = kListViewName;  // mutex: view_name + "Mutex"
         // Names kept at most; a flood of made-up names must not grow the
@@ -70,7 +70,7 @@ public:
     // on still holds this object.
     void ClosePublishing();
 
-private:
+  private:
     void Publish(bool zero_first);
 
     Options m_options;

@@ -10,7 +10,8 @@
 namespace ov::gateway {
 namespace {
 
-ComputerAnnouncement Announce(const std::string& name, uint32_t port, std::vector<uint8_t> first_address) {
+ComputerAnnouncement Announce(const std::string& name, uint32_t port,
+                              std::vector<uint8_t> first_address) {
     ComputerAnnouncement a;
     std::memcpy(a.bytes, name.data(), std::min(name.size(), size_t(40)));
     EncodeFixed32LE(a.bytes + 40, port);
@@ -21,12 +22,13 @@ ComputerAnnouncement Announce(const std::string& name, uint32_t port, std::vecto
 // Each test its own view, so runs side by side never share one.
 std::string UniqueViewName() {
     static std::atomic<int> n{0};
-    return std::string("ovt_list_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-           "_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
+    return std::string("ovt_list_") +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+           std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
 }
 
 class ComputerList : public ::testing::Test {
-public:
+  public:
     ComputerList() {
         options.view_name = UniqueViewName();
         options.log_line = [this](const std::string& l) { lines.push_back(l); };
@@ -37,7 +39,8 @@ public:
     int Add(ControlledComputerList& list, const ComputerAnnouncement& a) {
         int index = -1;
         int changed = list.AddOrUpdateAnnouncement(a, &index);
-        if (index >= 0) converts.push_back(index);
+        if (index >= 0)
+            converts.push_back(index);
         return changed;
     }
     std::vector<ComputerEntry> Published() {
@@ -57,7 +60,7 @@ TEST_F(ComputerList, AnnouncementsConvertOnlyWhenTheirAddressesChange) {
     ControlledComputerList list(options);
     ASSERT_TRUE(list.Publishing());
     EXPECT_EQ(Add(list, Announce("pc1", 5, {10, 0, 0, 7})), 1);
-    EXPECT_EQ(Add(list, Announce("PC1", 5, {10, 0, 0, 7})), 1);  // another computer
+    EXPECT_EQ(Add(list, Announce("PC1", 5, {10, 0, 0, 7})), 1);   // another computer
     EXPECT_EQ(Add(list, Announce("pc1", 99, {10, 0, 0, 7})), 0);  // port alone
     EXPECT_EQ(Add(list, Announce("pc1", 99, {10, 0, 0, 8})), 1);
     EXPECT_EQ(converts, (std::vector<int>{0, 1, 0}));
@@ -73,8 +76,9 @@ TEST_F(ComputerList, EntriesArePublishedByteForByte) {
     EXPECT_EQ(list.AddOrUpdateEntry(ComputerEntry::Make("pc1", 5, kA)), 1);
     auto view = Published();
     ASSERT_EQ(view.size(), 1u);
-    const uint8_t want[48] = {'p', 'c', '1', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                              0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 10, 0, 0, 7};
+    const uint8_t want[48] = {'p', 'c', '1', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0,
+                              0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0,
+                              0,   0,   0,   0, 0, 0, 0, 0, 5, 0, 0, 0, 10, 0, 0, 7};
     EXPECT_EQ(0, std::memcmp(view[0].bytes, want, 48));
     EXPECT_EQ(list.AddOrUpdateEntry(ComputerEntry::Make("pc1", 5, kA)), 0);  // nothing changed
     EXPECT_EQ(list.AddOrUpdateEntry(ComputerEntry::Make("pc1", 6, kA)), 1);
@@ -119,7 +123,8 @@ TEST_F(ComputerList, LongNamesAndLookUpOverFortyCharacters) {
 
 TEST_F(ComputerList, BeyondFiveHundredNothingIsWrittenPastTheView) {
     ControlledComputerList list(options);
-    for (int i = 0; i < 502; ++i) list.AddOrUpdateEntry(ComputerEntry::Make("pc" + std::to_string(i), 1, kA));
+    for (int i = 0; i < 502; ++i)
+        list.AddOrUpdateEntry(ComputerEntry::Make("pc" + std::to_string(i), 1, kA));
     EXPECT_EQ(list.EntryCount(), 502);
     auto view = Published();
     ASSERT_EQ(view.size(), 500u);
@@ -133,7 +138,8 @@ TEST_F(ComputerList, BeyondFiveHundredNothingIsWrittenPastTheView) {
 TEST_F(ComputerList, NewNamesBeyondTheLimitAreDroppedWithOneLineButKnownOnesStillChange) {
     options.max_announcements = 3;
     ControlledComputerList list(options);
-    for (int i = 0; i < 10; ++i) Add(list, Announce("pc" + std::to_string(i), 1, {10, 0, 0, uint8_t(i)}));
+    for (int i = 0; i < 10; ++i)
+        Add(list, Announce("pc" + std::to_string(i), 1, {10, 0, 0, uint8_t(i)}));
     EXPECT_EQ(list.AnnouncementCount(), 3);
     EXPECT_EQ(lines.size(), 1u);
     list.RemoveComputer("pc0");

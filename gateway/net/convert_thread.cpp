@@ -42,12 +42,14 @@ bool CConvertThread::OnStart(EventThread& thread) {
 
 void CConvertThread::OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
     m_thread->AssertOnThread();
-    if (id != ThreadMessage::ConvertEntry || lparam == 0) return;
+    if (id != ThreadMessage::ConvertEntry || lparam == 0)
+        return;
     m_queue->Request(int(wparam), lparam == kHurry);
 }
 
 void CConvertThread::OnEnd() {
-    if (m_queue) m_queue->Stop();
+    if (m_queue)
+        m_queue->Stop();
     m_queue.reset();
 }
 

@@ -4,8 +4,8 @@
 // thread nor this one, and the thread ends at once when told.
 #pragma once
 
-#include <memory>
 #include <functional>
+#include <memory>
 
 #include "gateway/event_thread.h"
 #include "gateway/net/address_conversion.h"
@@ -13,7 +13,7 @@
 namespace ov::gateway {
 
 class CConvertThread : public ThreadHandler {
-public:
+  public:
     // lparam of ConvertEntry: 1 settles the announcement at wparam; kHurry
     // only moves its waiting conversion to the front; 0 does nothing.
     static constexpr intptr_t kHurry = 2;
@@ -28,7 +28,7 @@ public:
     void OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) override;
     void OnEnd() override;
 
-private:
+  private:
     ArpProbe LoadProbe();
 
     EventThread* m_thread = nullptr;

@@ -43,16 +43,17 @@ std::string RelayHeaderName(const uint8_t* header) {
 struct CProxyThread::Side {
     explicit Side(asio::io_context& io) : socket(io) {}
     tcp::socket socket;
-    RelayBuffer in;             // received on this side, still for the other
+    RelayBuffer in;  // received on this side, still for the other
     bool open = false;
     bool reading = false, writing = false;
-    bool read_ended = false;    // the peer has finished sending
-    bool send_ended = false;    // we have finished sending towards the peer
+    bool read_ended = false;  // the peer has finished sending
+    bool send_ended = false;  // we have finished sending towards the peer
 };
 
 struct CProxyThread::Pair {
     enum class State { Free, Header, Connecting, Relaying };
-    Pair(asio::io_context& io, int i) : index(i), sides{Side(io), Side(io)}, header_timer(io), idle_timer(io) {}
+    Pair(asio::io_context& io, int i)
+        : index(i), sides{Side(io), Side(io)}, header_timer(io), idle_timer(io) {}
     int index;
     State state = State::Free;
     // Completions of a pair's earlier use find a newer generation and do nothing.
@@ -61,7 +62,8 @@ struct CProxyThread::Pair {
     asio::steady_timer header_timer, idle_timer;
 };
 
-CProxyThread::CProxyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list, Options options)
+CProxyThread::CProxyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,
+                           Options options)
     : m_config(config), m_list(std::move(list)), m_options(std::move(options)) {}
 
 CProxyThread::~CProxyThread() = default;
@@ -72,22 +74,29 @@ bool CProxyThread::OnStart(EventThread& thread) {
     for (int i = 0; i < kPairs; ++i) m_pairs[size_t(i)] = std::make_unique<Pair>(io, i);
     const int port = m_options.port >= 0 ? m_options.port : m_config.GetProxyPort();
     auto notify = [this](ThreadMessage id, intptr_t w, intptr_t l) {
-        if (m_options.notify_network) m_options.notify_network(id, w, l);
+        if (m_options.notify_network)
+            m_options.notify_network(id, w, l);
     };
     m_listener = std::make_unique<tcp::acceptor>(io);
     m_accept_retry = std::make_unique<asio::steady_timer>(io);
     std::error_code ec;
     asio::ip::address address = asio::ip::make_address(m_options.address, ec);
-    if (!ec) m_listener->open(tcp::v4(), ec);
-    if (!ec && !platform::AllowListenerRebind(intptr_t(m_listener->native_handle()))) ec = asio::error::invalid_argument;
-    if (!ec) m_listener->bind(tcp::endpoint(address, uint16_t(port)), ec);
+    if (!ec)
+        m_listener->open(tcp::v4(), ec);
+    if (!ec && !platform::AllowListenerRebind(intptr_t(m_listener->native_handle())))
+        ec = asio::error::invalid_argument;
+    if (!ec)
+        m_listener->bind(tcp::endpoint(address, uint16_t(port)), ec);
     // A burst of users must wait in the queue, not be refused: the system
     // resets connections that overflow it.
-    if (!ec) m_listener->listen(kListenBacklog, ec);
+    if (!ec)
+        m_listener->listen(kListenBacklog, ec);
     if (ec) {
-        if (ec == asio::error::address_family_not_supported || platform::SocketKindNotSupported(ec.value()))
-            platform::ShowMessageBox("ORVIK Gateway 的Proxy端口不支持！\n请在控制台下重新设置Proxy端口。", "端口冲突",
-                                     platform::kMbServiceNotification);
+        if (ec == asio::error::address_family_not_supported ||
+            platform::SocketKindNotSupported(ec.value()))
+            platform::ShowMessageBox(
+                "ORVIK Gateway 的Proxy端口不支持！\n请在控制台下重新设置Proxy端口。", "端口冲突",
+                platform::kMbServiceNotification);
         TheLog().LogPrint(0, "    proxy server create error = %d\r\n", ec.value());
         notify(ThreadMessage::ProxyListenerState, kProxyListenFailed, port);
         return false;
@@ -102,11 +111,14 @@ void CProxyThread::OnEnd() {
     std::error_code ec;
     if (m_listener && m_listener->is_open()) {
         m_listener->close(ec);
-        if (ec) TheLog().LogPrint(10, "    关闭Proxy Server Socket出错! err=%d\r\n", ec.value());
+        if (ec)
+            TheLog().LogPrint(10, "    关闭Proxy Server Socket出错! err=%d\r\n", ec.value());
     }
-    if (m_accept_retry) m_accept_retry->cancel();
+    if (m_accept_retry)
+        m_accept_retry->cancel();
     for (auto& pair : m_pairs)
-        if (pair) ClosePair(*pair);
+        if (pair)
+            ClosePair(*pair);
 }
 
 void CProxyThread::Accept() {
@@ -117,19 +129,23 @@ void CProxyThread::Accept() {
 
 void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket) {
     m_thread->AssertOnThread();
-    if (ec == asio::error::operation_aborted || !m_listener->is_open()) return;
+    if (ec == asio::error::operation_aborted || !m_listener->is_open())
+        return;
     if (ec) {
         LogSocketError(ec);
         if (!TransientAcceptError(ec)) {
-            platform::ShowMessageBox("Proxy线程的监听socket已无效!\n你可能需要重启服务.", "ORVIK严重错误",
+            platform::ShowMessageBox("Proxy线程的监听socket已无效!\n你可能需要重启服务.",
+                                     "ORVIK严重错误",
                                      platform::kMbIconError | platform::kMbServiceNotification);
-            if (m_options.notify_network) m_options.notify_network(ThreadMessage::Quit, 0, 0);
+            if (m_options.notify_network)
+                m_options.notify_network(ThreadMessage::Quit, 0, 0);
             return;
         }
         // Out of descriptors, say: try again shortly rather than spin.
         m_accept_retry->expires_after(std::chrono::milliseconds(100));
         m_accept_retry->async_wait([this](const std::error_code& e) {
-            if (!e) Accept();
+            if (!e)
+                Accept();
         });
         return;
     }
@@ -152,14 +168,17 @@ void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket) {
     user.socket = std::move(socket);
     user.open = true;
     std::error_code opt;
-    if (m_config.NoDelayFor(ProxySide::User)) user.socket.set_option(tcp::no_delay(true), opt);
+    if (m_config.NoDelayFor(ProxySide::User))
+        user.socket.set_option(tcp::no_delay(true), opt);
     // A peer that vanishes without a close frees its pair in the end.
     user.socket.set_option(asio::socket_base::keep_alive(true), opt);
     pair.state = Pair::State::Header;
     pair.header_timer.expires_after(m_options.header_deadline);
     pair.header_timer.async_wait([this, &pair, gen = pair.generation](const std::error_code& e) {
-        if (e || gen != pair.generation || pair.state != Pair::State::Header) return;
-        TheLog().LogPrint(9, "    index=%u 没有按时收到连接头, 关闭连接!\r\n", unsigned(pair.index));
+        if (e || gen != pair.generation || pair.state != Pair::State::Header)
+            return;
+        TheLog().LogPrint(9, "    index=%u 没有按时收到连接头, 关闭连接!\r\n",
+                          unsigned(pair.index));
         ClosePair(pair);
     });
     Read(pair, kUser);
@@ -168,17 +187,22 @@ void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket) {
 
 void CProxyThread::Read(Pair& pair, int side) {
     Side& s = pair.sides[size_t(side)];
-    if (!s.open || s.reading || s.read_ended) return;
+    if (!s.open || s.reading || s.read_ended)
+        return;
     // Paused: the other side's send resumes it.
-    if (s.in.Count() > kPauseAbove) return;
+    if (s.in.Count() > kPauseAbove)
+        return;
     RelayBuffer::Spans spans = s.in.FreeSpans(kChunk);
-    if (spans[0].size == 0) return;
+    if (spans[0].size == 0)
+        return;
     s.reading = true;
     std::array<asio::mutable_buffer, 2> buffers{asio::buffer(spans[0].data, spans[0].size),
                                                 asio::buffer(spans[1].data, spans[1].size)};
-    s.socket.async_read_some(buffers, [this, &pair, side, gen = pair.generation](const std::error_code& ec, size_t n) {
-        if (gen == pair.generation) OnRead(pair, side, ec, n);
-    });
+    s.socket.async_read_some(
+        buffers, [this, &pair, side, gen = pair.generation](const std::error_code& ec, size_t n) {
+            if (gen == pair.generation)
+                OnRead(pair, side, ec, n);
+        });
 }
 
 void CProxyThread::OnRead(Pair& pair, int side, const std::error_code& ec, size_t n) {
@@ -197,16 +221,19 @@ void CProxyThread::OnRead(Pair& pair, int side, const std::error_code& ec, size_
         return;
     }
     if (ec) {
-        if (ec != asio::error::operation_aborted) LogSocketError(ec);
+        if (ec != asio::error::operation_aborted)
+            LogSocketError(ec);
         ClosePair(pair);
         return;
     }
     s.in.Commit(n);
     if (pair.state == Pair::State::Header && side == kUser && s.in.Count() >= kRelayHeaderSize) {
         OnHeader(pair);
-        if (pair.state == Pair::State::Free) return;
+        if (pair.state == Pair::State::Free)
+            return;
     }
-    if (pair.sides[kComputer].read_ended || pair.sides[kUser].read_ended) ArmIdle(pair);
+    if (pair.sides[kComputer].read_ended || pair.sides[kUser].read_ended)
+        ArmIdle(pair);
     Write(pair, 1 - side);
     Read(pair, side);
 }
@@ -214,18 +241,22 @@ void CProxyThread::OnRead(Pair& pair, int side, const std::error_code& ec, size_
 void CProxyThread::Write(Pair& pair, int to) {
     Side& dst = pair.sides[size_t(to)];
     Side& src = pair.sides[size_t(1 - to)];
-    if (pair.state != Pair::State::Relaying || !dst.open || dst.writing || dst.send_ended) return;
+    if (pair.state != Pair::State::Relaying || !dst.open || dst.writing || dst.send_ended)
+        return;
     if (src.in.Count() == 0) {
-        if (src.read_ended) EndSending(pair, to);
+        if (src.read_ended)
+            EndSending(pair, to);
         return;
     }
     RelayBuffer::Spans spans = src.in.DataSpans(kChunk);
     dst.writing = true;
     std::array<asio::const_buffer, 2> buffers{asio::buffer(spans[0].data, spans[0].size),
                                               asio::buffer(spans[1].data, spans[1].size)};
-    dst.socket.async_write_some(buffers, [this, &pair, to, gen = pair.generation](const std::error_code& ec, size_t n) {
-        if (gen == pair.generation) OnWritten(pair, to, ec, n);
-    });
+    dst.socket.async_write_some(
+        buffers, [this, &pair, to, gen = pair.generation](const std::error_code& ec, size_t n) {
+            if (gen == pair.generation)
+                OnWritten(pair, to, ec, n);
+        });
 }
 
 void CProxyThread::OnWritten(Pair& pair, int to, const std::error_code& ec, size_t n) {
@@ -235,13 +266,16 @@ void CProxyThread::OnWritten(Pair& pair, int to, const std::error_code& ec, size
     if (ec) {
         // A send that cannot go on yet just waits here; an error is a broken
         // connection, and retrying it only delays the pair's end.
-        if (ec != asio::error::operation_aborted) LogSocketError(ec);
+        if (ec != asio::error::operation_aborted)
+            LogSocketError(ec);
         ClosePair(pair);
         return;
     }
     src.in.Consume(n);
-    if (src.in.Count() < kChunk) Read(pair, 1 - to);
-    if (src.read_ended || dst.read_ended) ArmIdle(pair);
+    if (src.in.Count() < kChunk)
+        Read(pair, 1 - to);
+    if (src.read_ended || dst.read_ended)
+        ArmIdle(pair);
     Write(pair, to);
 }
 
@@ -268,8 +302,10 @@ void CProxyThread::OnHeader(Pair& pair) {
     Side& computer = pair.sides[kComputer];
     std::error_code ec;
     asio::ip::address_v4 address = asio::ip::make_address_v4(address_text, ec);
-    if (!ec && port > 0xffff) ec = asio::error::invalid_argument;
-    if (!ec) computer.socket.open(tcp::v4(), ec);
+    if (!ec && port > 0xffff)
+        ec = asio::error::invalid_argument;
+    if (!ec)
+        computer.socket.open(tcp::v4(), ec);
     if (ec) {
         TheLog().LogPrint(9, "网络连接错误,错误号 %d\r\n", ec.value());
         ClosePair(pair);
@@ -277,18 +313,21 @@ void CProxyThread::OnHeader(Pair& pair) {
     }
     computer.open = true;
     std::error_code opt;
-    if (m_config.NoDelayFor(ProxySide::Computer)) computer.socket.set_option(tcp::no_delay(true), opt);
+    if (m_config.NoDelayFor(ProxySide::Computer))
+        computer.socket.set_option(tcp::no_delay(true), opt);
     computer.socket.set_option(asio::socket_base::keep_alive(true), opt);
     pair.state = Pair::State::Connecting;
     computer.socket.async_connect(tcp::endpoint(address, uint16_t(port)),
                                   [this, &pair, gen = pair.generation](const std::error_code& e) {
-                                      if (gen == pair.generation) OnConnected(pair, e);
+                                      if (gen == pair.generation)
+                                          OnConnected(pair, e);
                                   });
 }
 
 void CProxyThread::OnConnected(Pair& pair, const std::error_code& ec) {
     if (ec) {
-        if (ec != asio::error::operation_aborted) LogSocketError(ec);
+        if (ec != asio::error::operation_aborted)
+            LogSocketError(ec);
         ClosePair(pair);
         return;
     }
@@ -310,18 +349,21 @@ void CProxyThread::EndSending(Pair& pair, int to) {
 }
 
 void CProxyThread::MaybeFinish(Pair& pair) {
-    if (pair.sides[kComputer].send_ended && pair.sides[kUser].send_ended) ClosePair(pair);
+    if (pair.sides[kComputer].send_ended && pair.sides[kUser].send_ended)
+        ClosePair(pair);
 }
 
 void CProxyThread::ArmIdle(Pair& pair) {
     pair.idle_timer.expires_after(m_options.half_close_idle);
     pair.idle_timer.async_wait([this, &pair, gen = pair.generation](const std::error_code& e) {
-        if (!e && gen == pair.generation) ClosePair(pair);
+        if (!e && gen == pair.generation)
+            ClosePair(pair);
     });
 }
 
 void CProxyThread::ClosePair(Pair& pair) {
-    if (pair.state == Pair::State::Free) return;
+    if (pair.state == Pair::State::Free)
+        return;
     ++pair.generation;
     pair.state = Pair::State::Free;
     pair.header_timer.cancel();
@@ -331,7 +373,8 @@ void CProxyThread::ClosePair(Pair& pair) {
             std::error_code ec;
             s.socket.shutdown(tcp::socket::shutdown_both, ec);
             s.socket.close(ec);
-            if (ec) TheLog().LogPrint(10, "    关闭Proxy Client Socket出错! err=%d\r\n", ec.value());
+            if (ec)
+                TheLog().LogPrint(10, "    关闭Proxy Client Socket出错! err=%d\r\n", ec.value());
         }
         s.open = s.reading = s.writing = s.read_ended = s.send_ended = false;
         s.in.Clear();

@@ -28,7 +28,7 @@ inline constexpr size_t kRelayHeaderSize = 50;
 std::string RelayHeaderName(const uint8_t* header);
 
 class CProxyThread : public ThreadHandler {
-public:
+  public:
     static constexpr int kPairs = 40;
     // Reading from a side pauses above this many bytes waiting for the
     // other side, and resumes once the other side's send leaves fewer than
@@ -47,7 +47,8 @@ public:
         std::function<void(ThreadMessage, intptr_t, intptr_t)> notify_network;
     };
 
-    CProxyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list, Options options);
+    CProxyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,
+                 Options options);
     ~CProxyThread() override;
 
     bool OnStart(EventThread& thread) override;
@@ -56,7 +57,7 @@ public:
     // The port listened on (tests listen on port 0... of their choice).
     uint16_t ListeningPort() const { return m_listening_port; }
 
-private:
+  private:
     struct Pair;
     struct Side;
 

@@ -25,9 +25,10 @@ using namespace std::chrono_literals;
 // A controlled computer's agent on loopback: echoes, or (tail mode) reads
 // until the peer's end and answers with the byte count and a checksum.
 class Agent {
-public:
+  public:
     enum class Mode { Echo, CountUntilEnd };
-    explicit Agent(Mode mode) : m_acceptor(m_io, tcp::endpoint(asio::ip::address_v4::loopback(), 0)), m_mode(mode) {
+    explicit Agent(Mode mode)
+        : m_acceptor(m_io, tcp::endpoint(asio::ip::address_v4::loopback(), 0)), m_mode(mode) {
         m_thread = std::thread([this] { Serve(); });
     }
     ~Agent() {
@@ -40,13 +41,14 @@ public:
     }
     uint16_t Port() const { return m_acceptor.local_endpoint().port(); }
 
-private:
+  private:
     void Serve() {
         while (!m_stop) {
             tcp::socket s(m_io);
             std::error_code ec;
             m_acceptor.accept(s, ec);
-            if (ec || m_stop) break;
+            if (ec || m_stop)
+                break;
             m_sessions.emplace_back([this, s = std::move(s)]() mutable { Session(s); });
         }
     }
@@ -56,11 +58,14 @@ private:
         for (;;) {
             std::error_code ec;
             size_t n = s.read_some(asio::buffer(buf), ec);
-            if (ec) break;
+            if (ec)
+                break;
             count += n;
             for (size_t i = 0; i < n; ++i) sum = sum * 31 + buf[i];
-            if (m_mode == Mode::Echo) asio::write(s, asio::buffer(buf.data(), n), ec);
-            if (ec) break;
+            if (m_mode == Mode::Echo)
+                asio::write(s, asio::buffer(buf.data(), n), ec);
+            if (ec)
+                break;
         }
         if (m_mode == Mode::CountUntilEnd) {
             std::string reply = std::to_string(count) + ":" + std::to_string(sum);
@@ -89,11 +94,12 @@ std::vector<uint8_t> Header(const std::string& name) {
 }
 
 class Proxy : public ::testing::Test {
-public:
+  public:
     void Start(std::chrono::milliseconds header_deadline = 30s) {
         static std::atomic<int> n{0};
         ControlledComputerList::Options lo;
-        lo.view_name = "ovt_proxy_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
+        lo.view_name =
+            "ovt_proxy_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
         list = std::make_shared<ControlledComputerList>(lo);
         const uint8_t loopback[4] = {127, 0, 0, 1};
         {
@@ -107,7 +113,8 @@ public:
         o.header_deadline = header_deadline;
         auto listening = std::make_shared<std::promise<void>>();
         o.notify_network = [listening](ThreadMessage id, intptr_t w, intptr_t) {
-            if (id == ThreadMessage::ProxyListenerState && w == kProxyListening) listening->set_value();
+            if (id == ThreadMessage::ProxyListenerState && w == kProxyListening)
+                listening->set_value();
         };
         auto handler = std::make_unique<CProxyThread>(config, list, o);
         proxy = handler.get();
@@ -126,8 +133,10 @@ public:
         for (;;) {
             std::error_code ec;
             size_t n = s.read_some(asio::buffer(buf), ec);
-            if (ec) return ec == asio::error::eof || ec == asio::error::connection_reset;
-            if (got) got->append(buf, n);
+            if (ec)
+                return ec == asio::error::eof || ec == asio::error::connection_reset;
+            if (got)
+                got->append(buf, n);
         }
     }
 

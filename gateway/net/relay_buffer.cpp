@@ -6,7 +6,8 @@
 namespace ov::gateway {
 
 bool RelayBuffer::Append(const uint8_t* data, size_t n) {
-    if (n > Free()) return false;
+    if (n > Free())
+        return false;
     size_t done = 0;
     for (const Span& s : FreeSpans(n)) {
         std::memcpy(s.data, data + done, s.size);

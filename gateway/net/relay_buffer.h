@@ -13,7 +13,7 @@
 namespace ov::gateway {
 
 class RelayBuffer {
-public:
+  public:
     static constexpr size_t kCapacity = 98352;
 
     // A piece of the ring; the second of two pieces is empty when the bytes
@@ -44,7 +44,7 @@ public:
     // Up to max bytes of data at the front, to send from; Consume what left.
     Spans DataSpans(size_t max) const;
 
-private:
+  private:
     std::unique_ptr<uint8_t[]> m_ring;
     size_t m_read = 0, m_write = 0, m_count = 0;
 };

@@ -15,7 +15,8 @@ void WriteFd(int fd, std::string_view text) {
     while (!text.empty()) {
         ssize_t n = ::write(fd, text.data(), text.size());
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return;  // nobody to tell about a broken diagnostic sink
         }
         text.remove_prefix(static_cast<size_t>(n));
@@ -43,7 +44,8 @@ bool Convert(const char* to, const char* from, std::string_view in, std::string*
              bool replace) {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
-        if (!replace) return false;
+        if (!replace)
+            return false;
         *out = std::string(in);
         return true;
     }
@@ -58,7 +60,8 @@ bool Convert(const char* to, const char* from, std::string_view in, std::string*
         size_t r = iconv(cd, &src, &left, &dst, &room);
         out->append(buf, static_cast<size_t>(dst - buf));
         if (r == static_cast<size_t>(-1)) {
-            if (errno == E2BIG) continue;
+            if (errno == E2BIG)
+                continue;
             if (!replace) {
                 ok = false;
                 break;
@@ -74,12 +77,20 @@ bool Convert(const char* to, const char* from, std::string_view in, std::string*
 
 }  // namespace
 
-void DebugOutput(std::string_view text) { WriteFd(2, text); }
+void DebugOutput(std::string_view text) {
+    WriteFd(2, text);
+}
 
-bool AllocateConsole() { return true; }
+bool AllocateConsole() {
+    return true;
+}
 
-void ConsoleOutput(std::string_view text) { WriteFd(1, text); }
-void ErrorOutput(std::string_view text) { WriteFd(2, text); }
+void ConsoleOutput(std::string_view text) {
+    WriteFd(1, text);
+}
+void ErrorOutput(std::string_view text) {
+    WriteFd(2, text);
+}
 
 bool TerminalToGbk(std::string_view text, std::string* gbk) {
     return Convert("GBK", TerminalCharset(), text, gbk, false);

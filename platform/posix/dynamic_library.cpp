@@ -6,7 +6,9 @@
 
 namespace ov::platform {
 
-std::string DynamicLibrary::FileName(const std::string& base) { return "lib" + base + ".so"; }
+std::string DynamicLibrary::FileName(const std::string& base) {
+    return "lib" + base + ".so";
+}
 
 bool DynamicLibrary::Load(const std::string& base) {
     return LoadPath(ProgramDirectory() + FileName(base));
@@ -24,15 +26,18 @@ bool DynamicLibrary::LoadPath(const std::string& path) {
 }
 
 void DynamicLibrary::Unload() {
-    if (m_handle) ::dlclose(m_handle);
+    if (m_handle)
+        ::dlclose(m_handle);
     m_handle = nullptr;
 }
 
 void* DynamicLibrary::Symbol(const char* name) {
-    if (!m_handle) return nullptr;
+    if (!m_handle)
+        return nullptr;
     ::dlerror();
     void* p = ::dlsym(m_handle, name);
-    if (!p) m_error = std::string("no function ") + name;
+    if (!p)
+        m_error = std::string("no function ") + name;
     return p;
 }
 

@@ -85,9 +85,15 @@ Result ExclusiveFile::Open(const std::string& path, Mode mode, Share /*share*/) 
     Close();
     int flags = O_CLOEXEC;
     switch (mode) {
-        case Mode::ReadExisting: flags |= O_RDONLY; break;
-        case Mode::CreateTruncate: flags |= O_RDWR | O_CREAT; break;
-        case Mode::OpenAlways: flags |= O_RDWR | O_CREAT; break;
+        case Mode::ReadExisting:
+            flags |= O_RDONLY;
+            break;
+        case Mode::CreateTruncate:
+            flags |= O_RDWR | O_CREAT;
+            break;
+        case Mode::OpenAlways:
+            flags |= O_RDWR | O_CREAT;
+            break;
     }
     int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0)
@@ -116,7 +122,8 @@ int64_t ExclusiveFile::Size() {
         errno = EBADF;
         return -1;
     }
-    if (::fstat(static_cast<int>(m_handle), &st) != 0) return -1;
+    if (::fstat(static_cast<int>(m_handle), &st) != 0)
+        return -1;
     return st.st_size;
 }
 
@@ -132,10 +139,12 @@ Result ExclusiveFile::ReadAll(std::vector<uint8_t>* out, uint64_t limit) {
         ssize_t n = ::pread(static_cast<int>(m_handle), out->data() + done, out->size() - done,
                             static_cast<off_t>(done));
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return Error::Last();
         }
-        if (n == 0) break;  // shrank under us (not one of ours)
+        if (n == 0)
+            break;  // shrank under us (not one of ours)
         done += static_cast<size_t>(n);
     }
     out->resize(done);
@@ -147,7 +156,8 @@ Result ExclusiveFile::Write(const void* data, size_t size) {
     while (size > 0) {
         ssize_t n = ::write(static_cast<int>(m_handle), p, size);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return Error::Last();
         }
         p += n;
@@ -209,7 +219,8 @@ Result RenameOver(const std::string& source, const std::string& target) {
     Result result;
     if (::rename(source.c_str(), target.c_str()) != 0)
         result = Error::Last();
-    if (dst_lock >= 0) ::close(dst_lock);
+    if (dst_lock >= 0)
+        ::close(dst_lock);
     ::close(src_lock);
     if (result)
         SyncDirectoryOf(target);
@@ -237,7 +248,8 @@ Result WriteFileAtomically(const std::string& target, const void* data, size_t s
         result = NotHeldByOthers(target, &dst_lock);
     if (result && ::rename(temp.c_str(), target.c_str()) != 0)
         result = Error::Last();
-    if (dst_lock >= 0) ::close(dst_lock);
+    if (dst_lock >= 0)
+        ::close(dst_lock);
     if (!result)
         ::unlink(temp.c_str());
     file.Close();
@@ -252,7 +264,8 @@ std::string ProgramDirectory() {
     std::vector<char> buf(4096);
     for (;;) {
         ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
-        if (n < 0) return "";
+        if (n < 0)
+            return "";
         if (static_cast<size_t>(n) < buf.size()) {
             std::string path(buf.data(), static_cast<size_t>(n));
             auto slash = path.rfind('/');

@@ -4,11 +4,14 @@
 
 namespace ov::platform {
 
-bool Headless() { return true; }
+bool Headless() {
+    return true;
+}
 
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned /*flags*/) {
     std::string line = caption + ": " + text;
-    if (line.empty() || line.back() != '\n') line += '\n';
+    if (line.empty() || line.back() != '\n')
+        line += '\n';
     ErrorOutput(GbkToTerminal(line));
     return kIdOk;
 }

@@ -14,7 +14,8 @@ namespace ov::platform {
 std::string CommandLineArguments(int argc, char** argv) {
     std::string text;
     for (int i = 1; i < argc; ++i) {
-        if (i > 1) text += ' ';
+        if (i > 1)
+            text += ' ';
         text += argv[i];
     }
     return text;
@@ -24,19 +25,25 @@ void RequestEarlyShutdown() {}
 
 std::string HostName() {
     char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return {};
     return name;
 }
 
-bool StartSocketLibrary() { return true; }
+bool StartSocketLibrary() {
+    return true;
+}
 
 std::vector<std::array<uint8_t, 4>> OwnIPv4Addresses() {
     std::vector<std::array<uint8_t, 4>> out;
     ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0) return out;
+    if (::getifaddrs(&list) != 0)
+        return out;
     for (ifaddrs* i = list; i; i = i->ifa_next) {
-        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
-        if (!(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK)) continue;
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET)
+            continue;
+        if (!(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK))
+            continue;
         std::array<uint8_t, 4> a;
         std::memcpy(a.data(), &reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr, 4);
         out.push_back(a);
@@ -50,7 +57,8 @@ void LowerThisThreadPriority(ThreadPriority priority) {
     const id_t self = id_t(::gettid());
     errno = 0;
     const int now = ::getpriority(PRIO_PROCESS, self);
-    if (now == -1 && errno != 0) return;
+    if (now == -1 && errno != 0)
+        return;
     ::setpriority(PRIO_PROCESS, self, now + (priority == ThreadPriority::Lowest ? 10 : 5));
 }
 

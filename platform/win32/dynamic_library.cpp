@@ -6,9 +6,13 @@
 
 namespace ov::platform {
 
-std::string DynamicLibrary::FileName(const std::string& base) { return base + ".dll"; }
+std::string DynamicLibrary::FileName(const std::string& base) {
+    return base + ".dll";
+}
 
-bool DynamicLibrary::Load(const std::string& base) { return LoadPath(FileName(base)); }
+bool DynamicLibrary::Load(const std::string& base) {
+    return LoadPath(FileName(base));
+}
 
 bool DynamicLibrary::LoadPath(const std::string& path) {
     Unload();
@@ -21,14 +25,17 @@ bool DynamicLibrary::LoadPath(const std::string& path) {
 }
 
 void DynamicLibrary::Unload() {
-    if (m_handle) ::FreeLibrary(reinterpret_cast<HMODULE>(m_handle));
+    if (m_handle)
+        ::FreeLibrary(reinterpret_cast<HMODULE>(m_handle));
     m_handle = nullptr;
 }
 
 void* DynamicLibrary::Symbol(const char* name) {
-    if (!m_handle) return nullptr;
+    if (!m_handle)
+        return nullptr;
     void* p = reinterpret_cast<void*>(::GetProcAddress(reinterpret_cast<HMODULE>(m_handle), name));
-    if (!p) m_error = std::string("no function ") + name;
+    if (!p)
+        m_error = std::string("no function ") + name;
     return p;
 }
 

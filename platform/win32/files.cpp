@@ -9,7 +9,9 @@
 namespace ov::platform {
 namespace {
 
-HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE H(intptr_t h) {
+    return reinterpret_cast<HANDLE>(h);
+}
 
 Result LastIfNot(BOOL ok) {
     if (ok)
@@ -51,7 +53,8 @@ Result ExclusiveFile::Open(const std::string& path, Mode mode, Share share) {
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
     switch (mode) {
-        case Mode::ReadExisting: break;
+        case Mode::ReadExisting:
+            break;
         case Mode::CreateTruncate:
             access |= GENERIC_WRITE;
             disposition = CREATE_ALWAYS;
@@ -72,7 +75,8 @@ Result ExclusiveFile::Open(const std::string& path, Mode mode, Share share) {
 
 int64_t ExclusiveFile::Size() {
     LARGE_INTEGER size;
-    if (!::GetFileSizeEx(H(m_handle), &size)) return -1;
+    if (!::GetFileSizeEx(H(m_handle), &size))
+        return -1;
     return size.QuadPart;
 }
 
@@ -94,7 +98,8 @@ Result ExclusiveFile::ReadAll(std::vector<uint8_t>* out, uint64_t limit) {
         DWORD got = 0;
         if (!::ReadFile(H(m_handle), out->data() + done, want, &got, nullptr))
             return Error::Last();
-        if (got == 0) break;
+        if (got == 0)
+            break;
         done += got;
     }
     out->resize(done);
@@ -187,12 +192,14 @@ std::string ProgramDirectory() {
     std::string path(MAX_PATH, '\0');
     for (;;) {
         DWORD n = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return "";
+        if (n == 0)
+            return "";
         if (n < path.size()) {
             path.resize(n);
             break;
         }
-        if (path.size() >= 32768) return "";
+        if (path.size() >= 32768)
+            return "";
         path.resize(path.size() * 2);
     }
     auto slash = path.rfind('\\');

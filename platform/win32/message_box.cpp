@@ -8,12 +8,15 @@
 
 namespace ov::platform {
 
-bool Headless() { return std::getenv("OVG_NO_DIALOGS") != nullptr; }
+bool Headless() {
+    return std::getenv("OVG_NO_DIALOGS") != nullptr;
+}
 
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) {
     if (Headless()) {
         std::string line = caption + ": " + text;
-        if (line.empty() || line.back() != '\n') line += '\n';
+        if (line.empty() || line.back() != '\n')
+            line += '\n';
         ErrorOutput(line);
         return kIdOk;
     }

@@ -81,26 +81,34 @@ int Run(const std::vector<std::string>& all, const std::string& default_dir, Out
     Context ctx{default_dir, output, wait};
     Args args = all;
     if (!args.empty() && args[0] == "--dir") {
-        if (args.size() < 2 || args[1].empty()) return ctx.Fail("--dir needs a directory\n" + std::string(kUsage), 2);
+        if (args.size() < 2 || args[1].empty())
+            return ctx.Fail("--dir needs a directory\n" + std::string(kUsage), 2);
         ctx.dir = args[1];
         // Windows paths given with backslashes go on with one.
         if (ctx.dir.back() != '/' && ctx.dir.back() != '\\')
             ctx.dir += ctx.dir.find('\\') != std::string::npos ? '\\' : '/';
         args.erase(args.begin(), args.begin() + 2);
     }
-    if (ctx.dir.empty()) return ctx.Fail("cannot tell the program directory; use --dir DIR");
+    if (ctx.dir.empty())
+        return ctx.Fail("cannot tell the program directory; use --dir DIR");
     if (args.empty() || args[0] == "help" || args[0] == "--help") {
         output->out += kUsage;
         return args.empty() ? 2 : 0;
     }
     const std::string command = args[0];
     args.erase(args.begin());
-    if (command == "init") return RunInit(ctx, args);
-    if (command == "accounts") return RunAccounts(ctx, args);
-    if (command == "ids") return RunIds(ctx, args);
-    if (command == "ini") return RunIni(ctx, args);
-    if (command == "status") return RunStatus(ctx, args);
-    if (command == "list") return RunList(ctx, args);
+    if (command == "init")
+        return RunInit(ctx, args);
+    if (command == "accounts")
+        return RunAccounts(ctx, args);
+    if (command == "ids")
+        return RunIds(ctx, args);
+    if (command == "ini")
+        return RunIni(ctx, args);
+    if (command == "status")
+        return RunStatus(ctx, args);
+    if (command == "list")
+        return RunList(ctx, args);
     return ctx.Fail("unknown command \"" + command + "\"\n" + kUsage, 2);
 }
 

@@ -24,7 +24,8 @@ std::string WhyBadAccountText(const std::string& name, const std::string* passwo
 bool Load(const Context& ctx, AccountList* list, int* code) {
     platform::Error why;
     AccountLoadResult r = LoadAccounts(list, ctx.PathOf(kAccountFileName), ctx.Access(), &why);
-    if (r == AccountLoadResult::Ok) return true;
+    if (r == AccountLoadResult::Ok)
+        return true;
     std::string text = AccountLoadMessage(r) + std::string(" (") + ctx.PathOf(kAccountFileName);
     if (r == AccountLoadResult::ReadFailed)
         text += ": " + ctx.Why(why);
@@ -39,7 +40,8 @@ int Save(const Context& ctx, const AccountList& list) {
 }
 
 int Add(const Context& ctx, const Args& args) {
-    if (args.size() < 3) return ctx.Fail("usage: accounts add NAME PASSWORD [--disabled] [--description TEXT]", 2);
+    if (args.size() < 3)
+        return ctx.Fail("usage: accounts add NAME PASSWORD [--disabled] [--description TEXT]", 2);
     const std::string& name = args[1];
     const std::string& password = args[2];
     bool enabled = true;
@@ -55,21 +57,25 @@ int Add(const Context& ctx, const Args& args) {
             return ctx.Fail("unknown option \"" + args[i] + "\"", 2);
         }
     }
-    if (name.empty()) return ctx.Fail("请输入用户名！");
+    if (name.empty())
+        return ctx.Fail("请输入用户名！");
     std::string why = WhyBadAccountText(name, &password, &description);
-    if (!why.empty()) return ctx.Fail(why);
+    if (!why.empty())
+        return ctx.Fail(why);
     platform::DataFileLock lock;
     if (!ctx.Lock(kAccountFileName, &lock, &code))
         return code;
     AccountList list;
-    if (!Load(ctx, &list, &code)) return code;
+    if (!Load(ctx, &list, &code))
+        return code;
     // The first record is the administrator, whatever its name: an account
     // added to a file without one would become the administrator.
     if (list.empty())
         return ctx.Fail(ctx.PathOf(kAccountFileName) +
                         " holds no administrator account; the first account is made by "
                         "\"ovadmin init\"");
-    if (FindAccount(list, name) >= 0) return ctx.Fail("该用户名已经存在！");
+    if (FindAccount(list, name) >= 0)
+        return ctx.Fail("该用户名已经存在！");
     list.push_back(AccountRecord::Make(name, password, enabled, description));
     return Save(ctx, list);
 }
@@ -78,7 +84,8 @@ int Add(const Context& ctx, const Args& args) {
 int Change(const Context& ctx, const std::string& what, const Args& args) {
     const size_t want = what == "passwd" ? 3 : 2;
     if (args.size() != want)
-        return ctx.Fail("usage: accounts " + what + (what == "passwd" ? " NAME PASSWORD" : " NAME"), 2);
+        return ctx.Fail("usage: accounts " + what + (what == "passwd" ? " NAME PASSWORD" : " NAME"),
+                        2);
     if (what == "passwd") {
         std::string why = WhyTooLong("a password", args[2], kMaxAccountPassword);
         if (!why.empty())
@@ -90,7 +97,8 @@ int Change(const Context& ctx, const std::string& what, const Args& args) {
     if (!ctx.Lock(kAccountFileName, &lock, &code) || !Load(ctx, &list, &code))
         return code;
     int i = FindAccount(list, args[1]);
-    if (i < 0) return ctx.Fail("no account named \"" + args[1] + "\"");
+    if (i < 0)
+        return ctx.Fail("no account named \"" + args[1] + "\"");
     // The console checks the password of the first record: that account
     // stays, enabled, whatever its name.
     const bool admin = i == 0;
@@ -102,7 +110,8 @@ int Change(const Context& ctx, const std::string& what, const Args& args) {
                             "\") cannot be disabled");
         list[size_t(i)].SetEnabled(what == "enable");
     } else {
-        if (admin) return ctx.Fail("管理员帐号不能被删除！");
+        if (admin)
+            return ctx.Fail("管理员帐号不能被删除！");
         list.erase(list.begin() + i);
     }
     return Save(ctx, list);
@@ -114,7 +123,8 @@ int RunInit(const Context& ctx, const Args& args) {
     if (args.size() != 2 || args[0] != "--admin-password")
         return ctx.Fail("usage: ovadmin init --admin-password PASSWORD", 2);
     std::string why = WhyBadAccountText(kAdministratorName, &args[1], nullptr);
-    if (!why.empty()) return ctx.Fail(why);
+    if (!why.empty())
+        return ctx.Fail(why);
     const std::string accounts = ctx.PathOf(kAccountFileName);
     const std::string ini = ctx.PathOf(kIniName);
     platform::DataFileLock lock;
@@ -148,9 +158,11 @@ int RunAccounts(const Context& ctx, const Args& args) {
     if (what == "list" && args.size() == 1) {
         AccountList list;
         int code = 0;
-        if (!Load(ctx, &list, &code)) return code;
+        if (!Load(ctx, &list, &code))
+            return code;
         for (const auto& a : list)
-            ctx.Say(a.Name() + "\t" + (a.Enabled() ? "enabled" : "disabled") + "\t" + a.Description());
+            ctx.Say(a.Name() + "\t" + (a.Enabled() ? "enabled" : "disabled") + "\t" +
+                    a.Description());
         return 0;
     }
     if (what == "check" && args.size() == 1) {
@@ -165,7 +177,8 @@ int RunAccounts(const Context& ctx, const Args& args) {
             ctx.Fail(AccountLoadMessage(r));
         return int(r);
     }
-    if (what == "add") return Add(ctx, args);
+    if (what == "add")
+        return Add(ctx, args);
     if (what == "passwd" || what == "enable" || what == "disable" || what == "del")
         return Change(ctx, what, args);
     if (what == "backup" && args.size() == 2)
@@ -182,7 +195,8 @@ int RunAccounts(const Context& ctx, const Args& args) {
             r.message = "restored " + std::to_string(list.size()) + " accounts";
         return ctx.Report(r);
     }
-    return ctx.Fail("usage: accounts list|check|add|passwd|enable|disable|del|backup|restore ...", 2);
+    return ctx.Fail("usage: accounts list|check|add|passwd|enable|disable|del|backup|restore ...",
+                    2);
 }
 
 }  // namespace ov::admin

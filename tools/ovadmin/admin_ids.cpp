@@ -29,7 +29,8 @@ int Save(const Context& ctx, const TrustedIdList& list) {
 
 // A position from 1; 0 when the text is not one.
 size_t Position(const std::string& text) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return 0;
     return size_t(std::strtoul(text.c_str(), nullptr, 10));
 }
@@ -50,24 +51,28 @@ int Import(const Context& ctx, const Args& args) {
     if (!why.empty())
         return ctx.Fail(why);
     IdFileResult id = ReadIdFile(args[1]);
-    if (!id.ok) return ctx.Fail(id.message);
+    if (!id.ok)
+        return ctx.Fail(id.message);
     platform::DataFileLock lock;
     TrustedIdList list;
     if (!ctx.Lock(kTrustedIdFileName, &lock, &code) || !Load(ctx, &list, &code))
         return code;
     ImportResult imported = ImportTrustedId(&list, id.value, description);
     if (!imported.added)
-        return ctx.Fail("this ID is trusted already, at position " + std::to_string(imported.index + 1));
-    if (int rc = Save(ctx, list)) return rc;
+        return ctx.Fail("this ID is trusted already, at position " +
+                        std::to_string(imported.index + 1));
+    if (int rc = Save(ctx, list))
+        return rc;
     ctx.Say(std::to_string(list.size()) + "\t" + HexBytes(id.value.data(), id.value.size()));
     if (list.back().Description() != description)
-        ctx.Say("note: the description was cut to " + std::to_string(list.back().Description().size()) +
-                " bytes to fit the file");
+        ctx.Say("note: the description was cut to " +
+                std::to_string(list.back().Description().size()) + " bytes to fit the file");
     return 0;
 }
 
 int Delete(const Context& ctx, const Args& args) {
-    if (args.size() < 2) return ctx.Fail("usage: ids del N...", 2);
+    if (args.size() < 2)
+        return ctx.Fail("usage: ids del N...", 2);
     platform::DataFileLock lock;
     TrustedIdList list;
     int code = 0;
@@ -84,7 +89,8 @@ int Delete(const Context& ctx, const Args& args) {
     std::sort(positions.begin(), positions.end());
     positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
     // From the highest down, so the lower positions stay where they were.
-    for (auto it = positions.rbegin(); it != positions.rend(); ++it) list.erase(list.begin() + long(*it - 1));
+    for (auto it = positions.rbegin(); it != positions.rend(); ++it)
+        list.erase(list.begin() + long(*it - 1));
     return Save(ctx, list);
 }
 
@@ -95,7 +101,8 @@ int RunIds(const Context& ctx, const Args& args) {
     if (what == "list" && args.size() == 1) {
         TrustedIdList list;
         int code = 0;
-        if (!Load(ctx, &list, &code)) return code;
+        if (!Load(ctx, &list, &code))
+            return code;
         for (size_t i = 0; i < list.size(); ++i) {
             IdValue id = list[i].Id();
             ctx.Say(std::to_string(i + 1) + "\t" + HexBytes(id.data(), id.size()) + "\t" +
@@ -103,8 +110,10 @@ int RunIds(const Context& ctx, const Args& args) {
         }
         return 0;
     }
-    if (what == "import") return Import(ctx, args);
-    if (what == "del") return Delete(ctx, args);
+    if (what == "import")
+        return Import(ctx, args);
+    if (what == "del")
+        return Delete(ctx, args);
     if ((what == "backup" || what == "restore") && args.size() == 2) {
         FileOpResult r;
         if (what == "backup") {

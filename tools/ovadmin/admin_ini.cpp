@@ -6,7 +6,9 @@
 namespace ov::admin {
 namespace {
 
-bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+bool HasLineBreak(const std::string& s) {
+    return s.find_first_of("\r\n") != std::string::npos;
+}
 bool EndsWithSpace(const std::string& s) {
     return !s.empty() && std::string(" \t\v\f").find(s.back()) != std::string::npos;
 }
@@ -19,10 +21,14 @@ std::string WhyNotWritable(const std::string& section, const std::string& key,
     if ((!section.empty() && (section.front() == '[' || section.back() == ']')) ||
         EndsWithSpace(section))
         return "a section name cannot begin with '[', end with ']' or end with white space";
-    if (key.find('=') != std::string::npos) return "a key cannot hold '='";
-    if (!key.empty() && key.front() == '[') return "a key cannot begin with '['";
-    if (key.empty() && value.empty()) return "an empty key needs a value";
-    if (EndsWithSpace(value)) return "a value cannot end with white space (it would be lost)";
+    if (key.find('=') != std::string::npos)
+        return "a key cannot hold '='";
+    if (!key.empty() && key.front() == '[')
+        return "a key cannot begin with '['";
+    if (key.empty() && value.empty())
+        return "an empty key needs a value";
+    if (EndsWithSpace(value))
+        return "a value cannot end with white space (it would be lost)";
     return {};
 }
 
@@ -31,10 +37,11 @@ std::string WhyNotWritable(const std::string& section, const std::string& key,
 std::string DefaultIniBytes() {
     IniFile ini;
     const char* const pairs[][3] = {
-        {"CWebinfo", "szKey", ""},     {"CWebinfo", "MasterURL", ""}, {"CWebinfo", "SlaveURL", ""},
-        {"CWebinfo", "binternet", "1"}, {"S_CFG", "flg_encrypt", "1"}, {"S_CFG", "bGuest", "1"},
-        {"S_CFG", "PKey", ""},         {"S_CFG", "CmdPort", "6111"},  {"S_CFG", "ProxyPort", "6121"},
-        {"Base", "Alias", ""},
+        {"CWebinfo", "szKey", ""},      {"CWebinfo", "MasterURL", ""},
+        {"CWebinfo", "SlaveURL", ""},   {"CWebinfo", "binternet", "1"},
+        {"S_CFG", "flg_encrypt", "1"},  {"S_CFG", "bGuest", "1"},
+        {"S_CFG", "PKey", ""},          {"S_CFG", "CmdPort", "6111"},
+        {"S_CFG", "ProxyPort", "6121"}, {"Base", "Alias", ""},
     };
     for (const auto& p : pairs) ini.SetValue(p[0], p[1], p[2], true);
     return ini.Serialize();
@@ -45,7 +52,8 @@ int RunIni(const Context& ctx, const Args& args) {
     if (!args.empty() && args[0] == "get" && args.size() == 3) {
         IniFile ini(path);
         if (!ini.ReadFile())
-            return ctx.Fail(ini.Error().empty() ? path + " does not exist" : path + ": " + ini.Error());
+            return ctx.Fail(ini.Error().empty() ? path + " does not exist"
+                                                : path + ": " + ini.Error());
         std::string value = ini.GetValue(args[1], args[2]);
         if (ini.FindKey(ini.FindSection(args[1]), args[2]) < 0)
             return ctx.Fail("[" + args[1] + "] " + args[2] + ": " + ini.Error());
@@ -54,11 +62,13 @@ int RunIni(const Context& ctx, const Args& args) {
     }
     if (!args.empty() && args[0] == "set" && args.size() == 4) {
         std::string why = WhyNotWritable(args[1], args[2], args[3]);
-        if (!why.empty()) return ctx.Fail(why);
+        if (!why.empty())
+            return ctx.Fail(why);
         IniFile ini(path);
         // A missing file is made, as the console makes it; an unreadable one
         // is left alone rather than replaced by a file that lost its keys.
-        if (!ini.ReadFile() && platform::PathExists(path)) return ctx.Fail(path + ": " + ini.Error());
+        if (!ini.ReadFile() && platform::PathExists(path))
+            return ctx.Fail(path + ": " + ini.Error());
         ini.SetValue(args[1], args[2], args[3], true);
         if (!ini.WriteFile())
             return ctx.Fail("cannot write " + path + ": " + platform::ErrorText());

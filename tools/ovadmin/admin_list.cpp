@@ -6,7 +6,8 @@
 namespace ov::admin {
 
 int RunStatus(const Context& ctx, const Args& args) {
-    if (!args.empty()) return ctx.Fail("usage: ovadmin status", 2);
+    if (!args.empty())
+        return ctx.Fail("usage: ovadmin status", 2);
     std::vector<ComputerEntry> entries;
     if (!ReadPublishedList(&entries)) {
         ctx.Say("stopped");
@@ -17,9 +18,11 @@ int RunStatus(const Context& ctx, const Args& args) {
 }
 
 int RunList(const Context& ctx, const Args& args) {
-    if (!args.empty()) return ctx.Fail("usage: ovadmin list", 2);
+    if (!args.empty())
+        return ctx.Fail("usage: ovadmin list", 2);
     std::vector<ComputerEntry> entries;
-    if (!ReadPublishedList(&entries)) return ctx.Fail("no gateway is running (no published list)");
+    if (!ReadPublishedList(&entries))
+        return ctx.Fail("no gateway is running (no published list)");
     for (const auto& e : entries)
         ctx.Say(e.Name() + "\t" + e.AddressText() + "\t" + std::to_string(e.Port()));
     return 0;

@@ -17,7 +17,7 @@ namespace ov::admin {
 namespace {
 
 class OvAdmin : public ov::testing::TestDir {
-protected:
+  protected:
     int Admin(std::vector<std::string> args) {
         m_out = {};
         args.insert(args.begin(), {"--dir", m_dir.string()});
@@ -44,10 +44,11 @@ TEST_F(OvAdmin, InitMakesTheAdministratorAndTheConsoleDefaultsOnce) {
     EXPECT_EQ(list[0].Password(), "pw");
     EXPECT_TRUE(list[0].Enabled());
     std::vector<uint8_t> ini = Slurp(Path("OV_G.ini"));
-    EXPECT_EQ(std::string(ini.begin(), ini.end()),
-              "[CWebinfo]\r\nszKey=\r\nMasterURL=\r\nSlaveURL=\r\nbinternet=1\r\n\r\n"
-              "[S_CFG]\r\nflg_encrypt=1\r\nbGuest=1\r\nPKey=\r\nCmdPort=6111\r\nProxyPort=6121\r\n\r\n"
-              "[Base]\r\nAlias=\r\n\r\n");
+    EXPECT_EQ(
+        std::string(ini.begin(), ini.end()),
+        "[CWebinfo]\r\nszKey=\r\nMasterURL=\r\nSlaveURL=\r\nbinternet=1\r\n\r\n"
+        "[S_CFG]\r\nflg_encrypt=1\r\nbGuest=1\r\nPKey=\r\nCmdPort=6111\r\nProxyPort=6121\r\n\r\n"
+        "[Base]\r\nAlias=\r\n\r\n");
     std::vector<uint8_t> before = Slurp(Path("uinfo.dat"));
     EXPECT_EQ(Admin({"init", "--admin-password", "other"}), 1);
     EXPECT_NE(m_out.err.find("not overwritten"), std::string::npos);
@@ -75,8 +76,8 @@ TEST_F(OvAdmin, AccountRulesOfTheAccountsPage) {
     EXPECT_EQ(Admin({"accounts", "enable", "Bob"}), 0);
     EXPECT_EQ(Admin({"accounts", "del", "nobody"}), 1);
     ASSERT_EQ(Admin({"accounts", "list"}), 0);
-    EXPECT_EQ(Lines(), (std::vector<std::string>{"Administrator\tenabled\t", "bob\tdisabled\t前台电脑",
-                                                 "Bob\tenabled\t"}));
+    EXPECT_EQ(Lines(), (std::vector<std::string>{"Administrator\tenabled\t",
+                                                 "bob\tdisabled\t前台电脑", "Bob\tenabled\t"}));
     EXPECT_EQ(Admin({"accounts", "del", "bob"}), 0);
     AccountList list;
     ASSERT_EQ(LoadAccounts(&list, Path("uinfo.dat")), AccountLoadResult::Ok);
@@ -119,7 +120,8 @@ std::string WriteIdFile(const std::string& path, uint8_t first) {
 }
 
 TEST_F(OvAdmin, TrustedIdsImportListDelete) {
-    ASSERT_EQ(Admin({"ids", "import", WriteIdFile(Path("a.id"), 0xa0), "--description", "甲"}), 0) << m_out.err;
+    ASSERT_EQ(Admin({"ids", "import", WriteIdFile(Path("a.id"), 0xa0), "--description", "甲"}), 0)
+        << m_out.err;
     ASSERT_EQ(Admin({"ids", "import", WriteIdFile(Path("b.id"), 0xb0)}), 0);
     EXPECT_EQ(Admin({"ids", "import", Path("a.id")}), 1);  // a duplicate adds nothing
     EXPECT_NE(m_out.err.find("position 1"), std::string::npos);
@@ -259,7 +261,8 @@ TEST_F(OvAdmin, IniGetSetKeepsWhatItDoesNotKnow) {
     ASSERT_EQ(Admin({"ini", "set", "Base", "Alias", "网关"}), 0);
     std::vector<uint8_t> after = Slurp(Path("OV_G.ini"));
     EXPECT_EQ(std::string(after.begin(), after.end()),
-              "[S_CFG]\r\nCmdPort=7000\r\nMine=1\r\n\r\n[Other]\r\nx=y\r\n\r\n[Base]\r\nAlias=网关\r\n\r\n");
+              "[S_CFG]\r\nCmdPort=7000\r\nMine=1\r\n\r\n[Other]\r\nx=y\r\n\r\n[Base]\r\nAlias="
+              "网关\r\n\r\n");
     // What would not read back as written is refused, and nothing changes.
     EXPECT_EQ(Admin({"ini", "set", "S_CFG", "a=b", "1"}), 1);
     EXPECT_EQ(Admin({"ini", "set", "S_CFG", "k", "two\nlines"}), 1);

@@ -7,7 +7,7 @@
 namespace ov::platform {
 
 class DynamicLibrary {
-public:
+  public:
     DynamicLibrary() = default;
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
@@ -34,7 +34,7 @@ public:
     // Why the last Load or Symbol failed.
     const std::string& Error() const { return m_error; }
 
-private:
+  private:
     void* m_handle = nullptr;
     std::string m_error;
 };

@@ -17,11 +17,11 @@
 namespace ov::platform {
 
 class ExclusiveFile {
-public:
+  public:
     enum class Mode {
-        ReadExisting,     // read only; fails when the file is missing
-        CreateTruncate,   // read and write; created when missing, emptied when present
-        OpenAlways,       // read and write; created when missing, kept when present
+        ReadExisting,    // read only; fails when the file is missing
+        CreateTruncate,  // read and write; created when missing, emptied when present
+        OpenAlways,      // read and write; created when missing, kept when present
     };
     // Readers that are not ours (an editor, `tail`) may look at the file
     // while it is open; used for the log.
