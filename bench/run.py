@@ -444,7 +444,7 @@ def plot(results, out):
             f.write('"%s" %s\n' % (label, " ".join(cells)))
     script = ("set terminal pngcairo size 640,360\n"
               "set output '%s'\nset style data histogram\nset style fill solid border -1\n"
-              "set key autotitle columnhead top right\nset yrange [0:*]\n"
+              "set key autotitle columnhead outside right top\nset yrange [0:*]\n"
               "set ylabel 'share of the direct path'\nset grid ytics\n"
               "plot '%s' using 2:xtic(1)%s\n"
               % (os.path.join(out, "relay.png"), data,
