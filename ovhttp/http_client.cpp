@@ -64,17 +64,17 @@ void HttpClient::OnComplete() {
 int HttpClient::Fail(int code, int socket_error, const char* message) {
     platform::CloseSocket(m_socket);
     m_socket = platform::kNoSocket;
-    m_errorCode = code;
-    m_socketError = socket_error;
-    m_errorMessage = message;
+    m_error_code = code;
+    m_socket_error = socket_error;
+    m_error_message = message;
     OnFailure();
     return code;
 }
 
 int HttpClient::Get(const char* url) {
-    m_errorCode = 0;
-    m_socketError = 0;
-    m_errorMessage.clear();
+    m_error_code = 0;
+    m_socket_error = 0;
+    m_error_message.clear();
     m_response.clear();
     if (url == nullptr || url[0] == '\0')
         return Fail(kHttpNoUrl, 0, "Error, url is nothing.");
@@ -133,9 +133,9 @@ int HttpClient::SplitUrl(std::string_view url) {
         m_port = uint16_t(port);
     }
     m_host.assign(host);
-    m_requestTarget = "/";
+    m_request_target = "/";
     if (slash != npos)
-        m_requestTarget.append(url.substr(slash + 1));
+        m_request_target.append(url.substr(slash + 1));
     return kHttpOk;
 }
 
@@ -156,25 +156,25 @@ int HttpClient::Run() {
     if (!platform::SetLingerZero(m_socket))
         return Fail(kHttpSocketFailed, platform::LastSocketError(),
                     "Error when setsockopt(LINGER).");
-    if (!platform::SetReceiveTimeout(m_socket, m_receiveTimeoutMs))
+    if (!platform::SetReceiveTimeout(m_socket, m_receive_timeout_ms))
         return Fail(kHttpSocketFailed, platform::LastSocketError(),
                     "Error when setsockopt(RCVTIME).");
-    if (!platform::SetSendTimeout(m_socket, m_sendTimeoutMs))
+    if (!platform::SetSendTimeout(m_socket, m_send_timeout_ms))
         return Fail(kHttpSocketFailed, platform::LastSocketError(),
                     "Error when setsockopt(SNDTIMEO).");
     if (!platform::BindAny(m_socket))
         return Fail(kHttpSocketFailed, platform::LastSocketError(), "Error when bind socket.");
     int resolver_error = 0;
-    if (!platform::ResolveHost(m_host, &m_remoteAddress, &resolver_error))
+    if (!platform::ResolveHost(m_host, &m_remote_address, &resolver_error))
         return Fail(kHttpBadHost, resolver_error, "Error when resolve host.");
     if (!platform::PollOnce(m_socket))
         return Fail(kHttpSocketFailed, platform::LastSocketError(), "Error when select.");
-    if (!platform::Connect(m_socket, m_remoteAddress, m_port))
+    if (!platform::Connect(m_socket, m_remote_address, m_port))
         return Fail(kHttpSocketFailed, platform::LastSocketError(), "Error when connect.");
 
     const std::string_view pieces[] = {
         "GET ",
-        m_requestTarget,
+        m_request_target,
         " HTTP/1.0\r\n",
         "Accept:text/html\r\n",
         "Accept-Language: en\r\n",
@@ -207,9 +207,9 @@ int HttpClient::Run() {
             m_response.append(chunk, size_t(n));
         } catch (const std::bad_alloc&) {
             // What was read so far is kept and handed over.
-            m_errorCode = kHttpSocketFailed;
-            m_socketError = int(platform::LastErrorCode());
-            m_errorMessage = "Error when memory alloc.";
+            m_error_code = kHttpSocketFailed;
+            m_socket_error = int(platform::LastErrorCode());
+            m_error_message = "Error when memory alloc.";
             out_of_memory = true;
             break;
         }
@@ -226,15 +226,15 @@ int HttpFetch::Fetch(const char* url, char* buffer, size_t capacity, size_t* len
     m_buffer = buffer;
     m_capacity = capacity;
     m_length = length;
-    m_errorText.clear();
+    m_error_text.clear();
     int rc = Get(url);
-    if (rc != kHttpOk && m_errorText.empty()) {
+    if (rc != kHttpOk && m_error_text.empty()) {
         // Reached only when memory ran out: the response was handed over,
         // but the request still failed.
         char text[kMaxErrorText + 1];
         std::snprintf(text, sizeof text, "Error: %d, %d, %s", ErrorCode(), SocketError(),
                       ErrorMessage().c_str());
-        m_errorText = text;
+        m_error_text = text;
     }
     m_buffer = nullptr;
     m_length = nullptr;
@@ -245,7 +245,7 @@ void HttpFetch::OnFailure() {
     char text[kMaxErrorText + 1];
     std::snprintf(text, sizeof text, "Error: %d, %d, %s", ErrorCode(), SocketError(),
                   ErrorMessage().c_str());
-    m_errorText = text;
+    m_error_text = text;
     HttpClient::OnFailure();
 }
 

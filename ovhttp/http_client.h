@@ -42,14 +42,14 @@ class HttpClient {
     // has run), otherwise an HttpError (OnFailure has run).
     int Get(const char* url);
 
-    int ErrorCode() const { return m_errorCode; }
-    int SocketError() const { return m_socketError; }
-    const std::string& ErrorMessage() const { return m_errorMessage; }
+    int ErrorCode() const { return m_error_code; }
+    int SocketError() const { return m_socket_error; }
+    const std::string& ErrorMessage() const { return m_error_message; }
 
     // Tests only: the product always waits the full kTimeoutMs.
     void SetTimeoutsForTesting(uint32_t milliseconds) {
-        m_receiveTimeoutMs = milliseconds;
-        m_sendTimeoutMs = milliseconds;
+        m_receive_timeout_ms = milliseconds;
+        m_send_timeout_ms = milliseconds;
     }
 
   protected:
@@ -67,17 +67,17 @@ class HttpClient {
     bool SendAll(std::string_view piece);
 
     platform::SocketHandle m_socket = platform::kNoSocket;
-    uint32_t m_remoteAddress = 0;  // network byte order
-    std::string m_host;            // at most kMaxHostLength characters
-    std::string m_requestTarget;   // "/" and the URL's path
+    uint32_t m_remote_address = 0;  // network byte order
+    std::string m_host;             // at most kMaxHostLength characters
+    std::string m_request_target;   // "/" and the URL's path
     uint16_t m_port = 80;
-    uint32_t m_receiveTimeoutMs = kTimeoutMs;
-    uint32_t m_sendTimeoutMs = kTimeoutMs;
-    bool m_socketsStarted = false;
+    uint32_t m_receive_timeout_ms = kTimeoutMs;
+    uint32_t m_send_timeout_ms = kTimeoutMs;
+    bool m_sockets_started = false;
 
-    int m_errorCode = 0;
-    int m_socketError = 0;
-    std::string m_errorMessage;
+    int m_error_code = 0;
+    int m_socket_error = 0;
+    std::string m_error_message;
     std::string m_response;
 };
 
@@ -92,7 +92,7 @@ class HttpFetch : public HttpClient {
     int Fetch(const char* url, char* buffer, size_t capacity, size_t* length);
 
     // "Error: %d, %d, %s" of the last failure (code, socket error, message).
-    const std::string& ErrorText() const { return m_errorText; }
+    const std::string& ErrorText() const { return m_error_text; }
 
   protected:
     void OnFailure() override;
@@ -102,7 +102,7 @@ class HttpFetch : public HttpClient {
     char* m_buffer = nullptr;
     size_t m_capacity = 0;
     size_t* m_length = nullptr;
-    std::string m_errorText;
+    std::string m_error_text;
 };
 
 }  // namespace ov::http

@@ -248,5 +248,52 @@ TEST_F(Proxy, FortyBusyPairsAndAThousandShortOnesLoseNothingAndLeakNoPair) {
     }
 }
 
+TEST_F(Proxy, ASlowWriterLosesNothingAndResetsMidStreamFreeTheirPairs) {
+    Start();
+    tcp::socket slow = Connect();
+    asio::write(slow, asio::buffer(Header("counter")));
+    std::vector<uint8_t> sent;
+    for (int i = 0; i < 64; ++i) {
+        std::vector<uint8_t> piece(1000, uint8_t(i));
+        asio::write(slow, asio::buffer(piece));
+        sent.insert(sent.end(), piece.begin(), piece.end());
+        std::this_thread::sleep_for(2ms);
+    }
+    slow.shutdown(tcp::socket::shutdown_send);
+    std::string reply;
+    EXPECT_TRUE(ReadsToEnd(slow, &reply));
+    EXPECT_EQ(reply, std::to_string(sent.size()) + ":" + std::to_string(Checksum(sent)));
+
+    // Every pair busy, then every user resets in the middle of its stream.
+    std::vector<uint8_t> burst(200000, 0x5a);
+    for (int i = 0; i < CProxyThread::kPairs; ++i) {
+        tcp::socket s = Connect();
+        asio::write(s, asio::buffer(Header("echo")));
+        asio::write(s, asio::buffer(burst));
+        s.set_option(asio::socket_base::linger(true, 0));
+        s.close();
+    }
+    // The pairs come free: 40 users are relayed again.
+    int relayed = 0;
+    for (int attempt = 0; attempt < 100 && relayed < CProxyThread::kPairs; ++attempt) {
+        std::vector<tcp::socket> users;
+        relayed = 0;
+        for (int i = 0; i < CProxyThread::kPairs; ++i) {
+            users.push_back(Connect());
+            asio::write(users.back(), asio::buffer(Header("echo")));
+            asio::write(users.back(), asio::buffer("z", 1));
+        }
+        for (auto& u : users) {
+            char c = 0;
+            std::error_code ec;
+            asio::read(u, asio::buffer(&c, 1), ec);
+            relayed += !ec && c == 'z';
+        }
+        if (relayed < CProxyThread::kPairs)
+            std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_EQ(relayed, CProxyThread::kPairs);
+}
+
 }  // namespace
 }  // namespace ov::gateway

@@ -81,6 +81,9 @@ def main():
             data = bytes.fromhex(out.decode() or "00")
             check(len(data) == 24 and struct.unpack("<I", data[:4])[0] == 868,
                   "the start-up probe reaches UDP 769 on the LAN with magic 868")
+            if len(data) == 24:
+                check(data[4:8] == socket.inet_aton(GW) and struct.unpack("<I", data[20:])[0] < 32768,
+                      "the probe carries the LAN address (not loopback) and a 15-bit nonce (%s)" % data.hex())
 
             # From here on only the LAN is routed, so ARP for the random
             # addresses of the flood fails at once instead of timing out.

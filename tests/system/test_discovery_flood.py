@@ -74,11 +74,12 @@ def main():
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         try:
             time.sleep(1)
-            lan.run([sys.executable, "-c", FLOOD, "0", "1500"], timeout=120)
-            real = announcement("real", 5901, [LAN]).hex()
             send = "import socket,sys;s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM);" \
                    "s.setsockopt(socket.SOL_SOCKET,socket.SO_BROADCAST,1);" \
                    "s.sendto(bytes.fromhex(sys.argv[1]),('192.0.2.255',768))"
+            lan.run([sys.executable, "-c", send, "00" * 3000])
+            lan.run([sys.executable, "-c", FLOOD, "0", "1500"], timeout=120)
+            real = announcement("real", 5901, [LAN]).hex()
             listed = False
             # A real agent announces itself again and again; a few announcements
             # bring it to the front of a queue of thousands.
@@ -96,6 +97,7 @@ def main():
             time.sleep(1)
             log = ovtest.read_gbk(log_path)
             check(log.count("新的名字被丢弃") == 1, "names beyond the table's limit are dropped with one line")
+            check("(3000 bytes)" in log, "a long datagram is logged with its own size")
 
             # Probes of the flood are under way: -end must not wait for them.
             started = time.time()
