@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
         o.addresses = pf::OwnIPv4Addresses();
         if (o.addresses.empty())
             return Fail("this computer has no IPv4 address besides loopback; give --address");
-        if (o.addresses.size() > ComputerAnnouncement::kAddresses)
-            o.addresses.resize(ComputerAnnouncement::kAddresses);
+        if (o.addresses.size() > ov::ComputerAnnouncement::kAddresses)
+            o.addresses.resize(ov::ComputerAnnouncement::kAddresses);
     }
 
     pf::CatchStopSignals();
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
         return Fail("cannot open a UDP socket: " + ec.message());
     const asio::ip::udp::endpoint to(asio::ip::make_address_v4(o.to, ec), kAnnouncePort);
     auto send = [&](uint32_t port) {
-        const ComputerAnnouncement a = MakeAnnouncement(o.name, port, o.addresses);
+        const ov::ComputerAnnouncement a = MakeAnnouncement(o.name, port, o.addresses);
         socket.send_to(asio::buffer(a.bytes), to, 0, ec);
         return !ec;
     };
