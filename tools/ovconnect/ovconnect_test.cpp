@@ -213,8 +213,7 @@ TEST(LogIn, GivesUpOnASilentOrClosingGateway) {
     FakeServer silent([](tcp::socket& s) {
         char b[256];
         asio::error_code ec;
-        while (!ec)
-            s.read_some(asio::buffer(b), ec);  // until the client gives up
+        while (!ec) s.read_some(asio::buffer(b), ec);  // until the client gives up
     });
     const auto start = std::chrono::steady_clock::now();
     Login l = LogIn(LoginOptions(silent.Port()));
