@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "common/trusted_id_file.h"
+#include "platform/blocking_socket.h"
+#include "platform/socket_options.h"
 #include "platform/std_streams.h"
 
 namespace ov::connect {
@@ -359,32 +361,30 @@ class Tunnel : public std::enable_shared_from_this<Tunnel> {
         tcp::socket& from = d == 0 ? m_local : m_remote;
         tcp::socket& to = d == 0 ? m_remote : m_local;
         auto self = shared_from_this();
-        from.async_read_some(asio::buffer(m_dir[d].buffer),
-                             [self, d, &from, &to](const asio::error_code& ec, size_t n) {
-                                 if (self->m_ended)
-                                     return;
-                                 if (ec == asio::error::eof) {
-                                     asio::error_code ignored;
-                                     to.shutdown(tcp::socket::shutdown_send, ignored);
-                                     self->m_dir[d].done = true;
-                                     if (self->m_dir[1 - d].done)
-                                         self->End("");
-                                     return;
-                                 }
-                                 if (ec)
-                                     return self->End(ec.message());
-                                 (void)from;
-                                 asio::async_write(to,
-                                                   asio::buffer(self->m_dir[d].buffer.data(), n),
-                                                   [self, d](const asio::error_code& ec, size_t n) {
-                                                       if (self->m_ended)
-                                                           return;
-                                                       if (ec)
-                                                           return self->End(ec.message());
-                                                       self->m_dir[d].bytes += n;
-                                                       self->Pump(d);
-                                                   });
-                             });
+        from.async_read_some(
+            asio::buffer(m_dir[d].buffer), [self, d, &to](const asio::error_code& ec, size_t n) {
+                if (self->m_ended)
+                    return;
+                if (ec == asio::error::eof) {
+                    asio::error_code ignored;
+                    to.shutdown(tcp::socket::shutdown_send, ignored);
+                    self->m_dir[d].done = true;
+                    if (self->m_dir[1 - d].done)
+                        self->End("");
+                    return;
+                }
+                if (ec)
+                    return self->End(ec.message());
+                asio::async_write(to, asio::buffer(self->m_dir[d].buffer.data(), n),
+                                  [self, d](const asio::error_code& ec, size_t n) {
+                                      if (self->m_ended)
+                                          return;
+                                      if (ec)
+                                          return self->End(ec.message());
+                                      self->m_dir[d].bytes += n;
+                                      self->Pump(d);
+                                  });
+            });
     }
 
     void Fail(const std::string& why) {
@@ -482,8 +482,8 @@ Outcome StartForward(asio::io_context& io, const Options& o, const std::string& 
     const tcp::endpoint local(asio::ip::make_address_v4(o.listen_address, ec), o.listen_port);
     if (!ec)
         l->acceptor.open(tcp::v4(), ec);
-    if (!ec)
-        l->acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec && !platform::AllowListenerRebind(intptr_t(l->acceptor.native_handle())))
+        ec = asio::error_code(platform::LastSocketError(), asio::system_category());
     if (!ec)
         l->acceptor.bind(local, ec);
     if (!ec)
