@@ -3,7 +3,8 @@ ovconnect: a controlled computer (its own namespace) announces an HTTP
 server with ovannounce; a remote user (a third namespace, on the gateway's
 other network) logs in with ovconnect, lists, and fetches files with curl
 through `ovconnect forward` and with a plain request through `ovconnect
-stdio`. When ovannounce ends, its leave takes the computer off the list.
+stdio`. When ovannounce ends, its leave takes the computer off the list; a gateway
+with the ID check on admits only the ID file that ovadmin minted and trusted.
 SSH and VNC ends are in test_clients_ssh_vnc.py."""
 
 import hashlib
@@ -133,6 +134,33 @@ def main():
                 gone = "proxy port" in out and "pc1" not in out
                 time.sleep(0.3)
             check(gone, "the leave takes the computer off the list (%r)" % out)
+
+            # The ID check: a gateway started with it on admits the ID file
+            # that ovadmin minted and trusted, and no other.
+            gw.run([os.path.join(d, "OV_G"), "-end"], env=ENV, timeout=30)
+            check(ovtest.wait_exit(gateway, 15) == 0, "the gateway ends for its restart")
+            trusted, stranger = os.path.join(d, "alice.id"), os.path.join(d, "stranger.id")
+            r = subprocess.run([adm, "ids", "mint", trusted, "--import", "--description", "alice"],
+                               capture_output=True, env=ENV)
+            check(r.returncode == 0, "ovadmin mints and trusts an ID file (%r)" % r.stderr)
+            subprocess.run([adm, "ids", "mint", stranger], capture_output=True, env=ENV)
+            subprocess.run([adm, "ini", "set", "S_CFG", "flg_encrypt", "1"], capture_output=True,
+                           env=ENV)
+            procs.append(gw.popen([os.path.join(d, "OV_G"), "-run"], env=ENV,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            r = None
+            end = time.time() + 20
+            while time.time() < end:
+                r = ovc("list", *login, "--password", "pw", "--id-file", trusted)
+                if r.returncode != 3:  # the command port is up
+                    break
+                time.sleep(0.3)
+            check(r.returncode == 0, "the trusted ID file lets the user in (%r)" % r.stderr)
+            r = ovc("list", *login, "--password", "pw", "--id-file", stranger)
+            check(r.returncode == 4 and b"does not trust" in r.stderr,
+                  "an ID file that is not trusted: exit 4 (%r)" % r.stderr)
+            r = ovc("list", *login, "--password", "pw")
+            check(r.returncode == 4, "no ID file: exit 4")
         finally:
             for p in procs:
                 if p.poll() is None:
