@@ -13,6 +13,7 @@ constexpr char kUsage[] =
     "  accounts passwd NAME PASSWORD | enable NAME | disable NAME | del NAME\n"
     "  accounts backup PATH | restore PATH\n"
     "  ids list | import FILE.id [--description TEXT] | del N... | backup PATH | restore PATH\n"
+    "  ids mint FILE.id [--import] [--description TEXT]\n"
     "  ini get SECTION KEY | set SECTION KEY VALUE\n"
     "  status | list        (the running gateway's computer list)\n";
 

@@ -1,10 +1,13 @@
 // ovadmin ids ...
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 
 #include "common/content_codec.h"
+#include "common/tea.h"
 #include "common/trusted_id_file.h"
 #include "platform/data_file_lock.h"
+#include "platform/files.h"
 #include "tools/ovadmin/admin_internal.h"
 
 namespace ov::admin {
@@ -70,6 +73,64 @@ int Import(const Context& ctx, const Args& args) {
     return 0;
 }
 
+// A new ID file: a random ID whose fifth byte is one of the two markers a
+// restore check looks for, random filler, and the check word that makers
+// of ID files write (the ones' complement of the 16-bit sum of bytes
+// 0..1021), enciphered like every ID file.
+std::vector<uint8_t> NewIdFile(IdValue* id) {
+    std::random_device random;
+    std::vector<uint8_t> file(1024);
+    for (uint8_t& b : file) b = uint8_t(random());
+    for (uint8_t& b : *id) b = uint8_t(random());
+    (*id)[4] = random() & 1 ? 0x55 : 0xAA;
+    std::copy(id->begin(), id->end(), file.begin() + 1010);
+    uint16_t sum = 0;
+    for (size_t i = 0; i < 1022; ++i) sum = uint16_t(sum + file[i]);
+    const uint16_t check = uint16_t(~sum);
+    file[1022] = uint8_t(check);
+    file[1023] = uint8_t(check >> 8);
+    EncipherBlocks(file.data(), file.size());
+    return file;
+}
+
+int Mint(const Context& ctx, const Args& args) {
+    const char* usage = "usage: ids mint FILE.id [--import] [--description TEXT]";
+    if (args.size() < 2)
+        return ctx.Fail(usage, 2);
+    bool import = false, has_description = false;
+    std::string description;
+    int code = 0;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (args[i] == "--import") {
+            import = true;
+        } else if (args[i] == "--description") {
+            if (!OptionValue(ctx, args, &i, &description, &code))
+                return code;
+            has_description = true;
+        } else {
+            return ctx.Fail(usage, 2);
+        }
+    }
+    if (has_description && !import)
+        return ctx.Fail("--description goes with --import", 2);
+    std::string why = WhyBadText("a description", description, kMaxTrustedIdDescription);
+    if (!why.empty())
+        return ctx.Fail(why);
+    if (platform::PathExists(args[1]))
+        return ctx.Fail(args[1] + " exists already; an ID file is never overwritten");
+    IdValue id;
+    const std::vector<uint8_t> file = NewIdFile(&id);
+    if (platform::Result r = platform::WriteFileAtomically(args[1], file.data(), file.size()); !r)
+        return ctx.Fail("cannot write " + args[1] + ": " + ctx.Why(r.error()));
+    ctx.Say("minted\t" + HexBytes(id.data(), id.size()));
+    if (!import)
+        return 0;
+    Args import_args = {"import", args[1]};
+    if (has_description)
+        import_args.insert(import_args.end(), {"--description", description});
+    return Import(ctx, import_args);
+}
+
 int Delete(const Context& ctx, const Args& args) {
     if (args.size() < 2)
         return ctx.Fail("usage: ids del N...", 2);
@@ -114,6 +175,8 @@ int RunIds(const Context& ctx, const Args& args) {
         return Import(ctx, args);
     if (what == "del")
         return Delete(ctx, args);
+    if (what == "mint")
+        return Mint(ctx, args);
     if ((what == "backup" || what == "restore") && args.size() == 2) {
         FileOpResult r;
         if (what == "backup") {
@@ -128,7 +191,7 @@ int RunIds(const Context& ctx, const Args& args) {
         }
         return ctx.Report(r);
     }
-    return ctx.Fail("usage: ids list|import|del|backup|restore ...", 2);
+    return ctx.Fail("usage: ids list|import|mint|del|backup|restore ...", 2);
 }
 
 }  // namespace ov::admin

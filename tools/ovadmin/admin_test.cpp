@@ -119,6 +119,35 @@ std::string WriteIdFile(const std::string& path, uint8_t first) {
     return path;
 }
 
+TEST_F(OvAdmin, MintedIdFilesAreReadableValidAndNeverOverwritten) {
+    ASSERT_EQ(Admin({"ids", "mint", Path("a.id")}), 0) << m_out.err;
+    std::vector<uint8_t> f = Slurp(Path("a.id"));
+    ASSERT_EQ(f.size(), 1024u);
+    IdFileResult id = ReadIdFile(Path("a.id"));
+    ASSERT_TRUE(id.ok) << id.message;
+    EXPECT_TRUE(id.value[4] == 0x55 || id.value[4] == 0xAA) << "the marker";
+    DecipherBlocks(f.data(), f.size());
+    uint16_t sum = 0;
+    for (size_t i = 0; i < 1022; ++i) sum = uint16_t(sum + f[i]);
+    EXPECT_EQ(uint16_t(f[1022] | f[1023] << 8), uint16_t(~sum)) << "the check word";
+    EXPECT_EQ(Admin({"ids", "list"}), 0);
+    EXPECT_TRUE(Lines().empty()) << "minting alone trusts nothing";
+
+    const std::vector<uint8_t> before = Slurp(Path("a.id"));
+    EXPECT_EQ(Admin({"ids", "mint", Path("a.id"), "--import"}), 1);
+    EXPECT_EQ(Slurp(Path("a.id")), before) << "an existing ID file is kept";
+
+    ASSERT_EQ(Admin({"ids", "mint", Path("b.id"), "--import", "--description", "乙"}), 0)
+        << m_out.err;
+    IdFileResult b = ReadIdFile(Path("b.id"));
+    EXPECT_NE(std::memcmp(b.value.data(), id.value.data(), 5), 0) << "two mints, two IDs";
+    ASSERT_EQ(Admin({"ids", "list"}), 0);
+    ASSERT_EQ(Lines().size(), 1u);
+    EXPECT_EQ(Lines()[0].substr(0, 2), "1\t");
+    EXPECT_NE(Lines()[0].find("\t乙"), std::string::npos);
+    EXPECT_EQ(Admin({"ids", "mint", Path("c.id"), "--description", "x"}), 2);
+}
+
 TEST_F(OvAdmin, TrustedIdsImportListDelete) {
     ASSERT_EQ(Admin({"ids", "import", WriteIdFile(Path("a.id"), 0xa0), "--description", "甲"}), 0)
         << m_out.err;
