@@ -19,6 +19,13 @@ inline void EncodeFixed32LE(uint8_t* p, uint32_t v) {
     p[2] = uint8_t(v >> 16);
     p[3] = uint8_t(v >> 24);
 }
+inline uint64_t DecodeFixed64LE(const uint8_t* p) {
+    return uint64_t(DecodeFixed32LE(p)) | uint64_t(DecodeFixed32LE(p + 4)) << 32;
+}
+inline void EncodeFixed64LE(uint8_t* p, uint64_t v) {
+    EncodeFixed32LE(p, uint32_t(v));
+    EncodeFixed32LE(p + 4, uint32_t(v >> 32));
+}
 inline uint32_t DecodeFixed32BE(const uint8_t* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
 }

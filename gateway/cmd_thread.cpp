@@ -11,6 +11,7 @@
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
 #include "gateway/net/controlled_computer_list.h"
+#include "gateway/stats_publisher.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
@@ -264,9 +265,11 @@ class CmdSocket : public std::enable_shared_from_this<CmdSocket> {
         const Clock::time_point now = Clock::now();
         if (m_frames.InFrame() && now >= m_frame_start + m_options.frame_deadline) {
             LogLine(MissingFieldLine(m_frames.Missing()));
+            m_owner.Count(Counter::CmdClosedDeadline);
             Close();
         } else if (!m_logged_in && now >= m_login_expiry) {
             LogLine("等待鉴别超时, 关闭连接!");
+            m_owner.Count(Counter::CmdClosedDeadline);
             Close();
         } else {
             ArmDeadline();  // a wait that was overtaken by a later arm
@@ -330,6 +333,7 @@ void CCmdThread::OnAccepted(tcp::socket socket) {
         return;
     }
     LogLine("连接的client数目超过默认值!!!");
+    Count(Counter::CmdRefusedFull);
     asio::error_code ec;
     socket.shutdown(tcp::socket::shutdown_both, ec);
     socket.close(ec);
@@ -358,12 +362,34 @@ void CCmdThread::OnRequest(CmdSocket& slot, const AuthRequest& request) {
         TheLog().LogPrint(0, "%s", d.log_line.c_str());
     if (!d.code)
         return;  // the accounts could not be read: no answer
+    switch (*d.code) {
+        case AuthCode::Ok:
+            Count(Counter::LoginOk);
+            break;
+        case AuthCode::IdRejected:
+            Count(Counter::LoginIdRejected);
+            break;
+        case AuthCode::NoSuchUser:
+            Count(Counter::LoginNoSuchUser);
+            break;
+        case AuthCode::BadPassword:
+            Count(Counter::LoginBadPassword);
+            break;
+        case AuthCode::AccountLocked:
+            Count(Counter::LoginLocked);
+            break;
+    }
     if (*d.code != AuthCode::Ok) {
         slot.Send(ShortReply(*d.code));
         return;
     }
     slot.Send(BuildListReply());
     slot.SetLoggedIn();
+}
+
+void CCmdThread::Count(Counter c) {
+    if (m_options.stats)
+        m_options.stats->Count(c);
 }
 
 void CCmdThread::OnEnd() {

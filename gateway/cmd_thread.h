@@ -16,6 +16,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/live_stats.h"
 #include "gateway/cmd_protocol.h"
 #include "gateway/event_thread.h"
 
@@ -25,6 +26,7 @@ class GatewayConfig;
 class ControlledComputerList;
 class CmdSocket;
 class CmdListener;
+class StatsPublisher;
 
 struct CmdOptions {
     // Empty: GetCmdPort() of the configuration. 0 lets the system choose.
@@ -37,6 +39,8 @@ struct CmdOptions {
     std::chrono::milliseconds login_deadline{30000};
     // Told the port once the listener listens (on the command thread).
     std::function<void(uint16_t)> on_listening;
+    // Counts logins by reply and the connections refused or timed out.
+    std::shared_ptr<StatsPublisher> stats;
 };
 
 class CCmdThread : public ThreadHandler {
@@ -64,6 +68,7 @@ class CCmdThread : public ThreadHandler {
     void OnAccepted(asio::ip::tcp::socket socket);
     void OnListenerDead();
     void OnRequest(CmdSocket& slot, const AuthRequest& request);
+    void Count(Counter c);
     std::vector<uint8_t> BuildListReply();
 
     EventThread* m_thread = nullptr;

@@ -33,6 +33,7 @@ enum class ThreadMessage : uint32_t {
     ProxySend = 0x603,
     ProxyClose = 0x604,
     TimerTick = 0x701,
+    PublishStats = 0x710,
     ConvertEntry = 0x733,
     UpdateResult = 0x880,
 };

@@ -8,6 +8,7 @@
 #include "gateway/gateway_log.h"
 #include "gateway/net/controlled_computer_list.h"
 #include "gateway/network_thread.h"
+#include "gateway/stats_publisher.h"
 #include "gateway/switches.h"
 #include "platform/control_block.h"
 #include "platform/dynamic_library.h"
@@ -115,11 +116,17 @@ int RunGateway() {
     // Shared: a conversion still under way when a stop gives up on it keeps
     // the list alive; published it is only until the run ends.
     auto computers = std::make_shared<ControlledComputerList>(ListOptions());
-    auto network =
-        std::make_shared<EventThread>("network", std::make_unique<CMyThread>(g.config, computers));
+    // Shared for the same reason: a relay given up on may still count.
+    StatsPublisher::Options stats_options;
+    stats_options.log_line = [](const std::string& line) { LogLine(line); };
+    auto stats = std::make_shared<StatsPublisher>(stats_options);
+    stats->StartPublishing();
+    auto network = std::make_shared<EventThread>(
+        "network", std::make_unique<CMyThread>(g.config, computers, NetworkWorkers{}, stats));
     if (!network->Start()) {
         platform::service::EventLogError("线程启动失败!");
         computers->ClosePublishing();
+        stats->ClosePublishing();
         return -1;
     }
     {
@@ -137,6 +144,8 @@ int RunGateway() {
     LogLine("app end.");
     computers->ClosePublishing();
     computers.reset();
+    stats->ClosePublishing();
+    stats.reset();
     // Given up with the run, not only at process exit: a service reports
     // itself stopped before its process is gone, and a restart right then
     // must not find the old instance still "running".

@@ -8,13 +8,17 @@
 #include "gateway/net/controlled_computer_list.h"
 #include "gateway/net/convert_thread.h"
 #include "gateway/net/proxy_thread.h"
+#include "gateway/stats_publisher.h"
 #include "platform/control_block.h"
 
 namespace ov::gateway {
 
 CMyThread::CMyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,
-                     NetworkWorkers workers)
-    : m_config(config), m_list(std::move(list)), m_make(std::move(workers)) {
+                     NetworkWorkers workers, std::shared_ptr<StatsPublisher> stats)
+    : m_config(config),
+      m_list(std::move(list)),
+      m_make(std::move(workers)),
+      m_stats(std::move(stats)) {
     if (!m_make.convert && m_list) {
         m_make.convert = [list = m_list]() -> std::unique_ptr<EventThread> {
             auto t =
@@ -49,15 +53,18 @@ bool CMyThread::OnStart(EventThread& thread) {
         m_make.cmd = [this] {
             // The command thread may outlive this one if it is given up on:
             // it ends the gateway through a poster, never through a pointer.
-            return MakeCmdThread(m_config, m_list, [post = m_thread->MakePoster()] {
-                post(ThreadMessage::Quit, 0, 0);
-            });
+            CmdOptions o;
+            o.stats = m_stats;
+            return MakeCmdThread(
+                m_config, m_list,
+                [post = m_thread->MakePoster()] { post(ThreadMessage::Quit, 0, 0); }, o);
         };
     }
     if (!m_make.proxy && m_list) {
         m_make.proxy = [this]() -> std::unique_ptr<EventThread> {
             CProxyThread::Options o;
             o.notify_network = m_thread->MakePoster();
+            o.stats = m_stats;
             auto t = std::make_unique<EventThread>(
                 "proxy", std::make_unique<CProxyThread>(m_config, m_list, o));
             if (!t->Start())
@@ -72,6 +79,12 @@ bool CMyThread::OnStart(EventThread& thread) {
     if (!m_stop->Start())
         LogLine("cannot listen for stop requests: " + platform::ErrorText());
     platform::SharedControlBlock::Instance().RecordGateway(0);
+    if (m_stats) {
+        m_stats->SetPublishRequest(
+            [post = m_thread->MakePoster()] { post(ThreadMessage::PublishStats, 0, 0); });
+        m_stats_timer = std::make_unique<asio::steady_timer>(thread.context());
+        PublishStatsEverySecond();
+    }
     if (!m_config.LoadConfiguration())
         return false;
     if (!StartWorker(m_convert, m_make.convert, nullptr))
@@ -103,8 +116,24 @@ void CMyThread::OnDatagram(const uint8_t* data, size_t size) {
         m_convert.thread->post(ThreadMessage::ConvertEntry, r.hurry_index, CConvertThread::kHurry);
 }
 
+// Byte counts and the command port's counters change without asking for a
+// publication; this brings them out.
+void CMyThread::PublishStatsEverySecond() {
+    m_stats->Publish();
+    m_stats_timer->expires_after(std::chrono::seconds(1));
+    m_stats_timer->async_wait([this](const std::error_code& ec) {
+        if (!ec)
+            PublishStatsEverySecond();
+    });
+}
+
 void CMyThread::OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
     m_thread->AssertOnThread();
+    if (id == ThreadMessage::PublishStats) {
+        if (m_stats)
+            m_stats->Publish();
+        return;
+    }
     if (m_updates.OnMessage(id, wparam, lparam))
         return;
     // The proxy could not listen: the gateway goes on without it.
@@ -116,7 +145,13 @@ void CMyThread::OnEnd() {
     if (m_broadcast)
         m_broadcast->Close();
     m_updates.Stop();
+    m_stats_timer.reset();
     StopWorkers();
+    if (m_stats) {
+        // The relays have ended with their thread: the last record says so.
+        m_stats->SetPublishRequest(nullptr);
+        m_stats->Publish();
+    }
     m_stop.reset();
     platform::SharedControlBlock::Instance().ClearGateway();
 }

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include <asio/steady_timer.hpp>
+
 #include "gateway/event_thread.h"
 #include "gateway/net/web_agent_update.h"
 #include "platform/control_block.h"
@@ -23,6 +25,7 @@ class GatewayConfig;
 class ControlledComputerList;
 class AnnouncementHandler;
 class BroadcastSocket;
+class StatsPublisher;
 
 // How the network thread makes its workers; each returns a started thread
 // or null after its own log line. An empty function: no such worker. Tests
@@ -35,9 +38,10 @@ struct NetworkWorkers {
 class CMyThread : public ThreadHandler {
   public:
     // list may be null: then no discovery runs. Whatever workers leaves
-    // empty is made as the gateway makes it (see MakeWorker).
+    // empty is made as the gateway makes it (see MakeWorker). stats, when
+    // given, is counted by the workers and published by this thread.
     CMyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,
-              NetworkWorkers workers = {});
+              NetworkWorkers workers = {}, std::shared_ptr<StatsPublisher> stats = nullptr);
     ~CMyThread() override;
 
     bool OnStart(EventThread& thread) override;
@@ -57,11 +61,14 @@ class CMyThread : public ThreadHandler {
     static void StopWorker(WorkerSlot& slot);
     void StopWorkers();
     void OnDatagram(const uint8_t* data, size_t size);
+    void PublishStatsEverySecond();
 
     EventThread* m_thread = nullptr;
     GatewayConfig& m_config;
     std::shared_ptr<ControlledComputerList> m_list;
     NetworkWorkers m_make;
+    std::shared_ptr<StatsPublisher> m_stats;
+    std::unique_ptr<asio::steady_timer> m_stats_timer;
     std::unique_ptr<AnnouncementHandler> m_handler;
     std::unique_ptr<BroadcastSocket> m_broadcast;
     // The reports to the web agents, started by the timer's ticks.

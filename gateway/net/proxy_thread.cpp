@@ -3,11 +3,15 @@
 #include <asio/connect.hpp>
 #include <asio/error.hpp>
 
+#include <chrono>
+#include <cstring>
+
 #include "common/bytes.h"
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
 #include "gateway/net/controlled_computer_list.h"
 #include "gateway/network_thread.h"
+#include "gateway/stats_publisher.h"
 #include "platform/message_box.h"
 #include "platform/socket_options.h"
 
@@ -30,6 +34,27 @@ bool TransientAcceptError(const std::error_code& ec) {
            ec == asio::error::would_block || ec == asio::error::interrupted;
 }
 
+void CopyAddress(const asio::ip::address& a, uint8_t out[4]) {
+    if (a.is_v4()) {
+        auto b = a.to_v4().to_bytes();
+        std::memcpy(out, b.data(), 4);
+    }
+}
+
+SessionInfo SessionOf(const tcp::endpoint& user, const std::string& name,
+                      const tcp::endpoint& computer) {
+    SessionInfo s;
+    CopyAddress(user.address(), s.user_address);
+    s.user_port = user.port();
+    s.computer = name;
+    CopyAddress(computer.address(), s.computer_address);
+    s.computer_port = computer.port();
+    s.started = std::chrono::duration_cast<std::chrono::seconds>(
+                    std::chrono::system_clock::now().time_since_epoch())
+                    .count();
+    return s;
+}
+
 void LogSocketError(const std::error_code& ec) {
     TheLog().LogPrint(9, "    MySocket错误:%s\r\n", ec.message().c_str());
 }
@@ -50,12 +75,18 @@ struct CProxyThread::Side {
     bool send_ended = false;  // we have finished sending towards the peer
 };
 
+static_assert(CProxyThread::kPairs <= int(StatsPublisher::kSlots),
+              "every pair has its slot among the live relays");
+
 struct CProxyThread::Pair {
     enum class State { Free, Header, Connecting, Relaying };
     Pair(asio::io_context& io, int i)
         : index(i), sides{Side(io), Side(io)}, header_timer(io), idle_timer(io) {}
     int index;
     State state = State::Free;
+    // For the live relays: who, and to what.
+    tcp::endpoint user, computer;
+    std::string computer_name;  // as the user named it
     // Completions of a pair's earlier use find a newer generation and do nothing.
     uint32_t generation = 0;
     std::array<Side, 2> sides;
@@ -70,6 +101,7 @@ CProxyThread::~CProxyThread() = default;
 
 bool CProxyThread::OnStart(EventThread& thread) {
     m_thread = &thread;
+    m_stats = m_options.stats.get();
     asio::io_context& io = thread.context();
     for (int i = 0; i < kPairs; ++i) m_pairs[size_t(i)] = std::make_unique<Pair>(io, i);
     const int port = m_options.port >= 0 ? m_options.port : m_config.GetProxyPort();
@@ -157,6 +189,7 @@ void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket) {
         }
     if (!free) {
         TheLog().LogPrint(9, "    连接个数超出限额(%u)!\r\n", unsigned(kPairs));
+        Count(Counter::RelayRefusedFull);
         std::error_code ignored;
         socket.close(ignored);
         Accept();
@@ -168,6 +201,7 @@ void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket) {
     user.socket = std::move(socket);
     user.open = true;
     std::error_code opt;
+    pair.user = user.socket.remote_endpoint(opt);
     if (m_config.NoDelayFor(ProxySide::User))
         user.socket.set_option(tcp::no_delay(true), opt);
     // A peer that vanishes without a close frees its pair in the end.
@@ -179,6 +213,7 @@ void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket) {
             return;
         TheLog().LogPrint(9, "    index=%u 没有按时收到连接头, 关闭连接!\r\n",
                           unsigned(pair.index));
+        Count(Counter::RelayHeaderTimeout);
         ClosePair(pair);
     });
     Read(pair, kUser);
@@ -272,6 +307,8 @@ void CProxyThread::OnWritten(Pair& pair, int to, const std::error_code& ec, size
         return;
     }
     src.in.Consume(n);
+    if (m_stats)
+        m_stats->AddBytes(size_t(pair.index), to == kComputer, n);
     if (src.in.Count() < kChunk)
         Read(pair, 1 - to);
     if (src.read_ended || dst.read_ended)
@@ -296,6 +333,7 @@ void CProxyThread::OnHeader(Pair& pair) {
     if (!found) {
         // Nothing could ever be relayed: the pair is not held for nothing.
         TheLog().LogPrint(9, "    ovs列表中已经没有(%s)!\r\n", name.c_str());
+        Count(Counter::RelayUnknownComputer);
         ClosePair(pair);
         return;
     }
@@ -308,6 +346,7 @@ void CProxyThread::OnHeader(Pair& pair) {
         computer.socket.open(tcp::v4(), ec);
     if (ec) {
         TheLog().LogPrint(9, "网络连接错误,错误号 %d\r\n", ec.value());
+        Count(Counter::RelayConnectFailed);
         ClosePair(pair);
         return;
     }
@@ -317,7 +356,9 @@ void CProxyThread::OnHeader(Pair& pair) {
         computer.socket.set_option(tcp::no_delay(true), opt);
     computer.socket.set_option(asio::socket_base::keep_alive(true), opt);
     pair.state = Pair::State::Connecting;
-    computer.socket.async_connect(tcp::endpoint(address, uint16_t(port)),
+    pair.computer_name = name;
+    pair.computer = tcp::endpoint(address, uint16_t(port));
+    computer.socket.async_connect(pair.computer,
                                   [this, &pair, gen = pair.generation](const std::error_code& e) {
                                       if (gen == pair.generation)
                                           OnConnected(pair, e);
@@ -328,10 +369,16 @@ void CProxyThread::OnConnected(Pair& pair, const std::error_code& ec) {
     if (ec) {
         if (ec != asio::error::operation_aborted)
             LogSocketError(ec);
+        Count(Counter::RelayConnectFailed);
         ClosePair(pair);
         return;
     }
     pair.state = Pair::State::Relaying;
+    if (m_stats) {
+        Count(Counter::RelayStarted);
+        m_stats->BeginSession(size_t(pair.index),
+                              SessionOf(pair.user, pair.computer_name, pair.computer));
+    }
     // What followed the header goes to the computer now.
     Read(pair, kComputer);
     Write(pair, kComputer);
@@ -364,6 +411,8 @@ void CProxyThread::ArmIdle(Pair& pair) {
 void CProxyThread::ClosePair(Pair& pair) {
     if (pair.state == Pair::State::Free)
         return;
+    if (pair.state == Pair::State::Relaying && m_stats)
+        m_stats->EndSession(size_t(pair.index));
     ++pair.generation;
     pair.state = Pair::State::Free;
     pair.header_timer.cancel();
@@ -379,6 +428,11 @@ void CProxyThread::ClosePair(Pair& pair) {
         s.open = s.reading = s.writing = s.read_ended = s.send_ended = false;
         s.in.Clear();
     }
+}
+
+void CProxyThread::Count(Counter c) {
+    if (m_stats)
+        m_stats->Count(c);
 }
 
 }  // namespace ov::gateway

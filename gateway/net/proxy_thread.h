@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "common/live_stats.h"
 #include "gateway/event_thread.h"
 #include "gateway/net/relay_buffer.h"
 
@@ -21,6 +22,7 @@ namespace ov::gateway {
 
 class GatewayConfig;
 class ControlledComputerList;
+class StatsPublisher;
 
 // The 50-byte header that opens a relayed connection: the computer's name
 // in its first 40 bytes (up to the first NUL); the other 10 are not used.
@@ -45,6 +47,8 @@ class CProxyThread : public ThreadHandler {
         // Tells the network thread about the listener (0x503) and ends the
         // gateway when the listener dies (Quit).
         std::function<void(ThreadMessage, intptr_t, intptr_t)> notify_network;
+        // Counts the relays and their bytes, and holds the live ones.
+        std::shared_ptr<StatsPublisher> stats;
     };
 
     CProxyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,
@@ -73,6 +77,7 @@ class CProxyThread : public ThreadHandler {
     void MaybeFinish(Pair& pair);
     void ArmIdle(Pair& pair);
     void ClosePair(Pair& pair);
+    void Count(Counter c);
 
     EventThread* m_thread = nullptr;
     GatewayConfig& m_config;
@@ -82,6 +87,8 @@ class CProxyThread : public ThreadHandler {
     std::unique_ptr<asio::steady_timer> m_accept_retry;
     uint16_t m_listening_port = 0;
     std::array<std::unique_ptr<Pair>, kPairs> m_pairs;
+    // Only with stats: the pair's slot in the live relays is its index.
+    StatsPublisher* m_stats = nullptr;
 };
 
 }  // namespace ov::gateway

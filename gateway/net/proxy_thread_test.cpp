@@ -9,12 +9,14 @@
 #include <atomic>
 #include <ctime>
 #include <future>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include "gateway/gateway_config.h"
 #include "gateway/net/controlled_computer_list.h"
 #include "gateway/network_thread.h"
+#include "gateway/stats_publisher.h"
 
 namespace ov::gateway {
 namespace {
@@ -111,6 +113,7 @@ class Proxy : public ::testing::Test {
         o.port = 0;
         o.address = "127.0.0.1";
         o.header_deadline = header_deadline;
+        o.stats = stats;
         auto listening = std::make_shared<std::promise<void>>();
         o.notify_network = [listening](ThreadMessage id, intptr_t w, intptr_t) {
             if (id == ThreadMessage::ProxyListenerState && w == kProxyListening)
@@ -143,7 +146,14 @@ class Proxy : public ::testing::Test {
     Agent echo{Agent::Mode::Echo};
     Agent counter{Agent::Mode::CountUntilEnd};
     GatewayConfig config{ConfigEnvironment{}};
+    // Counting happens on the proxy thread after the bytes are on their way.
+    static bool Eventually(const std::function<bool()>& done) {
+        for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(10ms);
+        return done();
+    }
+
     std::shared_ptr<ControlledComputerList> list;
+    std::shared_ptr<StatsPublisher> stats = std::make_shared<StatsPublisher>();
     CProxyThread* proxy = nullptr;
     std::unique_ptr<EventThread> thread;
     asio::io_context io;
@@ -178,6 +188,19 @@ TEST_F(Proxy, UnknownComputersShortHeadersAndTheFortyFirstUserCostNoPair) {
     tcp::socket unknown = Connect();
     asio::write(unknown, asio::buffer(Header("nobody")));
     EXPECT_TRUE(ReadsToEnd(unknown));  // closed, not left hanging
+    uint16_t closed_port;
+    {
+        tcp::acceptor gone(io, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+        closed_port = gone.local_endpoint().port();
+    }
+    {
+        const uint8_t loopback[4] = {127, 0, 0, 1};
+        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
+        list->AddOrUpdateEntry(ComputerEntry::Make("gone", closed_port, loopback));
+    }
+    tcp::socket refused = Connect();
+    asio::write(refused, asio::buffer(Header("gone")));
+    EXPECT_TRUE(ReadsToEnd(refused));
     std::vector<tcp::socket> held;
     for (int i = 0; i < 40; ++i) {
         held.push_back(Connect());
@@ -198,6 +221,28 @@ TEST_F(Proxy, UnknownComputersShortHeadersAndTheFortyFirstUserCostNoPair) {
         asio::read(a, asio::buffer(&c, 1));
         EXPECT_EQ(c, 'x');
     }
+    // Each outcome counted once, and the forty relays are live, one byte each way.
+    EXPECT_TRUE(Eventually([&] { return stats->Get(Counter::BytesToUser) == 40; }));
+    EXPECT_EQ(stats->Get(Counter::RelayUnknownComputer), 1u);
+    EXPECT_EQ(stats->Get(Counter::RelayConnectFailed), 1u);
+    EXPECT_EQ(stats->Get(Counter::RelayRefusedFull), 1u);
+    EXPECT_EQ(stats->Get(Counter::RelayHeaderTimeout), 40u);
+    EXPECT_EQ(stats->Get(Counter::RelayStarted), 40u);
+    EXPECT_EQ(stats->Get(Counter::BytesToComputer), 40u);
+    StatsSnapshot live = stats->Snapshot();
+    ASSERT_EQ(live.sessions.size(), 40u);
+    std::set<uint16_t> user_ports;
+    for (auto& a : again) user_ports.insert(a.local_endpoint().port());
+    for (const SessionInfo& r : live.sessions) {
+        EXPECT_EQ(r.computer, "echo");
+        EXPECT_EQ(AddressText(r.computer_address), "127.0.0.1");
+        EXPECT_EQ(r.computer_port, echo.Port());
+        EXPECT_EQ(user_ports.erase(r.user_port), 1u) << r.user_port;
+        EXPECT_EQ(r.to_computer, 1u);
+        EXPECT_EQ(r.to_user, 1u);
+    }
+    again.clear();
+    EXPECT_TRUE(Eventually([&] { return stats->Snapshot().sessions.empty(); }));
 }
 
 TEST_F(Proxy, FortyBusyPairsAndAThousandShortOnesLoseNothingAndLeakNoPair) {

@@ -15,7 +15,9 @@ constexpr char kUsage[] =
     "  ids list | import FILE.id [--description TEXT] | del N... | backup PATH | restore PATH\n"
     "  ids mint FILE.id [--import] [--description TEXT]\n"
     "  ini get SECTION KEY | set SECTION KEY VALUE\n"
-    "  status | list        (the running gateway's computer list)\n";
+    "  status | list        (the running gateway's computer list)\n"
+    "  sessions [--json]    (its live relays)\n"
+    "  stats [--json | --prometheus]   (its counters since start)\n";
 
 std::string Seconds(std::chrono::milliseconds wait) {
     const auto tenths = wait.count() / 100;
@@ -110,6 +112,10 @@ int Run(const std::vector<std::string>& all, const std::string& default_dir, Out
         return RunStatus(ctx, args);
     if (command == "list")
         return RunList(ctx, args);
+    if (command == "sessions")
+        return RunSessions(ctx, args);
+    if (command == "stats")
+        return RunStats(ctx, args);
     return ctx.Fail("unknown command \"" + command + "\"\n" + kUsage, 2);
 }
 
