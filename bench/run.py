@@ -257,13 +257,12 @@ class Bench:
         finally:
             self.lab.stop(p)
 
-    def prepare_gateway(self):
+    def prepare_gateway(self, bindir=os.path.join(BUILD, "bin")):
         """A program directory: the build's bin/, a uinfo.dat whose
         Administrator has ADMIN_PASSWORD, an OV_G.ini with our ports. The IPC
         objects (instance lock, published list) live inside it too, so a
         gateway elsewhere on the machine neither stops this one nor is read."""
         d = tempfile.mkdtemp(prefix="gateway-", dir=self.args.work)
-        bindir = os.path.join(BUILD, "bin")
         for n in os.listdir(bindir):
             if os.path.isfile(os.path.join(bindir, n)):
                 shutil.copy2(os.path.join(bindir, n), d)
@@ -283,21 +282,26 @@ class Bench:
         admin("ini", "set", "S_CFG", "flg_encrypt", "0")
         return d, env, adm
 
-    def run_gateway(self):
-        if not os.path.exists(os.path.join(BUILD, "bin", "OV_G")):
-            self.notes["gateway"] = "OV_G is not built"
+    def run_gateway(self, name="gateway", bindir=os.path.join(BUILD, "bin")):
+        if not os.path.exists(os.path.join(bindir, "OV_G")):
+            self.notes[name] = "OV_G is not built"
             return
-        d, env, adm = self.prepare_gateway()
+        d, env, adm = self.prepare_gateway(bindir)
         # Always inside the gw namespace: the start-up probe must not leave it.
         p = self.lab.start("gw", [os.path.join(d, "OV_G"), "-run"], env=env)
         try:
-            self.gateway_cases(d, env, adm, p)
+            self.gateway_cases(d, env, adm, p, name)
         finally:
             self.lab.stop(p)
             with contextlib.suppress(OSError):
-                shutil.copy2(os.path.join(d, "OV_G.log"), os.path.join(self.out, "gateway.log"))
+                shutil.copy2(os.path.join(d, "OV_G.log"), os.path.join(self.out, name + ".log"))
 
-    def gateway_cases(self, d, env, adm, p):
+    def run_baseline(self):
+        """The gateway of another build (--baseline-bin), e.g. the previous
+        commit's, measured the same way in the same run."""
+        self.run_gateway("baseline", self.args.baseline_bin)
+
+    def gateway_cases(self, d, env, adm, p, name="gateway"):
         want = "%s\t%s\t%d" % (COMPUTER, AGENT_IP, AGENT_PORT)
         listed = False
         end = time.time() + 15
@@ -308,7 +312,7 @@ class Bench:
                 break
             time.sleep(0.2)
         if p.poll() is not None:
-            self.notes["gateway"] = "OV_G ended at start (exit %s); see gateway.log" % p.returncode
+            self.notes[name] = "OV_G ended at start (exit %s); see gateway.log" % p.returncode
             return
         notes = []
         if not listed:
@@ -319,24 +323,24 @@ class Bench:
         else:
             # One short connection first: a proxy port that accepts but does
             # not relay yet must not cost a whole suite of timed-out runs.
-            probe = self.load("gateway", "probe", "cer", GW_CLIENT_IP, GW_PROXY_PORT,
+            probe = self.load(name, "probe", "cer", GW_CLIENT_IP, GW_PROXY_PORT,
                               ["--conns", "1", "--seconds", "1", "--warmup", "0.2"], header=True)
             if not probe or probe.get("exit") != 0:
                 notes.append("gateway relay not available (a 1 KiB echo through port %d failed)"
                              % GW_PROXY_PORT)
             else:
-                self.relay_suite("gateway", GW_CLIENT_IP, GW_PROXY_PORT, header=True, pid=p.pid)
-            self.results.get("gateway", {}).pop("probe", None)
+                self.relay_suite(name, GW_CLIENT_IP, GW_PROXY_PORT, header=True, pid=p.pid)
+            self.results.get(name, {}).pop("probe", None)
 
         if not wait_port(self.lab, "client", GW_CLIENT_IP, GW_CMD_PORT, 3):
             notes.append("gateway command port not available (nothing listens on %d)" % GW_CMD_PORT)
         else:
             auth = ["--user", "Administrator", "--password", ADMIN_PASSWORD]
-            self.load("gateway", "auth", "auth", GW_CLIENT_IP, GW_CMD_PORT, ["--conns", "8"] + auth)
-            self.load("gateway", "auth_reconnect", "auth", GW_CLIENT_IP, GW_CMD_PORT,
+            self.load(name, "auth", "auth", GW_CLIENT_IP, GW_CMD_PORT, ["--conns", "8"] + auth)
+            self.load(name, "auth_reconnect", "auth", GW_CLIENT_IP, GW_CMD_PORT,
                       ["--conns", "8", "--reconnect"] + auth)
         if notes:
-            self.notes["gateway"] = "; ".join(notes)
+            self.notes[name] = "; ".join(notes)
 
 
 def fnum(v, digits=0):
@@ -412,6 +416,13 @@ def table(results, notes, seconds, repeat):
         bad = sum(int(r.get("corrupt", 0)) for r in runs)
         if errs or bad:
             lines.append("%s: %d connection errors, %d corrupted streams in the windows" % (t, errs, bad))
+    if results.get("baseline"):
+        lines.append("gateway / baseline (another build, same run): " + ", ".join(
+            "%s %s" % (metric, "-" if not value(results, "baseline", metric)
+                       or value(results, "gateway", metric) is None
+                       else "%.3f" % (value(results, "gateway", metric)
+                                      / value(results, "baseline", metric)))
+            for metric, _, _ in rows))
     lines.append("")
     lines.append("targets for the gateway: " + "; ".join("%s %s" % kv for kv in TARGET_TEXT.items()))
     for t, why in notes.items():
@@ -466,8 +477,15 @@ def main():
                     help="run every target this many times, in turns; report medians")
     ap.add_argument("--no-build", action="store_true")
     ap.add_argument("--plot", action="store_true", help="relay.png with gnuplot")
+    ap.add_argument("--baseline-bin", metavar="DIR",
+                    help="also measure the OV_G and ovadmin of DIR (another build's bin/) as "
+                         "target 'baseline', and report gateway/baseline")
     args = ap.parse_args()
+    if args.baseline_bin:
+        TARGETS.append("baseline")
     only = [t for t in args.only.split(",") if t]
+    if args.baseline_bin and "baseline" not in only:
+        only.append("baseline")
     if any(t not in TARGETS for t in only) or not 0.5 <= args.seconds <= 30 or not 1 <= args.repeat <= 9:
         ap.error("--only takes %s; --seconds 0.5 to 30; --repeat 1 to 9" % ",".join(TARGETS))
     if os.geteuid() != 0:

@@ -34,6 +34,20 @@ while True:
     c, _ = l.accept()
     threading.Thread(target=echo, args=(c,), daemon=True).start()
 '''
+# Holds one relay to argv[1] with 1234 bytes echoed; prints "ready PORT" and
+# waits for a line on stdin.
+HOLD = r'''
+import socket, sys
+s = socket.create_connection(("192.0.2.1", 6121), timeout=20)
+s.sendall(sys.argv[1].encode().ljust(50, b"\0") + b"h" * 1234)
+got = 0
+while got < 1234:
+    d = s.recv(65536)
+    if not d: raise SystemExit("ended early")
+    got += len(d)
+print("ready", s.getsockname()[1], flush=True)
+sys.stdin.readline()
+'''
 
 
 def main():
@@ -77,8 +91,32 @@ def main():
                 check("code=1 " in login("Guest", "Quell"), "the built-in Guest is let in")
                 check("code=187" in login("Guest", "quell"), "the Guest's password is exact")
                 check("code=170" in login("guest", "Quell"), "user names are exact")
+
+                # What ovadmin.exe reads of the running gateway.
+                hold = lan.popen([sys.executable, "-c", HOLD, host], stdin=subprocess.PIPE,
+                                 stdout=subprocess.PIPE)
+                ready = hold.stdout.readline().decode().split()
+                port = ready[1] if len(ready) == 2 else "?"
+                row = "192.0.2.2:%s\t%s\t192.0.2.1:5900\t" % (port, host)
+                end, out = time.time() + 10, ""
+                while time.time() < end and row not in out:
+                    rc, out, _ = wine(adm, "sessions")
+                    time.sleep(0.5)
+                check(row in out and out.rstrip().endswith("\t1234\t1234"),
+                      "ovadmin.exe sessions shows the live relay (%r)" % out)
+                rc, out, _ = wine(adm, "stats")
+                check(rc == 0 and "logins_ok\t2\n" in out and "logins_bad_password\t2\n" in out
+                      and "relays_started\t2\n" in out and "live_relays\t1\n" in out,
+                      "ovadmin.exe stats counts what happened (%r)" % out)
+                hold.stdin.write(b"done\n")
+                hold.stdin.flush()
+                hold.wait(timeout=20)
+
                 wine(os.path.join(d, "OV_G.exe"), "-end")
                 check(ovtest.wait_exit(gateway, 30) == 0, "-end ends the gateway")
+                rc, out, _ = wine(adm, "sessions")
+                check(rc == 1 and out.strip() == "not running",
+                      "after the end: not running (%r, %r)" % (rc, out))
             finally:
                 for p in (gateway, echo):
                     if p.poll() is None:
