@@ -156,6 +156,16 @@ def vm_hwm_kib(pid):
     return None
 
 
+def cpu_seconds(pid):
+    """User and system CPU time the process has used so far (all its threads)."""
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    except (OSError, IndexError, ValueError):
+        return None
+
+
 def wait_port(lab, ns, host, port, seconds):
     """Whether host:port accepts a connection from namespace ns within
     seconds (the relays are probed from the client side, as the load comes)."""
@@ -179,7 +189,7 @@ class Bench:
         self.raw = []
         self.ovload = os.path.join(BUILD, "bench", "ovload")
 
-    def load(self, target, metric, mode, host, port, extra, header=False):
+    def load(self, target, metric, mode, host, port, extra, header=False, pid=None):
         # A relay frees a connection's resources after the close (the gateway
         # has 40 pairs, and 40 streams take them all): let the last run's
         # closes settle before the next one, for every target alike.
@@ -189,8 +199,11 @@ class Bench:
                 "--label", "%s/%s" % (target, metric)] + extra
         if header:
             argv += ["--header", COMPUTER]
+        cpu_before, started = (cpu_seconds(pid) if pid else None), time.time()
         r = subprocess.run(self.lab.argv("client", argv), capture_output=True, text=True,
                            timeout=self.args.seconds + 30)
+        elapsed = time.time() - started
+        cpu_after = cpu_seconds(pid) if pid else None
         line = parse_line(r.stdout)
         self.raw.append({"target": target, "metric": metric, "argv": argv[1:],
                          "exit": r.returncode, "line": r.stdout.strip(), "stderr": r.stderr.strip()})
@@ -198,6 +211,11 @@ class Bench:
             log("%s/%s: no result (%s)" % (target, metric, r.stderr.strip()))
             return None
         line["exit"] = r.returncode
+        if cpu_before is not None and cpu_after is not None and elapsed > 0:
+            # The share of one core the relay used over the whole run: with
+            # other work on the machine, throughput per CPU share moves much
+            # less than throughput alone.
+            line["relay_cpu"] = (cpu_after - cpu_before) / elapsed
         if "alive" in line and line["alive"] != line["conns"]:
             log("%s/%s: only %s of %s streams lasted the window" % (target, metric, line["alive"], line["conns"]))
         self.results.setdefault(target, {}).setdefault(metric, []).append(line)
@@ -205,8 +223,8 @@ class Bench:
         return line
 
     def relay_suite(self, target, host, port, header=False, pid=None):
-        self.load(target, "stream1", "stream", host, port, ["--conns", "1"], header)
-        self.load(target, "stream40", "stream", host, port, ["--conns", "40"], header)
+        self.load(target, "stream1", "stream", host, port, ["--conns", "1"], header, pid)
+        self.load(target, "stream40", "stream", host, port, ["--conns", "40"], header, pid)
         if pid:
             # VmHWM is the peak of the process's life so far, and the 40
             # busy pairs are the most it has carried.
@@ -263,9 +281,12 @@ class Bench:
         objects (instance lock, published list) live inside it too, so a
         gateway elsewhere on the machine neither stops this one nor is read."""
         d = tempfile.mkdtemp(prefix="gateway-", dir=self.args.work)
-        for n in os.listdir(bindir):
-            if os.path.isfile(os.path.join(bindir, n)):
-                shutil.copy2(os.path.join(bindir, n), d)
+        # Another build's programs over this build's files: a baseline built
+        # with only OV_G and ovadmin still finds the libraries it loads.
+        for src in dict.fromkeys([os.path.join(BUILD, "bin"), bindir]):
+            for n in os.listdir(src):
+                if os.path.isfile(os.path.join(src, n)):
+                    shutil.copy2(os.path.join(src, n), d)
         env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", OVG_NO_DIALOGS="1",
                    OVG_IPC_DIR=os.path.join(d, "ipc"), OVG_LOG_THRESHOLD="8")
         os.makedirs(env["OVG_IPC_DIR"])
@@ -350,7 +371,9 @@ def fnum(v, digits=0):
 def value(results, target, metric):
     """The figure a table row shows for target: the median over the repeats
     (the highest for memory); None when not measured."""
-    source = "pingpong" if metric.startswith("pingpong_") else metric  # p50 and p99: one run
+    # p50 and p99 come from one run, as does a stream's figure per CPU.
+    source = ("pingpong" if metric.startswith("pingpong_")
+              else metric[:-len("_per_cpu")] if metric.endswith("_per_cpu") else metric)
     figures = [x for x in (figure(r, metric) for r in results.get(target, {}).get(source, []))
                if x is not None]
     if not figures:
@@ -363,6 +386,9 @@ def value(results, target, metric):
 
 
 def figure(r, metric):
+    if metric.endswith("_per_cpu"):
+        cpu = r.get("relay_cpu")
+        return float(r["total_mbit_s"]) / cpu if cpu else None
     if metric.startswith("stream"):
         return float(r["total_mbit_s"])
     if metric == "pingpong_p50":
@@ -382,6 +408,8 @@ def table(results, notes, seconds, repeat):
     rows = [
         ("stream1", "throughput, 1 stream (Mbit/s, both ways)", 0),
         ("stream40", "throughput, 40 streams (Mbit/s, both ways)", 0),
+        ("stream1_per_cpu", "1 stream, Mbit/s per core the relay used", 0),
+        ("stream40_per_cpu", "40 streams, Mbit/s per core the relay used", 0),
         ("pingpong_p50", "1-byte round trip p50 (us)", 1),
         ("pingpong_p99", "1-byte round trip p99 (us)", 1),
         ("cer", "connect+1 KiB echo+close (conn/s)", 0),
@@ -478,8 +506,9 @@ def main():
     ap.add_argument("--no-build", action="store_true")
     ap.add_argument("--plot", action="store_true", help="relay.png with gnuplot")
     ap.add_argument("--baseline-bin", metavar="DIR",
-                    help="also measure the OV_G and ovadmin of DIR (another build's bin/) as "
-                         "target 'baseline', and report gateway/baseline")
+                    help="also measure the programs of DIR (another build's bin/; the libraries "
+                         "it lacks come from this build) as target 'baseline', and report "
+                         "gateway/baseline")
     args = ap.parse_args()
     if args.baseline_bin:
         TARGETS.append("baseline")

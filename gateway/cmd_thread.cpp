@@ -10,6 +10,7 @@
 
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
+#include "gateway/net/accept_errors.h"
 #include "gateway/net/controlled_computer_list.h"
 #include "gateway/stats_publisher.h"
 #include "platform/error.h"
@@ -25,12 +26,6 @@ using asio::ip::tcp;
 
 std::string Why(const asio::error_code& ec) {
     return platform::Error::From(ec).Text();
-}
-
-// The listener itself is gone; no later accept can succeed.
-bool ListenerDead(const asio::error_code& ec) {
-    return ec == asio::error::bad_descriptor || ec == asio::error::not_socket ||
-           ec == asio::error::invalid_argument;
 }
 
 // An accept that failed because of the system's resources (descriptors,
@@ -100,12 +95,13 @@ class CmdListener {
                 Accept();
                 return;
             }
-            if (!m_acceptor.is_open() || ListenerDead(ec)) {
+            const AcceptFailure failure = ClassifyAcceptError(ec);
+            if (!m_acceptor.is_open() || failure == AcceptFailure::ListenerDead) {
                 m_owner.OnListenerDead();
                 return;
             }
             TheLog().LogPrint(1, "    accept 错误:%u\r\n", unsigned(ec.value()));
-            if (ec == asio::error::connection_aborted || ec == asio::error::connection_reset) {
+            if (failure == AcceptFailure::ClientGone) {
                 Accept();  // that client gave up; the next one may be waiting
                 return;
             }

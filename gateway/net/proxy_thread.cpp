@@ -10,6 +10,7 @@
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
 #include "gateway/net/controlled_computer_list.h"
+#include "gateway/net/accept_errors.h"
 #include "gateway/network_thread.h"
 #include "gateway/stats_publisher.h"
 #include "platform/message_box.h"
@@ -25,14 +26,10 @@ constexpr int kListenBacklog = 128;
 // The sides of a pair: the connection to the computer, and the user's.
 constexpr int kComputer = 0, kUser = 1;
 
-// Errors after which accepting goes on: the system was short of something
-// for a moment, or a client gave up before we took its connection.
-bool TransientAcceptError(const std::error_code& ec) {
-    return ec == asio::error::no_descriptors || ec == asio::error::no_buffer_space ||
-           ec == asio::error::no_memory || ec == asio::error::connection_aborted ||
-           ec == asio::error::connection_reset || ec == asio::error::try_again ||
-           ec == asio::error::would_block || ec == asio::error::interrupted;
-}
+// A listener that fails this many times in a row, each after a pause, is
+// taken for dead (about ten seconds): an error that never clears must end
+// in the message box, not in a log line every 100 ms for ever.
+constexpr int kMaxAcceptRetries = 100;
 
 void CopyAddress(const asio::ip::address& a, uint8_t out[4]) {
     if (a.is_v4()) {
@@ -165,7 +162,12 @@ void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket) {
         return;
     if (ec) {
         LogSocketError(ec);
-        if (!TransientAcceptError(ec)) {
+        const AcceptFailure failure = ClassifyAcceptError(ec);
+        if (failure == AcceptFailure::ClientGone) {
+            Accept();  // a user that reset while queued; the next may be waiting
+            return;
+        }
+        if (failure == AcceptFailure::ListenerDead || ++m_accept_retries > kMaxAcceptRetries) {
             platform::ShowMessageBox("Proxy线程的监听socket已无效!\n你可能需要重启服务.",
                                      "ORVIK严重错误",
                                      platform::kMbIconError | platform::kMbServiceNotification);
@@ -181,6 +183,7 @@ void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket) {
         });
         return;
     }
+    m_accept_retries = 0;
     Pair* free = nullptr;
     for (auto& p : m_pairs)
         if (p->state == Pair::State::Free) {

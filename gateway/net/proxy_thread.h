@@ -86,6 +86,7 @@ class CProxyThread : public ThreadHandler {
     std::unique_ptr<asio::ip::tcp::acceptor> m_listener;
     std::unique_ptr<asio::steady_timer> m_accept_retry;
     uint16_t m_listening_port = 0;
+    int m_accept_retries = 0;  // failed accepts in a row
     std::array<std::unique_ptr<Pair>, kPairs> m_pairs;
     // Only with stats: the pair's slot in the live relays is its index.
     StatsPublisher* m_stats = nullptr;

@@ -16,4 +16,9 @@ bool SocketKindNotSupported(int error_code) {
            error_code == EAFNOSUPPORT || error_code == EPROTOTYPE;
 }
 
+bool ClientGoneBeforeAccept(int error_code) {
+    // EPROTO: Linux's word for a connection that failed during its handshake.
+    return error_code == ECONNRESET || error_code == ECONNABORTED || error_code == EPROTO;
+}
+
 }  // namespace ov::platform

@@ -14,4 +14,10 @@ bool SocketKindNotSupported(int error_code) {
            error_code == WSAEAFNOSUPPORT || error_code == WSAEPROTOTYPE;
 }
 
+bool ClientGoneBeforeAccept(int error_code) {
+    return error_code == WSAECONNRESET || error_code == WSAECONNABORTED ||
+           error_code == ERROR_NETNAME_DELETED || error_code == ERROR_UNEXP_NET_ERR ||
+           error_code == ERROR_CONNECTION_ABORTED;
+}
+
 }  // namespace ov::platform

@@ -17,4 +17,11 @@ bool AllowListenerRebind(intptr_t handle);
 // kin), not the address or port: no other port setting would help.
 bool SocketKindNotSupported(int error_code);
 
+// An accept failed because that one client went away while it waited in
+// the queue (it reset or aborted its connection): the listener is fine and
+// the next client may already be waiting. Windows reports this with codes
+// of its own (the connection's "network name" deleted, an "unexpected
+// network error"), besides the usual reset and abort.
+bool ClientGoneBeforeAccept(int error_code);
+
 }  // namespace ov::platform
