@@ -9,7 +9,11 @@ bool RelayBuffer::Append(const uint8_t* data, size_t n) {
     if (n > Free())
         return false;
     size_t done = 0;
+    // An empty span may come with a null source (an empty vector's data):
+    // memcpy must not see it even for zero bytes.
     for (const Span& s : FreeSpans(n)) {
+        if (s.size == 0)
+            continue;
         std::memcpy(s.data, data + done, s.size);
         done += s.size;
     }
@@ -20,6 +24,8 @@ bool RelayBuffer::Append(const uint8_t* data, size_t n) {
 size_t RelayBuffer::Peek(uint8_t* out, size_t n) const {
     size_t done = 0;
     for (const Span& s : DataSpans(n)) {
+        if (s.size == 0)
+            continue;
         std::memcpy(out + done, s.data, s.size);
         done += s.size;
     }
