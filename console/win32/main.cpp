@@ -1,6 +1,7 @@
 // ovconsole.exe: the gateway's tray console.
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include "console/win32/console_app.h"
 

@@ -3,8 +3,9 @@
 // own hears the shell's "TaskbarCreated" broadcast and adds the icon again.
 #pragma once
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 namespace ov::console {
 
