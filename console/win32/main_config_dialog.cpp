@@ -92,7 +92,10 @@ INT_PTR MainConfigDialog::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_INITDIALOG:
             OnInit();
-            return TRUE;
+            // The focus on the start/stop button, not on the status text,
+            // which would show all selected.
+            ::SetFocus(::GetDlgItem(m_hwnd, IDC_START_STOP));
+            return FALSE;
         case WM_COMMAND:
             if (HIWORD(wp) == BN_CLICKED) {
                 OnCommand(LOWORD(wp));

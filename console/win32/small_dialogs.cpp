@@ -51,7 +51,8 @@ INT_PTR CALLBACK AliasProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             ::SendDlgItemMessageA(hwnd, IDC_ALIAS, EM_LIMITTEXT, kMaxAliasInput, 0);
             ::SetDlgItemTextA(hwnd, IDC_HOST_NAME, state->host_name.c_str());
             ::SetDlgItemTextA(hwnd, IDC_ALIAS, state->alias->c_str());
-            return TRUE;
+            ::SetFocus(::GetDlgItem(hwnd, IDC_ALIAS));
+            return FALSE;
         }
         case WM_COMMAND:
             if (LOWORD(wp) == IDOK) {

@@ -179,8 +179,6 @@ def main():
                 check("ORVIK Gateway控制台已经在运行！\n不能运行第二个实例。" in out + err,
                       "a second instance is refused (%r)" % (out + err)[-120:])
                 check(driver("exists", "frame") == "yes", "and the first one goes on")
-                time.sleep(1)
-                screen.shot("desktop-tray")
 
                 # The tray menu at the pointer, near the tray as a user's
                 # right click would open it.
