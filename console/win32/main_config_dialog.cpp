@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "common/account_file.h"
+#include "console/model/colours.h"
 #include "console/model/config_commands.h"
 #include "console/model/console_texts.h"
 #include "console/win32/console_app.h"
@@ -145,9 +146,8 @@ void MainConfigDialog::OnInit() {
         ::SendMessageA(m_list, LVM_INSERTCOLUMNA, WPARAM(i), reinterpret_cast<LPARAM>(&column));
     }
 
-    // Every button lights up a little under the pointer; the sum is taken
-    // on the whole colour value, as the console has always done.
-    const COLORREF hover = ::GetSysColor(COLOR_BTNFACE) + 0x1E1E1E;
+    // Every button lights up a little under the pointer.
+    const COLORREF hover = HoverColour(::GetSysColor(COLOR_BTNFACE));
     for (int i = 0; i < kButtons; ++i) {
         m_buttons[i].Attach(m_hwnd, kButtonIds[i]);
         m_buttons[i].SetColour(IconButton::kHoverBack, hover, false);

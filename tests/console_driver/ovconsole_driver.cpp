@@ -6,7 +6,7 @@
 //   wait KIND SECONDS        ok HWND | timeout     (KIND: frame main password
 //                                                   alias recovery menu)
 //   exists KIND              yes | no
-//   rect KIND                rect LEFT TOP RIGHT BOTTOM
+//   rect KIND [ID]           rect LEFT TOP RIGHT BOTTOM (of the window or a control)
 //   text KIND ID             text TEXT   (ID 0: the window's own title)
 //   settext KIND ID TEXT     ok
 //   click KIND ID            ok          (posted: the console may block)
@@ -20,7 +20,8 @@
 //   cursor X Y               ok
 //   trayicon modify|delete   ok | failed (Shell_NotifyIcon on the console's icon)
 //   taskbarcreated           ok          (the shell's broadcast, sent to the console)
-//   windows                  the console's visible top-level windows, one a line, then "end"
+//   windows                  windows<TAB>CLASS:TITLE... of the console's visible
+//                            top-level windows
 #include <windows.h>
 
 #include <commctrl.h>
@@ -142,14 +143,20 @@ bool TrayIcon(DWORD action) {
     return data.hWnd && ::Shell_NotifyIconA(action, &data);
 }
 
+struct WindowList {
+    DWORD pid;
+    std::string out;
+};
+
 BOOL CALLBACK ListWindow(HWND hwnd, LPARAM lp) {
+    auto* list = reinterpret_cast<WindowList*>(lp);
     DWORD pid = 0;
     ::GetWindowThreadProcessId(hwnd, &pid);
-    if (pid != DWORD(lp) || !::IsWindowVisible(hwnd))
+    if (pid != list->pid || !::IsWindowVisible(hwnd))
         return TRUE;
     char cls[128] = {};
     ::GetClassNameA(hwnd, cls, sizeof cls);
-    std::cout << cls << "\t" << WindowText(hwnd) << "\n";
+    list->out += std::string("\t") + cls + ":" + WindowText(hwnd);
     return TRUE;
 }
 
@@ -209,12 +216,11 @@ std::string Execute(const std::string& line) {
         return frame && ::PostMessageA(frame, WM_COMMAND, id, 0) ? "ok" : "no window";
     }
     if (cmd == "windows") {
-        HWND frame = Find("frame");
-        DWORD pid = 0;
-        if (frame)
-            ::GetWindowThreadProcessId(frame, &pid);
-        ::EnumWindows(ListWindow, LPARAM(pid));
-        return "end";
+        WindowList list{0, "windows"};
+        if (HWND frame = Find("frame"))
+            ::GetWindowThreadProcessId(frame, &list.pid);
+        ::EnumWindows(ListWindow, reinterpret_cast<LPARAM>(&list));
+        return list.out;
     }
 
     in >> kind;
@@ -224,8 +230,12 @@ std::string Execute(const std::string& line) {
     if (!window)
         return "no window";
     if (cmd == "rect") {
+        int id = 0;
+        in >> id;
+        HWND target = Control(window, id);
         RECT rc{};
-        ::GetWindowRect(window, &rc);
+        if (!target || !::GetWindowRect(target, &rc))
+            return "no control";
         std::ostringstream out;
         out << "rect " << rc.left << " " << rc.top << " " << rc.right << " " << rc.bottom;
         return out.str();
