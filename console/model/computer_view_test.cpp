@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,14 +10,7 @@
 #include "common/bytes.h"
 #include "console/model/service_controller.h"
 #include "platform/shared_memory.h"
-
-#if defined(_WIN32)
-#include <process.h>
-#define OV_GETPID _getpid
-#else
-#include <unistd.h>
-#define OV_GETPID getpid
-#endif
+#include "platform/test_child.h"
 
 namespace ov::console {
 namespace {
@@ -25,7 +19,7 @@ namespace {
 // its own.
 class PublishedList {
   public:
-    PublishedList() : name("ovt_console_list_" + std::to_string(OV_GETPID())) {
+    PublishedList() : name(platform::testing::UniqueName("console_list")) {
         EXPECT_TRUE(view.Create(name, kListViewSize));
     }
     void Set(const std::vector<ComputerEntry>& entries, int32_t count) {
