@@ -3,7 +3,8 @@ ovconsole_driver.exe: the first start installs the gateway service, a second
 instance is refused, the tray menu opens the main dialog, which shows the
 gateway stopped, starts the real service and lists the computer the gateway
 publishes, stops it again, sets an alias through the system settings and
-guards the server settings with the administrator password; the tray icon
+guards the server settings with the administrator password; a gateway run
+as a program cannot be stopped through the service manager; the tray icon
 comes back after the shell's "TaskbarCreated"; exit closes the open dialog.
 
 Wine runs a virtual desktop with its taskbar, so the tray icon has a shell
@@ -300,6 +301,29 @@ def main():
                       "stop: the service stops and the dialog says so")
                 rc, out, _ = wine(os.path.join(d, "ovadmin.exe"), "status")
                 check(out.startswith("stopped"), "the gateway's list is gone (%r)" % out)
+
+                # A gateway run as a program is not the service: the button
+                # offers to stop it, and the service manager refuses.
+                ovg = os.path.join(d, "OV_G.exe")
+                program = gw.popen([WINE, ovg, "-run"], env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+                end = time.time() + 60
+                while time.time() < end and driver.text("main", MAIN_STATUS) != RUNNING:
+                    driver("click", "main", REFRESH)
+                    time.sleep(1)
+                check(driver.text("main", START_STOP) == "停止服务",
+                      "a gateway run as a program shows running")
+                driver("click", "main", START_STOP)
+                end = time.time() + 30
+                while time.time() < end and "停止OVG服务失败!" not in said():
+                    time.sleep(0.5)
+                check("停止OVG服务失败!" in said(), "stopping it through the service manager fails")
+                check(driver.wait_text("main", MAIN_STATUS, RUNNING, 10), "and it still shows running")
+                wine(ovg, "-end")
+                ovtest.wait_exit(program, 30)
+                driver("click", "main", REFRESH)
+                check(driver.wait_text("main", MAIN_STATUS, STOPPED, 10),
+                      "after it ended, 更新列表 shows stopped")
 
                 # The shell forgets the icon; its "TaskbarCreated" brings it back.
                 check(driver("trayicon", "delete") == "ok", "the tray icon is taken away")
