@@ -17,7 +17,7 @@ struct AliasState {
     std::string* alias;
 };
 
-INT_PTR CALLBACK PasswordProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+INT_PTR PasswordMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_INITDIALOG:
             ::SetWindowLongPtrA(hwnd, DWLP_USER, lp);
@@ -42,7 +42,7 @@ INT_PTR CALLBACK PasswordProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
 }
 
-INT_PTR CALLBACK AliasProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+INT_PTR AliasMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_INITDIALOG: {
             ::SetWindowLongPtrA(hwnd, DWLP_USER, lp);
@@ -68,6 +68,23 @@ INT_PTR CALLBACK AliasProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             return FALSE;
         default:
             return FALSE;
+    }
+}
+
+// No exception leaves a dialog procedure.
+INT_PTR CALLBACK PasswordProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    try {
+        return PasswordMessage(hwnd, msg, wp, lp);
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+INT_PTR CALLBACK AliasProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    try {
+        return AliasMessage(hwnd, msg, wp, lp);
+    } catch (...) {
+        return FALSE;
     }
 }
 

@@ -57,8 +57,10 @@ void CTrayNotifyIcon::OnTaskbarCreated() {
         return;
     m_hidden = true;
     ::Shell_NotifyIconA(NIM_DELETE, &m_data);
-    if (::Shell_NotifyIconA(NIM_ADD, &m_data))
-        m_hidden = false;
+    // Shown again even if the shell was not ready yet: its next broadcast
+    // then tries once more.
+    ::Shell_NotifyIconA(NIM_ADD, &m_data);
+    m_hidden = false;
 }
 
 LRESULT CALLBACK CTrayNotifyIcon::RecoveryProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
