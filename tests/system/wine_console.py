@@ -342,6 +342,19 @@ def main():
                 console = None
                 check(driver("exists", "main") == "no", "the dialog is gone too")
                 check(driver("trayicon", "modify") == "failed", "and so is the tray icon")
+
+                # The service is installed now: a later start asks nothing.
+                again = tempfile.NamedTemporaryFile(prefix="ovconsole-", suffix=".txt")
+                console = gw.popen([WINE, exe], env=env, stdin=subprocess.DEVNULL,
+                                   stdout=again, stderr=again)
+                check(driver("wait", "frame", 60).startswith("ok"), "the console starts again")
+                driver("command", 32790)
+                rc = ovtest.wait_exit(console, 30)
+                console = None
+                with open(again.name, "rb") as f:
+                    text = f.read().decode("gbk", "replace")
+                check(rc == 0 and "系统将要安装" not in text,
+                      "without asking to install again, and 退出 ends it (rc %r, %r)" % (rc, text))
                 driver.close()
                 driver = None
     finally:
