@@ -57,6 +57,8 @@ int RunIds(const Context& ctx, const Args& args);
 int RunIni(const Context& ctx, const Args& args);
 int RunStatus(const Context& ctx, const Args& args);
 int RunList(const Context& ctx, const Args& args);
+int RunWeb(const Context& ctx, const Args& args);
+int RunServer(const Context& ctx, const Args& args);
 
 // The OV_G.ini that the console writes into an empty file.
 std::string DefaultIniBytes();
