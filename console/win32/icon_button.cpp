@@ -31,10 +31,10 @@ bool IconButton::Attach(HWND dialog, int control_id) {
                                reinterpret_cast<DWORD_PTR>(this)) != FALSE;
 }
 
-void IconButton::SetIcon(UINT icon_id) {
-    HICON icon =
-        static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(icon_id),
-                                        IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+void IconButton::SetIcon(UINT icon_id, HINSTANCE module) {
+    HICON icon = static_cast<HICON>(::LoadImageA(module ? module : ::GetModuleHandleA(nullptr),
+                                                 MAKEINTRESOURCEA(icon_id), IMAGE_ICON, 16, 16,
+                                                 LR_DEFAULTCOLOR));
     if (icon == nullptr)
         return;
     if (m_icon)

@@ -27,7 +27,8 @@ class IconButton {
     bool Attach(HWND dialog, int control_id);
     HWND hwnd() const { return m_hwnd; }
 
-    void SetIcon(UINT icon_id);
+    // The icon resource of module (null: the program's own file).
+    void SetIcon(UINT icon_id, HINSTANCE module = nullptr);
     // False for an index above 5.
     bool SetColour(int index, COLORREF colour, bool repaint = true);
     // The dialog forwards its WM_DRAWITEM for this button.
