@@ -22,6 +22,17 @@
 //   taskbarcreated           ok          (the shell's broadcast, sent to the console)
 //   windows                  windows<TAB>CLASS:TITLE... of the console's visible
 //                            top-level windows
+//   check KIND ID 0|1        ok          (a check box)
+//   combo KIND ID INDEX      ok          (a drop-down list's choice)
+//   select KIND ID ROW...    ok          (exactly these list view rows selected)
+//   rows KIND ID             rows N<TAB>c0|c1|...  (every column of every row)
+//   allcolumns KIND ID       columns W0 W1 ...<TAB>TITLE0<TAB>TITLE1...
+//   filedialog PATH          ok          (types PATH into the open file dialog, OK)
+//
+// KIND also names the windows of the setup libraries: setup adduser
+// edituser newpw addid editid port web key test filedialog. Controls are
+// found on the pages inside a window too (the shown page first), and a
+// click goes to the dialog that holds the control.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -39,7 +50,50 @@ namespace {
 constexpr UINT kTrayCallback = WM_USER + 256;
 constexpr UINT kTrayId = 130;
 
+// The windows of the setup libraries, by their titles.
+struct Titled {
+    const char* kind;
+    const char* title;
+};
+constexpr Titled kTitled[] = {
+    {"setup", "高级配置窗口"},    {"adduser", "增加新用户"},
+    {"edituser", "修改帐号信息"}, {"newpw", "修改密码"},
+    {"addid", "增加用户ID"},      {"editid", "修改用户ID"},
+    {"port", "更改端口"},         {"web", " 配置"},
+    {"key", "更改密码"},          {"test", ""},
+};
+
+// The common open and save dialogs: a dialog with a file name field.
+struct FileDialogSearch {
+    HWND found = nullptr;
+};
+HWND FileNameField(HWND dialog) {
+    for (int id : {1148, 1152})
+        if (HWND field = ::GetDlgItem(dialog, id))
+            return field;
+    return nullptr;
+}
+BOOL CALLBACK FindFileDialog(HWND hwnd, LPARAM lp) {
+    char cls[64] = {};
+    ::GetClassNameA(hwnd, cls, sizeof cls);
+    if (std::strcmp(cls, "#32770") == 0 && ::IsWindowVisible(hwnd) && FileNameField(hwnd)) {
+        reinterpret_cast<FileDialogSearch*>(lp)->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 HWND Find(const std::string& kind) {
+    for (const Titled& t : kTitled)
+        if (kind == t.kind) {
+            HWND hwnd = ::FindWindowA("#32770", t.title);
+            return hwnd && ::IsWindowVisible(hwnd) ? hwnd : nullptr;
+        }
+    if (kind == "filedialog") {
+        FileDialogSearch search;
+        ::EnumWindows(FindFileDialog, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
     if (kind == "frame")
         return ::FindWindowA("OVConsoleMainFrame", nullptr);
     if (kind == "main")
@@ -57,8 +111,34 @@ HWND Find(const std::string& kind) {
     return nullptr;
 }
 
+struct DescendantSearch {
+    int id;
+    HWND visible = nullptr;
+    HWND any = nullptr;
+};
+BOOL CALLBACK FindDescendant(HWND hwnd, LPARAM lp) {
+    auto* search = reinterpret_cast<DescendantSearch*>(lp);
+    if (::GetDlgCtrlID(hwnd) != search->id)
+        return TRUE;
+    if (!search->any)
+        search->any = hwnd;
+    if (::IsWindowVisible(hwnd)) {
+        search->visible = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A control of the window, also one on a page (a child dialog) inside it:
+// the shown one when several pages have the id.
 HWND Control(HWND window, int id) {
-    return id == 0 ? window : ::GetDlgItem(window, id);
+    if (id == 0)
+        return window;
+    if (HWND direct = ::GetDlgItem(window, id))
+        return direct;
+    DescendantSearch search{id};
+    ::EnumChildWindows(window, FindDescendant, reinterpret_cast<LPARAM>(&search));
+    return search.visible ? search.visible : search.any;
 }
 
 std::string WindowText(HWND hwnd) {
@@ -215,6 +295,21 @@ std::string Execute(const std::string& line) {
         HWND frame = Find("frame");
         return frame && ::PostMessageA(frame, WM_COMMAND, id, 0) ? "ok" : "no window";
     }
+    if (cmd == "filedialog") {
+        // Types the path into an open common file dialog and confirms it.
+        HWND dialog = Find("filedialog");
+        if (!dialog)
+            return "no window";
+        const std::string path = Rest(in);
+        HWND field = FileNameField(dialog);
+        DWORD_PTR result = 0;
+        ::SendMessageTimeoutA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+                              SMTO_ABORTIFHUNG, 5000, &result);
+        return ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                              reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)))
+                   ? "ok"
+                   : "failed";
+    }
     if (cmd == "windows") {
         WindowList list{0, "windows"};
         if (HWND frame = Find("frame"))
@@ -266,10 +361,62 @@ std::string Execute(const std::string& line) {
         return "ok";
     }
     if (cmd == "click") {
-        return ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                              reinterpret_cast<LPARAM>(control))
+        // To the dialog that holds the control: a page's buttons go to the page.
+        return ::PostMessageA(::GetParent(control) ? ::GetParent(control) : window, WM_COMMAND,
+                              MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control))
                    ? "ok"
                    : "failed";
+    }
+    if (cmd == "check") {
+        int on = 0;
+        in >> on;
+        Send(control, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+        return "ok";
+    }
+    if (cmd == "combo") {
+        int index = 0;
+        in >> index;
+        Send(control, CB_SETCURSEL, WPARAM(index), 0);
+        return "ok";
+    }
+    if (cmd == "select") {
+        RemoteBuffer remote(control, sizeof(LVITEMA));
+        if (!remote.ok())
+            return "no memory";
+        LVITEMA item{};
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.state = 0;
+        remote.Write(0, &item, sizeof item);
+        Send(control, LVM_SETITEMSTATE, WPARAM(-1), reinterpret_cast<LPARAM>(remote.address()));
+        for (int row; in >> row;) {
+            item.state = LVIS_SELECTED;
+            remote.Write(0, &item, sizeof item);
+            Send(control, LVM_SETITEMSTATE, WPARAM(row),
+                 reinterpret_cast<LPARAM>(remote.address()));
+        }
+        return "ok";
+    }
+    if (cmd == "rows" || cmd == "allcolumns") {
+        RemoteBuffer remote(control, 1024);
+        if (!remote.ok())
+            return "no memory";
+        HWND header = reinterpret_cast<HWND>(Send(control, LVM_GETHEADER, 0, 0));
+        const int columns = header ? int(Send(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+        std::ostringstream out;
+        if (cmd == "rows") {
+            const int n = int(Send(control, LVM_GETITEMCOUNT, 0, 0));
+            out << "rows " << n;
+            for (int i = 0; i < n; ++i) {
+                out << "\t";
+                for (int c = 0; c < columns; ++c)
+                    out << (c ? "|" : "") << ItemText(control, remote, i, c);
+            }
+        } else {
+            out << "columns";
+            for (int c = 0; c < columns; ++c) out << " " << Send(control, LVM_GETCOLUMNWIDTH, c, 0);
+            for (int c = 0; c < columns; ++c) out << "\t" << ColumnTitle(control, remote, c);
+        }
+        return out.str();
     }
     if (cmd == "list" || cmd == "columns") {
         RemoteBuffer remote(control, 1024);

@@ -3,7 +3,8 @@ ovconsole_driver.exe: the first start installs the gateway service, a second
 instance is refused, the tray menu opens the main dialog, which shows the
 gateway stopped, starts the real service and lists the computer the gateway
 publishes, stops it again, sets an alias through the system settings and
-guards the server settings with the administrator password; a gateway run
+guards the server settings with the administrator password, behind which
+ovsetup.dll's window opens (and ovagentset.dll's behind web配置); a gateway run
 as a program cannot be stopped through the service manager; the tray icon
 comes back after the shell's "TaskbarCreated"; exit closes the open dialog.
 
@@ -35,6 +36,7 @@ VK_RETURN, VK_DOWN = 13, 40
 MAIN_STATUS, START_STOP, LIST, REFRESH = 1011, 1012, 1009, 1004
 WEB, ADVANCED, SYSTEM = 1014, 1015, 1016
 IDOK = 1
+SIDE_USERS, SWITCH = 1002, 1012
 STOPPED, RUNNING = "OVG服务状态: 已停止!", "OVG服务状态: 运行中..."
 
 
@@ -289,11 +291,45 @@ def main():
                 driver("settext", "password", 1000, "pw")
                 driver("click", "password", IDOK)
                 driver.wait_gone("password", 10)
+                # The right password opens ovsetup's window; a change of the
+                # Guest switch there is written and asks for a restart.
+                check(driver("wait", "setup", 30).startswith("ok"),
+                      "the right password opens ovsetup.dll's 高级配置窗口")
+                driver("click", "setup", SIDE_USERS)
+                time.sleep(0.5)
+                driver("click", "setup", SWITCH)
+                time.sleep(0.5)
+                driver("click", "setup", IDOK)
+                check(driver.wait_gone("setup", 10), "确定 closes it")
+                end = time.time() + 10
+                while time.time() < end and "配置发生了变化，请重新启动服务" not in said():
+                    time.sleep(0.3)
+                with open(ini, "rb") as f:
+                    written = f.read()
+                check("配置发生了变化，请重新启动服务" in said() and b"bGuest=0\r\n" in written,
+                      "the console writes the changed Guest switch and asks for a restart")
+                # ovagentset's dialog closed with Cancel changes nothing.
+                before = said()
+                driver("click", "main", WEB)
+                check(driver("wait", "web", 30).startswith("ok"), "web配置 opens ovagentset.dll's dialog")
+                driver("click", "web", 2)
+                check(driver.wait_gone("web", 10), "取消 closes it")
+                time.sleep(1)
+                check(said() == before, "and nothing was written or said")
+
+                # Without the libraries, each is named.
+                for name in ("ovsetup.dll", "ovagentset.dll"):
+                    os.remove(os.path.join(d, name))
+                driver("click", "main", ADVANCED)
+                driver("wait", "password", 20)
+                driver("settext", "password", 1000, "pw")
+                driver("click", "password", IDOK)
+                driver.wait_gone("password", 10)
                 driver("click", "main", WEB)
                 time.sleep(1.5)
                 text = said()
                 check("Load ovsetup.dll Failed!" in text and "Load ovagentset.dll Failed!" in text,
-                      "the right password reaches ovsetup.dll; both missing libraries are named")
+                      "both missing libraries are named")
 
                 # Stop the service.
                 driver("click", "main", START_STOP)
