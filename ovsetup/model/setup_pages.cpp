@@ -150,8 +150,15 @@ TrustedIdsPage::TrustedIdsPage(std::string path, DataFileAccess access)
 
 void TrustedIdsPage::Open() {
     TrustedIdList list;
-    if (LoadTrustedIdsToChange(&list, m_path, m_access))
+    m_loaded = bool(LoadTrustedIdsToChange(&list, m_path, m_access));
+    if (m_loaded)
         m_list = std::move(list);
+}
+
+bool TrustedIdsPage::Loaded() {
+    if (!m_loaded)
+        Open();
+    return m_loaded;
 }
 
 std::vector<TrustedIdsPage::Row> TrustedIdsPage::Rows() const {
@@ -182,6 +189,8 @@ Outcome TrustedIdsPage::Add(const std::string& id_file, const std::string& descr
     IdFileResult id = ReadIdFile(id_file);
     if (!id.ok)
         return {false, id.message, {}, Outcome::Icon::None};
+    if (!Loaded())
+        return {false, text::kSaveFailed, text::kNotice, Outcome::Icon::Exclamation};
     TrustedIdList before = m_list;
     ImportResult imported = ImportTrustedId(&m_list, id.value, description);
     *select = imported.index;
@@ -199,6 +208,8 @@ Outcome TrustedIdsPage::Edit(size_t row, const std::string& id_file,
         if (!id.ok)
             return {false, id.message, {}, Outcome::Icon::None};
     }
+    if (!Loaded())
+        return {false, text::kSaveFailed, text::kNotice, Outcome::Icon::Exclamation};
     TrustedIdList before = m_list;
     m_list[row].SetDescription(description);
     return Save(std::move(before));
@@ -208,6 +219,8 @@ Outcome TrustedIdsPage::Delete(const std::vector<size_t>& selected) {
     std::vector<size_t> rows = RowsToDelete(selected, m_list.size(), kMaxDeletedIds);
     if (rows.empty())
         return {false, text::kSelectRowToDelete, text::kNotice};
+    if (!Loaded())
+        return {false, text::kSaveFailed, text::kNotice, Outcome::Icon::Exclamation};
     TrustedIdList before = m_list;
     EraseRows(&m_list, rows);
     return Save(std::move(before));
@@ -221,7 +234,10 @@ Outcome TrustedIdsPage::Restore(const std::string& chosen) {
     platform::DataFileLock lock;
     if (platform::Result r = lock.Acquire(m_path, m_access.wait_if_held); !r)
         return {false, "恢复配置文件失败!", {}, Outcome::Icon::Exclamation};
-    return Outcome::FromFile(RestoreTrustedIds(&m_list, chosen, m_path, m_access));
+    Outcome r = Outcome::FromFile(RestoreTrustedIds(&m_list, chosen, m_path, m_access));
+    if (r.ok)
+        m_loaded = true;
+    return r;
 }
 
 }  // namespace ov::setup

@@ -93,6 +93,9 @@ class TrustedIdsPage {
     explicit TrustedIdsPage(std::string path = {}, DataFileAccess access = {});
 
     // Reads the file; one that cannot be read leaves the page empty, silently.
+    // A change made then reads the file again first and is refused with the
+    // save failure while it still cannot be read, so that an empty list
+    // never replaces the IDs the file holds.
     void Open();
     const TrustedIdList& List() const { return m_list; }
 
@@ -115,10 +118,12 @@ class TrustedIdsPage {
 
   private:
     Outcome Save(TrustedIdList before);
+    bool Loaded();
 
     std::string m_path;
     DataFileAccess m_access;
     TrustedIdList m_list;
+    bool m_loaded = false;
 };
 
 }  // namespace ov::setup

@@ -146,6 +146,26 @@ TEST_F(SetupPages, TrustedIdsAreImportedOnceAndRenumberedAfterADelete) {
     EXPECT_EQ(Slurp(Ids()).size(), 0u);
 }
 
+TEST_F(SetupPages, AnUnreadableIdFileIsNeverReplacedByAnEmptyList) {
+    // A directory where the file should be: it exists and cannot be read.
+    std::filesystem::create_directory(Ids());
+    TrustedIdsPage page(Ids());
+    page.Open();
+    EXPECT_TRUE(page.List().empty());
+    std::optional<size_t> select;
+    Outcome r = page.Add(IdFile("u.id", 1), "", &select);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.message, text::kSaveFailed);
+    EXPECT_TRUE(std::filesystem::is_directory(Ids()));
+    // Readable again: the change goes through on the file's own list.
+    std::filesystem::remove(Ids());
+    std::vector<uint8_t> one(250, 0);
+    one[4] = 0x55;
+    Spit(Ids(), one);
+    EXPECT_TRUE(page.Add(IdFile("u.id", 1), "", &select).ok);
+    EXPECT_EQ(page.List().size(), 2u);
+}
+
 TEST_F(SetupPages, TrustedIdBackupAndRestore) {
     TrustedIdsPage page(Ids());
     page.Open();

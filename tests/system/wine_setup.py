@@ -161,7 +161,7 @@ def main():
                 # ---- ovsetup
                 host = ns.popen([WINE, os.path.join(d, "showcfg_host.exe"), "setup",
                                  winpath(os.path.join(d, "ovsetup.dll")), "1", "1", "6111", "6121"],
-                                env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                env=env, cwd=d, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=errors)
                 check(driver("wait", "setup", 60).startswith("ok"), "ShowCfg opens 高级配置窗口")
                 for cid, label in ((SIDE_IDS, "鉴权管理"), (SIDE_USERS, "用户管理"),
@@ -375,7 +375,7 @@ def main():
                 bad = "http://127.0.0.1:%d/nomarker/ovagent.php" % port
                 host = ns.popen([WINE, os.path.join(d, "showcfg_host.exe"), "web",
                                  winpath(os.path.join(d, "ovagentset.dll")), "-", "-", "old", "1"],
-                                env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                env=env, cwd=d, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=errors)
                 check(driver("wait", "web", 60).startswith("ok"), "ShowCfg opens the web agent dialog")
                 check(driver.text("web", IDOK) == "确定" and driver.text("web", IDCANCEL) == "取消"
@@ -431,7 +431,7 @@ def main():
                 # Cancel after a key change: the key stays changed, nothing else.
                 host = ns.popen([WINE, os.path.join(d, "showcfg_host.exe"), "web",
                                  winpath(os.path.join(d, "ovagentset.dll")), good, "-", "old", "1"],
-                                env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                env=env, cwd=d, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=errors)
                 driver("wait", "web", 60)
                 driver("settext", "web", BACKUP_URL, bad)
