@@ -15,6 +15,8 @@ constexpr char kUsage[] =
     "  ids list | import FILE.id [--description TEXT] | del N... | backup PATH | restore PATH\n"
     "  ids mint FILE.id [--import] [--description TEXT]\n"
     "  ini get SECTION KEY | set SECTION KEY VALUE\n"
+    "  web show | test | set [--master URL] [--backup URL] [--key TEXT] [--direct 0|1]\n"
+    "  server show | set [--id-check 0|1] [--guest 0|1] [--cmd-port N] [--proxy-port N]\n"
     "  status | list        (the running gateway's computer list)\n"
     "  sessions [--json]    (its live relays)\n"
     "  stats [--json | --prometheus]   (its counters since start)\n";
@@ -116,6 +118,10 @@ int Run(const std::vector<std::string>& all, const std::string& default_dir, Out
         return RunSessions(ctx, args);
     if (command == "stats")
         return RunStats(ctx, args);
+    if (command == "web")
+        return RunWeb(ctx, args);
+    if (command == "server")
+        return RunServer(ctx, args);
     return ctx.Fail("unknown command \"" + command + "\"\n" + kUsage, 2);
 }
 

@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "common/account_file.h"
+#include "ovsetup/model/account_rules.h"
 #include "platform/data_file_lock.h"
 #include "platform/files.h"
 #include "tools/ovadmin/admin_internal.h"
@@ -74,8 +75,8 @@ int Add(const Context& ctx, const Args& args) {
         return ctx.Fail(ctx.PathOf(kAccountFileName) +
                         " holds no administrator account; the first account is made by "
                         "\"ovadmin init\"");
-    if (FindAccount(list, name) >= 0)
-        return ctx.Fail("该用户名已经存在！");
+    if (setup::Refusal no = setup::CheckNewAccount(list, {name, password}))
+        return ctx.Fail(no.message);
     list.push_back(AccountRecord::Make(name, password, enabled, description));
     return Save(ctx, list);
 }
@@ -99,20 +100,22 @@ int Change(const Context& ctx, const std::string& what, const Args& args) {
     int i = FindAccount(list, args[1]);
     if (i < 0)
         return ctx.Fail("no account named \"" + args[1] + "\"");
-    // The console checks the password of the first record: that account
-    // stays, enabled, whatever its name.
-    const bool admin = i == 0;
+    const size_t row = size_t(i);
+    setup::AccountEntry entry = {list[row].Name(), list[row].Password(), list[row].Enabled(),
+                                 list[row].Description()};
     if (what == "passwd") {
-        list[size_t(i)].SetPassword(args[2]);
+        entry.password = args[2];
+        setup::ApplyEdit(&list, row, entry);
     } else if (what == "enable" || what == "disable") {
-        if (admin && what == "disable")
-            return ctx.Fail("the administrator account (the first one, \"" + args[1] +
-                            "\") cannot be disabled");
-        list[size_t(i)].SetEnabled(what == "enable");
+        // The accounts page never changes the administrator's state.
+        if (setup::IsAdministrator(list, row) && what == "disable")
+            return ctx.Fail("the administrator account (\"" + args[1] + "\") cannot be disabled");
+        entry.enabled = what == "enable";
+        setup::ApplyEdit(&list, row, entry);
     } else {
-        if (admin)
-            return ctx.Fail("管理员帐号不能被删除！");
-        list.erase(list.begin() + i);
+        if (setup::Refusal no = setup::CheckDelete(list, {row}))
+            return ctx.Fail(no.message);
+        setup::EraseRows(&list, {row});
     }
     return Save(ctx, list);
 }

@@ -6,6 +6,7 @@
 #include "common/content_codec.h"
 #include "common/tea.h"
 #include "common/trusted_id_file.h"
+#include "ovsetup/model/account_rules.h"
 #include "platform/data_file_lock.h"
 #include "platform/files.h"
 #include "tools/ovadmin/admin_internal.h"
@@ -139,19 +140,19 @@ int Delete(const Context& ctx, const Args& args) {
     int code = 0;
     if (!ctx.Lock(kTrustedIdFileName, &lock, &code) || !Load(ctx, &list, &code))
         return code;
-    std::vector<size_t> positions;
+    std::vector<size_t> rows;
     for (size_t i = 1; i < args.size(); ++i) {
         size_t p = Position(args[i]);
         if (p == 0 || p > list.size())
             return ctx.Fail("\"" + args[i] + "\" is no position in the list (1.." +
                             std::to_string(list.size()) + ")");
-        positions.push_back(p);
+        rows.push_back(p - 1);
     }
-    std::sort(positions.begin(), positions.end());
-    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-    // From the highest down, so the lower positions stay where they were.
-    for (auto it = positions.rbegin(); it != positions.rend(); ++it)
-        list.erase(list.begin() + long(*it - 1));
+    rows = setup::RowsToDelete(rows, list.size(), list.size());
+    if (rows.size() > setup::kMaxDeletedIds)
+        return ctx.Fail("at most " + std::to_string(setup::kMaxDeletedIds) +
+                        " IDs are deleted at once; nothing was changed");
+    setup::EraseRows(&list, rows);
     return Save(ctx, list);
 }
 

@@ -59,6 +59,8 @@ int RunStatus(const Context& ctx, const Args& args);
 int RunList(const Context& ctx, const Args& args);
 int RunSessions(const Context& ctx, const Args& args);
 int RunStats(const Context& ctx, const Args& args);
+int RunWeb(const Context& ctx, const Args& args);
+int RunServer(const Context& ctx, const Args& args);
 
 // The OV_G.ini that the console writes into an empty file.
 std::string DefaultIniBytes();

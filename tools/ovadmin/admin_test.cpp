@@ -232,17 +232,21 @@ TEST_F(OvAdmin, TwoAdministratorsAtOnceLoseNoAccount) {
 
 TEST_F(OvAdmin, TheFirstRecordIsTheAdministratorWhateverItsName) {
     ASSERT_TRUE(SaveAccounts({AccountRecord::Make("Boss", "pw", true, ""),
-                              AccountRecord::Make("Administrator", "pw", true, "")},
+                              AccountRecord::Make("Administrator", "pw", true, ""),
+                              AccountRecord::Make("other", "pw", true, "")},
                              Path("uinfo.dat")));
     EXPECT_EQ(Admin({"accounts", "del", "Boss"}), 1);
     EXPECT_EQ(Admin({"accounts", "disable", "Boss"}), 1);
     EXPECT_EQ(Admin({"accounts", "passwd", "Boss", "new"}), 0) << m_out.err;
-    EXPECT_EQ(Admin({"accounts", "disable", "Administrator"}), 0) << m_out.err;
-    EXPECT_EQ(Admin({"accounts", "del", "Administrator"}), 0) << m_out.err;
+    // The account named so stays too, as on the accounts page.
+    EXPECT_EQ(Admin({"accounts", "disable", "Administrator"}), 1);
+    EXPECT_EQ(Admin({"accounts", "del", "Administrator"}), 1);
+    EXPECT_EQ(Admin({"accounts", "del", "other"}), 0) << m_out.err;
     AccountList list;
     ASSERT_EQ(LoadAccounts(&list, Path("uinfo.dat")), AccountLoadResult::Ok);
-    ASSERT_EQ(list.size(), 1u);
+    ASSERT_EQ(list.size(), 2u);
     EXPECT_TRUE(list[0].Enabled());
+    EXPECT_TRUE(list[1].Enabled());
     // A file without records has no administrator: the first account comes from init.
     std::vector<uint8_t> empty(8, 0);
     EncipherBlocks(empty.data(), empty.size());

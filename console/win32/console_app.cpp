@@ -1,0 +1,191 @@
+#include "console/win32/console_app.h"
+
+#include "console/model/console_texts.h"
+#include "console/win32/main_config_dialog.h"
+#include "console/win32/resource.h"
+#include "platform/message_box.h"
+#include "platform/named_mutex.h"
+#include "platform/process.h"
+
+namespace ov::console {
+namespace {
+
+constexpr char kInstanceMutex[] = "Orvik_GateWay_Console_Mutex";
+constexpr char kFrameClass[] = "OVConsoleMainFrame";
+constexpr UINT_PTR kFrameTimer = 1;
+constexpr int kSideBarWidth = 17;
+constexpr int kSideBitmapHeight = 80;
+constexpr COLORREF kSideBarColour = 0x0A0A0A;
+
+}  // namespace
+
+int ShowBox(HWND owner, const std::string& text, const std::string& caption, UINT flags) {
+    if (platform::Headless())
+        return platform::ShowMessageBox(text, caption, flags);
+    return ::MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
+}
+
+ConsoleApp::ConsoleApp(HINSTANCE instance) : m_instance(instance), m_service(&m_system, this) {}
+
+ConsoleApp::~ConsoleApp() {
+    if (m_frame)
+        ::DestroyWindow(m_frame);
+    if (m_frame_icon)
+        ::DestroyIcon(m_frame_icon);
+}
+
+void ConsoleApp::Show(const std::string& text, const std::string& caption, bool exclamation) {
+    ShowBox(m_dialog, text, caption, MB_OK | (exclamation ? MB_ICONEXCLAMATION : 0));
+}
+
+int ConsoleApp::Run() {
+    // One console per computer; the mutex stays ours until the process ends.
+    platform::NamedMutex instance_mutex;
+    bool exists = false;
+    if (!instance_mutex.Create(kInstanceMutex, &exists) || exists) {
+        ShowBox(nullptr, text::kSecondInstance, text::kAppTitle, MB_OK);
+        return 0;
+    }
+    // The host name of the alias dialog needs Windows Sockets.
+    if (!platform::StartSocketLibrary()) {
+        char message[256] = {};
+        if (::LoadStringA(m_instance, IDS_SOCKETS_FAILED, message, sizeof message) <= 0)
+            lstrcpynA(message, text::kSocketsFailed, sizeof message);
+        ShowBox(nullptr, message, text::kAppTitle, MB_OK);
+        return 0;
+    }
+    if (!m_service.IsInstalled()) {
+        ShowBox(nullptr, text::kWillInstall, text::kAppTitle, MB_OK);
+        m_service.Install();
+    }
+    if (!CreateFrame())
+        return 0;
+    MSG msg;
+    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+    }
+    ::DestroyWindow(m_frame);
+    m_frame = nullptr;
+    return int(msg.wParam);
+}
+
+bool ConsoleApp::CreateFrame() {
+    m_frame_icon = static_cast<HICON>(
+        ::LoadImageA(m_instance, MAKEINTRESOURCEA(IDI_CONSOLE), IMAGE_ICON, 16, 16, 0));
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = FrameProc;
+    wc.hInstance = m_instance;
+    wc.hIcon = ::LoadIconA(m_instance, MAKEINTRESOURCEA(IDI_CONSOLE));
+    wc.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+    wc.lpszClassName = kFrameClass;
+    if (!::RegisterClassA(&wc))
+        return false;
+    m_frame =
+        ::CreateWindowExA(0, kFrameClass, text::kFrameTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                          CW_USEDEFAULT, 300, 200, nullptr, nullptr, m_instance, this);
+    return m_frame != nullptr;
+}
+
+LRESULT CALLBACK ConsoleApp::FrameProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
+        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<ConsoleApp*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    try {
+        if (self)
+            return self->OnFrameMessage(hwnd, msg, wp, lp);
+    } catch (...) {
+    }
+    return ::DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+LRESULT ConsoleApp::OnFrameMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_CREATE:
+            if (!m_tray.Create(hwnd, ID_TRAY_ICON, text::kTrayTip, m_frame_icon,
+                               WM_TRAY_CALLBACK)) {
+                ShowBox(nullptr, text::kTrayIconFailed, text::kAppTitle, MB_OK | MB_ICONSTOP);
+                return -1;
+            }
+            ::SetTimer(hwnd, kFrameTimer, 2000, nullptr);
+            return 0;
+        case WM_DESTROY:
+            ::KillTimer(hwnd, kFrameTimer);
+            m_tray.Destroy();
+            return 0;
+        case WM_TRAY_CALLBACK:
+            OnTrayNotify(wp, lp);
+            return 0;
+        case WM_COMMAND:
+            switch (LOWORD(wp)) {
+                case ID_CONFIGURE:
+                    OpenConfiguration();
+                    return 0;
+                case ID_APP_EXIT:
+                    Exit();
+                    return 0;
+                default:
+                    break;
+            }
+            break;
+        case WM_MEASUREITEM:
+            if (m_menu && m_menu->OnMeasureItem(reinterpret_cast<MEASUREITEMSTRUCT*>(lp)))
+                return TRUE;
+            break;
+        case WM_DRAWITEM:
+            if (m_menu && m_menu->OnDrawItem(reinterpret_cast<DRAWITEMSTRUCT*>(lp)))
+                return TRUE;
+            break;
+        case WM_CLOSE:
+            // The frame is never shown; only the tray menu ends the program.
+            return 0;
+        default:
+            break;
+    }
+    return ::DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+void ConsoleApp::OnTrayNotify(WPARAM id, LPARAM mouse) {
+    if (id != ID_TRAY_ICON)
+        return;
+    switch (LOWORD(mouse)) {
+        case WM_RBUTTONUP: {
+            SideBarMenu menu(kSideBarWidth, IDB_SIDE_BAR, kSideBitmapHeight, kSideBarColour);
+            menu.AddItem(ID_CONFIGURE, "配置...", IDI_CONFIGURE);
+            menu.AddItem(ID_APP_EXIT, "退出", IDI_EXIT);
+            POINT at{};
+            ::GetCursorPos(&at);
+            m_menu = &menu;
+            menu.Track(m_frame, at.x, at.y);
+            m_menu = nullptr;
+            break;
+        }
+        case WM_LBUTTONDBLCLK:
+            ::SetForegroundWindow(m_frame);
+            ::SendMessageA(m_frame, WM_COMMAND, ID_CONFIGURE, 0);
+            break;
+        default:
+            break;
+    }
+}
+
+void ConsoleApp::OpenConfiguration() {
+    if (m_dialog_open && m_dialog != nullptr) {
+        ::SetForegroundWindow(m_dialog);
+        ::SetFocus(m_dialog);
+        return;
+    }
+    if (m_dialog_open)
+        return;  // still being built
+    MainConfigDialog dialog(this);
+    dialog.Run(m_frame);
+}
+
+void ConsoleApp::Exit() {
+    for (int i = 0; i < 3 && m_dialog != nullptr; ++i) ::SendMessageA(m_dialog, WM_CLOSE, 0, 0);
+    ::PostQuitMessage(0);
+}
+
+}  // namespace ov::console

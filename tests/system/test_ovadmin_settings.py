@@ -1,0 +1,75 @@
+"""ovadmin web and server on a program directory, as a server without a
+desktop uses them: addresses and key into OV_G.ini under the web agent
+dialog's rules, a connection test of both addresses against the test web
+agent on loopback (the master answers as a web agent, the backup does not),
+and the server switches and ports. The gateway is not started."""
+
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(__file__))
+import ovtest  # noqa: E402
+
+WEBAGENT = os.path.join(os.path.dirname(__file__), "..", "webagent", "webagent.py")
+
+
+def main():
+    check = ovtest.Checks()
+    with ovtest.program_dir("ovadmin", "libovhttp.so") as d:
+        ini = os.path.join(d, "OV_G.ini")
+
+        def admin(*args):
+            env = dict(os.environ, LC_ALL="C.UTF-8", LANG="C.UTF-8")
+            p = subprocess.run([os.path.join(d, "ovadmin")] + list(args), env=env,
+                               capture_output=True, timeout=120)
+            return p.returncode, p.stdout.decode("utf-8"), p.stderr.decode("utf-8")
+
+        check(admin("init", "--admin-password", "pw")[0] == 0, "init")
+        rc, out, err = admin("web", "test")
+        check(rc == 1 and "请输入WebAgent地址" in err, "a test without addresses asks for one (%r)" % err)
+
+        agent = subprocess.Popen([sys.executable, WEBAGENT], stdout=subprocess.PIPE, text=True)
+        try:
+            port = int(agent.stdout.readline().split()[1])
+            good = "http://127.0.0.1:%d/ovagent.php" % port
+            bad = "http://127.0.0.1:%d/nomarker/ovagent.php" % port
+            rc, out, err = admin("web", "set", "--master", good, "--backup", " " + good + " ")
+            check(rc == 1 and "主WebAgent同备份WebAgent不能配置成同样" in err,
+                  "equal addresses after trimming are refused (%r)" % err)
+            rc, out, err = admin("web", "set", "--master", good, "--backup", bad, "--direct", "0",
+                                 "--key", "网关密钥")
+            check(rc == 0, "two addresses, the flag and the key are set (%r)" % err)
+            with open(ini, "rb") as f:
+                text = f.read()
+            check(b"MasterURL=" + good.encode() + b"\r\n" in text
+                  and b"SlaveURL=" + bad.encode() + b"\r\n" in text
+                  and b"binternet=0\r\n" in text
+                  and b"szKey=" + "网关密钥".encode("gbk") + b"\r\n" in text,
+                  "OV_G.ini holds them, the key in GBK (%r)" % text)
+            rc, out, err = admin("web", "test")
+            lines = out.splitlines()
+            check(rc == 1 and len(lines) == 2 and lines[0].startswith("master\t" + good + "\tok")
+                  and lines[1].startswith("backup\t" + bad + "\tfailed (2)")
+                  and "Web服务器不支持" in lines[1],
+                  "the test passes the master and fails the backup (%r, %r)" % (out, err))
+        finally:
+            agent.kill()
+            agent.wait()
+
+        rc, out, err = admin("server", "set", "--id-check", "0", "--guest", "0",
+                             "--cmd-port", "0", "--proxy-port", "6500")
+        check(rc == 0, "server set (%r)" % err)
+        rc, out, _ = admin("server", "show")
+        check(out == "id-check\t0\nguest\t0\ncmd-port\t0\nproxy-port\t6500\n",
+              "server show reads them back (%r)" % out)
+        rc, out, err = admin("server", "set", "--cmd-port", "65001")
+        check(rc == 1 and "65000" in err, "a port above 65000 is refused (%r)" % err)
+        rc, out, _ = admin("web", "show")
+        check(out.startswith("master\t" + good + "\n") and "key\tset\n" in out,
+              "web show names the addresses but not the key (%r)" % out)
+    return check.exit_code()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,217 @@
+// ovadmin web ... and server ...: what the web agent dialog and the server
+// settings of the setup dialog do, for a server without a desktop. The
+// rules and messages are the dialogs' own (ovagentset and ovsetup models);
+// OV_G.ini is written the way the console writes it.
+#include "console/model/gateway_settings.h"
+#include "ovagentset/model/connect_test.h"
+#include "ovagentset/model/web_agent_rules.h"
+#include "ovsetup/model/port_check.h"
+#include "tools/ovadmin/admin_internal.h"
+
+namespace ov::admin {
+namespace {
+
+using agentset::Text;
+
+// "0" or "1" into *value; anything else is a usage error.
+bool Flag(const Context& ctx, const Args& args, size_t* i, int32_t* value, int* code) {
+    std::string text;
+    if (!OptionValue(ctx, args, i, &text, code))
+        return false;
+    if (text != "0" && text != "1") {
+        *code = ctx.Fail(args[*i - 1] + " takes 0 or 1", 2);
+        return false;
+    }
+    *value = text == "1";
+    return true;
+}
+
+int Write(const Context& ctx, const console::GatewaySettings& settings) {
+    console::WriteResult r = console::WriteSettings(settings, ctx.PathOf(kIniName));
+    if (!r.ok)
+        return ctx.Fail(r.message + " (" + ctx.PathOf(kIniName) + ")");
+    return 0;
+}
+
+int WebShow(const Context& ctx, const console::GatewaySettings& s) {
+    ctx.Say("master\t" + Text(s.web.MasterURL));
+    ctx.Say("backup\t" + Text(s.web.SlaveURL));
+    // The dialog never shows the key either.
+    ctx.Say(std::string("key\t") + (s.web.szKey[0] ? "set" : "empty"));
+    ctx.Say("direct\t" + std::to_string(s.web.binternet));
+    return 0;
+}
+
+int WebSet(const Context& ctx, const Args& args, console::GatewaySettings* s) {
+    std::string master = Text(s->web.MasterURL), backup = Text(s->web.SlaveURL), key;
+    int32_t direct = s->web.binternet != 0;
+    bool urls_or_flag = false, has_key = false;
+    int code = 0;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--master" || args[i] == "--backup") {
+            if (!OptionValue(ctx, args, &i, args[i] == "--master" ? &master : &backup, &code))
+                return code;
+            urls_or_flag = true;
+        } else if (args[i] == "--direct") {
+            if (!Flag(ctx, args, &i, &direct, &code))
+                return code;
+            urls_or_flag = true;
+        } else if (args[i] == "--key") {
+            if (!OptionValue(ctx, args, &i, &key, &code))
+                return code;
+            has_key = true;
+        } else {
+            return ctx.Fail(
+                "usage: web set [--master URL] [--backup URL] [--key TEXT] [--direct 0|1]", 2);
+        }
+    }
+    if (!urls_or_flag && !has_key)
+        return ctx.Fail("web set: nothing to set", 2);
+    // Blanks around an address go as the dialog drops them; what is left
+    // must fit a line of OV_G.ini.
+    for (const std::string* url : {&master, &backup})
+        if (std::string why =
+                WhyBadText("a web agent address", agentset::Trim(*url), agentset::kMaxUrl);
+            !why.empty())
+            return ctx.Fail(why);
+    if (has_key) {
+        if (std::string why = WhyBadText("a web key", key, agentset::kMaxKeyInput); !why.empty())
+            return ctx.Fail(why);
+    }
+    // The dialog's OK takes the addresses and the flag together, under its
+    // rule; a key change is stored on its own.
+    if (urls_or_flag) {
+        if (agentset::Refusal no = agentset::AcceptSettings(master, backup, direct, &s->web))
+            return ctx.Fail(no.message);
+    }
+    if (has_key)
+        agentset::StoreKey(key, &s->web);
+    return Write(ctx, *s);
+}
+
+int WebTest(const Context& ctx, const console::GatewaySettings& s) {
+    std::string urls[2];
+    if (agentset::Refusal no =
+            agentset::CheckTest(Text(s.web.MasterURL), Text(s.web.SlaveURL), urls))
+        return ctx.Fail(no.message);
+    const char* names[2] = {"master", "backup"};
+    int failed = 0;
+    for (int slot = 0; slot < 2; ++slot) {
+        if (urls[slot].empty()) {
+            ctx.Say(std::string(names[slot]) + "\t\tnot set");
+            continue;
+        }
+        agentset::ConnectTestRun run = agentset::RunConnectTest(urls[slot]);
+        if (!run.problem.empty())
+            return ctx.Fail(run.problem);
+        const bool ok = run.result == agentset::kSupported;
+        failed += !ok;
+        std::string line = std::string(names[slot]) + "\t" + urls[slot] + "\t" +
+                           (ok ? "ok" : "failed (" + std::to_string(run.result) + ")");
+        // The reply quotes the web server's answer: one line of it.
+        std::string reply = run.reply;
+        for (char& c : reply)
+            if (c == '\r' || c == '\n' || c == '\t')
+                c = ' ';
+        reply = agentset::Trim(reply);
+        if (!reply.empty())
+            line += "\t" + reply;
+        ctx.Say(line);
+    }
+    return failed ? 1 : 0;
+}
+
+int ServerShow(const Context& ctx, const console::GatewaySettings& s) {
+    ctx.Say("id-check\t" + std::to_string(s.server.flg_encrypt));
+    ctx.Say("guest\t" + std::to_string(s.Guest()));
+    ctx.Say("cmd-port\t" + std::to_string(s.server.CmdPort));
+    ctx.Say("proxy-port\t" + std::to_string(s.server.ProxyPort));
+    return 0;
+}
+
+int ServerSet(const Context& ctx, const Args& args, console::GatewaySettings* s) {
+    int32_t id_check = s->server.flg_encrypt, guest = s->Guest();
+    struct PortOption {
+        const char* name;
+        int32_t* field;
+        std::string text;
+    } ports[2] = {{"--cmd-port", &s->server.CmdPort, {}},
+                  {"--proxy-port", &s->server.ProxyPort, {}}};
+    bool any = false;
+    int code = 0;
+    for (size_t i = 1; i < args.size(); ++i) {
+        any = true;
+        if (args[i] == "--id-check") {
+            if (!Flag(ctx, args, &i, &id_check, &code))
+                return code;
+        } else if (args[i] == "--guest") {
+            if (!Flag(ctx, args, &i, &guest, &code))
+                return code;
+        } else if (args[i] == ports[0].name || args[i] == ports[1].name) {
+            PortOption& p = args[i] == ports[0].name ? ports[0] : ports[1];
+            if (!OptionValue(ctx, args, &i, &p.text, &code))
+                return code;
+        } else {
+            return ctx.Fail(
+                "usage: server set [--id-check 0|1] [--guest 0|1] [--cmd-port N] "
+                "[--proxy-port N]",
+                2);
+        }
+    }
+    if (!any)
+        return ctx.Fail("server set: nothing to set", 2);
+    int32_t new_ports[2] = {*ports[0].field, *ports[1].field};
+    for (int n = 0; n < 2; ++n) {
+        if (ports[n].text.empty())
+            continue;
+        uint32_t port = 0;
+        std::string message;
+        if (!setup::ParsePort(ports[n].text, &port, &message))
+            return ctx.Fail(message);
+        // The port the gateway listens on now is in use by it: only a new
+        // number is tried.
+        if (int32_t(port) != *ports[n].field && !setup::PortIsFree(port))
+            return ctx.Fail(std::string(ports[n].name + 2) + " " + ports[n].text + ": " +
+                            "该端口已被占用，请选择其它端口");
+        new_ports[n] = int32_t(port);
+    }
+    s->server.flg_encrypt = id_check;
+    s->Guest() = guest;
+    s->server.CmdPort = new_ports[0];
+    s->server.ProxyPort = new_ports[1];
+    return Write(ctx, *s);
+}
+
+}  // namespace
+
+int RunWeb(const Context& ctx, const Args& args) {
+    console::GatewaySettings settings;
+    console::ReadSettings(&settings, ctx.PathOf(kIniName));
+    const std::string what = args.empty() ? "" : args[0];
+    if (what == "show" && args.size() == 1)
+        return WebShow(ctx, settings);
+    if (what == "set")
+        return WebSet(ctx, args, &settings);
+    if (what == "test" && args.size() == 1)
+        return WebTest(ctx, settings);
+    return ctx.Fail(
+        "usage: web show | set [--master URL] [--backup URL] [--key TEXT] "
+        "[--direct 0|1] | test",
+        2);
+}
+
+int RunServer(const Context& ctx, const Args& args) {
+    console::GatewaySettings settings;
+    console::ReadSettings(&settings, ctx.PathOf(kIniName));
+    const std::string what = args.empty() ? "" : args[0];
+    if (what == "show" && args.size() == 1)
+        return ServerShow(ctx, settings);
+    if (what == "set")
+        return ServerSet(ctx, args, &settings);
+    return ctx.Fail(
+        "usage: server show | set [--id-check 0|1] [--guest 0|1] [--cmd-port N] "
+        "[--proxy-port N]",
+        2);
+}
+
+}  // namespace ov::admin
