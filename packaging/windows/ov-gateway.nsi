@@ -35,6 +35,8 @@ InstallDir "$PROGRAMFILES\${PRODUCT}"
 !endif
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 ShowInstDetails show
+ShowUninstDetails show
+BrandingText "${PRODUCT} ${VERSION}"
 
 Var Password
 Var Password2
@@ -47,6 +49,10 @@ Var WasRunning
 !define MUI_ICON "${SRCDIR}\console\win32\icons\console.ico"
 !define MUI_UNICON "${SRCDIR}\console\win32\icons\console.ico"
 !define MUI_ABORTWARNING
+; The details of the installation stay on screen until the administrator
+; goes on: the service's messages are among them.
+!define MUI_FINISHPAGE_NOAUTOCLOSE
+!define MUI_UNFINISHPAGE_NOAUTOCLOSE
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom AdminPage AdminPageLeave
@@ -99,6 +105,7 @@ Function AdminPage
     ${NSD_CreateCheckbox} 0 72u 100% 12u "安装完成后启动服务"
     Pop $StartBox
     ${NSD_SetState} $StartBox $StartService
+    ${NSD_SetFocus} $PasswordField
     nsDialogs::Show
 FunctionEnd
 
@@ -117,6 +124,8 @@ Function AdminPageLeave
 FunctionEnd
 
 Section "Install"
+    ; Shortcuts for every user of the computer, as the service serves them all.
+    SetShellVarContext all
     ; Checked before anything is copied: a first install without a password
     ; leaves the machine as it was.
     ${IfNot} ${FileExists} "$INSTDIR\uinfo.dat"
@@ -201,6 +210,7 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
+    SetShellVarContext all
     System::Call 'Kernel32::SetEnvironmentVariable(t "OVG_NO_DIALOGS", t "1")'
     DetailPrint "停止并删除OV_Gateway服务..."
     nsExec::ExecToLog '"$INSTDIR\OV_G.exe" -remove'
