@@ -288,13 +288,15 @@ def main():
                 check("输入的管理员密码错误！" in said(), "a wrong password is refused")
                 driver("click", "main", ADVANCED)
                 driver("wait", "password", 20)
+                time.sleep(0.5)
                 driver("settext", "password", 1000, "pw")
                 driver("click", "password", IDOK)
                 driver.wait_gone("password", 10)
                 # The right password opens ovsetup's window; a change of the
                 # Guest switch there is written and asks for a restart.
-                check(driver("wait", "setup", 30).startswith("ok"),
-                      "the right password opens ovsetup.dll's 高级配置窗口")
+                check(driver("wait", "setup", 60).startswith("ok"),
+                      "the right password opens ovsetup.dll's 高级配置窗口 (%r, %r)"
+                      % (driver("windows"), said()[-200:]))
                 driver("click", "setup", SIDE_USERS)
                 time.sleep(0.5)
                 driver("click", "setup", SWITCH)
@@ -322,6 +324,7 @@ def main():
                     os.remove(os.path.join(d, name))
                 driver("click", "main", ADVANCED)
                 driver("wait", "password", 20)
+                time.sleep(0.5)
                 driver("settext", "password", 1000, "pw")
                 driver("click", "password", IDOK)
                 driver.wait_gone("password", 10)
