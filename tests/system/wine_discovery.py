@@ -7,6 +7,7 @@ import socket
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -31,9 +32,11 @@ def main():
             def wine(*args):
                 return ovtest.wine_run(gw, env, *args)
 
-            wine(os.path.join(d, "ovadmin.exe"), "init", "--admin-password", "pw")
+            rc, _, err = wine(os.path.join(d, "ovadmin.exe"), "init", "--admin-password", "pw")
+            check(rc == 0, "ovadmin.exe runs in the session (rc %d, %r)" % (rc, err[-300:]))
+            errors = tempfile.TemporaryFile()
             gateway = gw.popen([WINE, os.path.join(d, "OV_G.exe"), "-run"], env=env,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                               stdout=errors, stderr=errors)
             host = gw.run(["hostname"], capture_output=True).stdout.decode().strip()[:39]
             ann = (host.encode().ljust(40, b"\0") + struct.pack("<I", 5900)
                    + socket.inet_aton("192.0.2.1") + b"\0" * 16).hex()
@@ -41,18 +44,24 @@ def main():
             end = time.time() + 60
             while time.time() < end:
                 lan.run([sys.executable, "-c", SENDER, ann])
-                rc, listed, _ = wine(os.path.join(d, "ovadmin.exe"), "list")
+                rc, listed, err = wine(os.path.join(d, "ovadmin.exe"), "list")
                 if rc == 0 and host in listed:
                     break
                 time.sleep(1)
+            errors.seek(0)
             check("%s\t192.0.2.1\t5900" % host in listed,
-                  "the gateway's own computer is listed, read by a second process (%r)" % listed)
-            rc, out, _ = wine(os.path.join(d, "ovadmin.exe"), "status")
-            check(rc == 0 and "running" in out, "ovadmin.exe status says running")
+                  "the gateway's own computer is listed, read by a second process (%r; "
+                  "ovadmin rc %d %r; the gateway %s, said %r)"
+                  % (listed, rc, err[-200:], "runs" if gateway.poll() is None
+                     else "ended with %r" % gateway.poll(), errors.read()[-300:]))
+            rc, out, err = wine(os.path.join(d, "ovadmin.exe"), "status")
+            check(rc == 0 and "running" in out, "ovadmin.exe status says running (%d %r %r)"
+                  % (rc, out, err[-200:]))
             wine(os.path.join(d, "OV_G.exe"), "-end")
             ovtest.wait_exit(gateway, 30)
-            rc, out, _ = wine(os.path.join(d, "ovadmin.exe"), "status")
-            check(rc == 1 and "stopped" in out, "after -end ovadmin.exe status says stopped")
+            rc, out, err = wine(os.path.join(d, "ovadmin.exe"), "status")
+            check(rc == 1 and "stopped" in out, "after -end ovadmin.exe status says stopped (%d %r %r)"
+                  % (rc, out, err[-200:]))
 
     return check.exit_code()
 
