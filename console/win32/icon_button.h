@@ -46,4 +46,17 @@ class IconButton {
     bool m_mouse_over = false;
 };
 
+// A dialog's WM_DRAWITEM: draws the item if one of buttons owns it; false
+// (not handled) otherwise.
+template <size_t N>
+bool DrawOwnedButton(IconButton (&buttons)[N], LPARAM lp) {
+    auto* dis = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+    for (IconButton& b : buttons)
+        if (b.hwnd() == dis->hwndItem) {
+            b.Draw(dis);
+            return true;
+        }
+    return false;
+}
+
 }  // namespace ov::console

@@ -103,15 +103,8 @@ INT_PTR MainConfigDialog::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
                 return TRUE;
             }
             return FALSE;
-        case WM_DRAWITEM: {
-            auto* dis = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
-            for (auto& b : m_buttons)
-                if (b.hwnd() == dis->hwndItem) {
-                    b.Draw(dis);
-                    return TRUE;
-                }
-            return FALSE;
-        }
+        case WM_DRAWITEM:
+            return DrawOwnedButton(m_buttons, lp) ? TRUE : FALSE;
         case WM_CLOSE:
             ::EndDialog(m_hwnd, IDCANCEL);
             return TRUE;

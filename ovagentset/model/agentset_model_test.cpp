@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/bytes.h"
 #include "ovagentset/model/agentset_texts.h"
 #include "ovagentset/model/connect_test.h"
 #include "ovagentset/model/web_agent_rules.h"
@@ -13,9 +14,9 @@ namespace {
 
 WebAgentSettings Record() {
     WebAgentSettings r{};
-    std::strcpy(r.MasterURL, "http://m/a.php");
-    std::strcpy(r.SlaveURL, "http://s/a.php");
-    std::strcpy(r.szKey, "key");
+    SetFieldText(r.MasterURL, sizeof r.MasterURL, "http://m/a.php");
+    SetFieldText(r.SlaveURL, sizeof r.SlaveURL, "http://s/a.php");
+    SetFieldText(r.szKey, sizeof r.szKey, "key");
     r.binternet = 1;
     return r;
 }

@@ -71,15 +71,8 @@ class WebAgentWindow {
                     return FALSE;
                 OnCommand(LOWORD(wp));
                 return TRUE;
-            case WM_DRAWITEM: {
-                auto* dis = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
-                for (auto& b : m_buttons)
-                    if (b.hwnd() == dis->hwndItem) {
-                        b.Draw(dis);
-                        return TRUE;
-                    }
-                return FALSE;
-            }
+            case WM_DRAWITEM:
+                return console::DrawOwnedButton(m_buttons, lp) ? TRUE : FALSE;
             case WM_PAINT:
                 OnPaint();
                 return TRUE;

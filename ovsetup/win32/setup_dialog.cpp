@@ -123,6 +123,24 @@ class ListPage {
     virtual void OnCommand(int id) = 0;
     virtual SwitchView View() const = 0;
     virtual void Toggle() = 0;
+    virtual void Rebuild() = 0;
+
+    // Backup and Restore act alike on both list pages.
+    template <class Page>
+    void BackupOrRestore(int id, Page& page, const char* backup_name) {
+        const char* filter = "Dat Files (*.dat)|*.dat||";
+        std::string path;
+        if (id == IDC_BACKUP) {
+            if (widgets::ChooseFile(m_hwnd, true, filter, backup_name, &path))
+                Say(m_hwnd, page.Backup(path));
+            return;
+        }
+        if (!widgets::ChooseFile(m_hwnd, false, filter, "", &path))
+            return;
+        Outcome r = page.Restore(path);
+        Rebuild();
+        Say(m_hwnd, r);
+    }
 
     void ShowSwitch() {
         SwitchView view = View();
@@ -157,7 +175,7 @@ class TrustedIdPageView : public ListPage {
     SwitchView View() const override { return IdCheckView(m_settings->flg_encrypt); }
     void Toggle() override { m_settings->flg_encrypt = Toggled(m_settings->flg_encrypt); }
 
-    void Rebuild() {
+    void Rebuild() override {
         std::vector<std::vector<std::string>> rows;
         for (const auto& r : m_page.Rows()) rows.push_back({r.serial, r.id, r.kind, r.description});
         FillList(m_list, rows);
@@ -192,22 +210,10 @@ class TrustedIdPageView : public ListPage {
                 Say(m_hwnd, r);
                 return;
             }
-            case IDC_BACKUP: {
-                std::string path;
-                if (widgets::ChooseFile(m_hwnd, true, "Dat Files (*.dat)|*.dat||",
-                                        kTrustedIdBackupName, &path))
-                    Say(m_hwnd, m_page.Backup(path));
+            case IDC_BACKUP:
+            case IDC_RESTORE:
+                BackupOrRestore(id, m_page, kTrustedIdBackupName);
                 return;
-            }
-            case IDC_RESTORE: {
-                std::string path;
-                if (!widgets::ChooseFile(m_hwnd, false, "Dat Files (*.dat)|*.dat||", "", &path))
-                    return;
-                Outcome r = m_page.Restore(path);
-                Rebuild();
-                Say(m_hwnd, r);
-                return;
-            }
             default:
                 return;
         }
@@ -237,7 +243,7 @@ class AccountsPageView : public ListPage {
     SwitchView View() const override { return GuestView(Guest()); }
     void Toggle() override { Guest() = Toggled(Guest()); }
 
-    void Rebuild() {
+    void Rebuild() override {
         std::vector<std::vector<std::string>> rows;
         for (const auto& r : m_page.Rows())
             rows.push_back({r.name, r.password, r.state, r.description});
@@ -285,22 +291,10 @@ class AccountsPageView : public ListPage {
                 Say(m_hwnd, r);
                 return;
             }
-            case IDC_BACKUP: {
-                std::string path;
-                if (widgets::ChooseFile(m_hwnd, true, "Dat Files (*.dat)|*.dat||",
-                                        kAccountBackupName, &path))
-                    Say(m_hwnd, m_page.Backup(path));
+            case IDC_BACKUP:
+            case IDC_RESTORE:
+                BackupOrRestore(id, m_page, kAccountBackupName);
                 return;
-            }
-            case IDC_RESTORE: {
-                std::string path;
-                if (!widgets::ChooseFile(m_hwnd, false, "Dat Files (*.dat)|*.dat||", "", &path))
-                    return;
-                Outcome r = m_page.Restore(path);
-                Rebuild();
-                Say(m_hwnd, r);
-                return;
-            }
             default:
                 return;
         }
@@ -388,15 +382,8 @@ class SetupWindow {
                     default:
                         return FALSE;
                 }
-            case WM_DRAWITEM: {
-                auto* dis = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
-                for (auto& b : m_buttons)
-                    if (b.hwnd() == dis->hwndItem) {
-                        b.Draw(dis);
-                        return TRUE;
-                    }
-                return FALSE;
-            }
+            case WM_DRAWITEM:
+                return console::DrawOwnedButton(m_buttons, lp) ? TRUE : FALSE;
             case WM_CLOSE:
                 Close();
                 return TRUE;

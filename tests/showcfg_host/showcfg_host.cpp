@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/bytes.h"
 #include "console/model/gateway_settings.h"
 
 namespace {
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
         ov::console::ServerSettings s{};
         s.flg_encrypt = std::atoi(argv[3]);
         s.bGuest = &guest;
-        std::strcpy(s.PKey, "pkey");
+        ov::SetFieldText(s.PKey, sizeof s.PKey, "pkey");
         s.CmdPort = std::atoi(argv[5]);
         s.ProxyPort = std::atoi(argv[6]);
         show(&s);

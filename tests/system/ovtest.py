@@ -264,3 +264,37 @@ if code == 1 and len(sys.argv) > 5:
         back += d
     print("relayed=%s" % (back == data))
 '''
+
+
+# Run inside a namespace (python3 -c ANNOUNCING_ECHO HOST PORT BROADCAST
+# NAME:PORT[:ADDRESS] ...): a controlled computer's agent. An echo server on
+# HOST:PORT that announces every NAME each second to BROADCAST:768, with
+# its agent port and one address (HOST by default; "-" for none).
+ANNOUNCING_ECHO = r'''
+import socket, struct, sys, threading, time
+host, port, broadcast = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+def entry(spec):
+    name, agent_port, address = (spec.split(":") + [host])[:3]
+    a = b"\0" * 4 if address == "-" else socket.inet_aton(address)
+    return name.encode().ljust(40, b"\0") + struct.pack("<I", int(agent_port)) + a + b"\0" * 16
+datagrams = [entry(spec) for spec in sys.argv[4:]]
+def announce():
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+    while True:
+        for d in datagrams:
+            s.sendto(d, (broadcast, 768))
+        time.sleep(1)
+def echo(c):
+    while True:
+        d = c.recv(262144)
+        if not d: break
+        c.sendall(d)
+    c.close()
+threading.Thread(target=announce, daemon=True).start()
+l = socket.socket(); l.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+l.bind((host, port)); l.listen(128)
+while True:
+    c, _ = l.accept()
+    threading.Thread(target=echo, args=(c,), daemon=True).start()
+'''

@@ -17,29 +17,6 @@ import ovtest  # noqa: E402
 ENV = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", OVG_LOG_THRESHOLD="-1")
 GW, LAN = "192.0.2.1", "192.0.2.2"
 
-AGENT = r'''
-import socket, struct, threading, time
-def announce():
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
-    d = b"pc".ljust(40, b"\0") + struct.pack("<I", 5900) + socket.inet_aton("192.0.2.2") + b"\0" * 16
-    other = b"x".ljust(40, b"\0") + struct.pack("<I", 1) + b"\0" * 20
-    while True:
-        s.sendto(d, ("192.0.2.255", 768)); s.sendto(other, ("192.0.2.255", 768)); time.sleep(1)
-def echo(c):
-    while True:
-        d = c.recv(262144)
-        if not d: break
-        c.sendall(d)
-    c.close()
-threading.Thread(target=announce, daemon=True).start()
-l = socket.socket(); l.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-l.bind(("192.0.2.2", 5900)); l.listen(128)
-while True:
-    c, _ = l.accept()
-    threading.Thread(target=echo, args=(c,), daemon=True).start()
-'''
-
 # argv: pairs, bytes each way, seconds to keep going (0: send the bytes once).
 CLIENT = r'''
 import hashlib, socket, sys, threading, time
@@ -86,7 +63,8 @@ def main():
         subprocess.run([adm, "init", "--admin-password", "pw"], capture_output=True, env=ENV)
         # No trusted IDs here: the client's ID is not checked.
         subprocess.run([adm, "ini", "set", "S_CFG", "flg_encrypt", "0"], capture_output=True, env=ENV)
-        agent = lan.popen([sys.executable, "-c", AGENT])
+        agent = lan.popen([sys.executable, "-c", ovtest.ANNOUNCING_ECHO, LAN, "5900",
+                           "192.0.2.255", "pc:5900", "x:1:-"])
         gateway = gw.popen([os.path.join(d, "OV_G"), "-run"], env=ENV,
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         try:

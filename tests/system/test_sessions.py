@@ -15,32 +15,6 @@ import ovtest  # noqa: E402
 ENV = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", OVG_LOG_THRESHOLD="-1")
 GW, LAN = "192.0.2.1", "192.0.2.2"
 
-# "pc" echoes on 5900; "dead" is announced on 5901, where nothing listens.
-AGENT = r'''
-import socket, struct, threading, time
-def entry(name, port):
-    return name.ljust(40, b"\0") + struct.pack("<I", port) + socket.inet_aton("192.0.2.2") + b"\0" * 16
-def announce():
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
-    while True:
-        for d in (entry(b"pc", 5900), entry(b"dead", 5901)):
-            s.sendto(d, ("192.0.2.255", 768))
-        time.sleep(1)
-def echo(c):
-    while True:
-        d = c.recv(65536)
-        if not d: break
-        c.sendall(d)
-    c.close()
-threading.Thread(target=announce, daemon=True).start()
-l = socket.socket(); l.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-l.bind(("192.0.2.2", 5900)); l.listen(128)
-while True:
-    c, _ = l.accept()
-    threading.Thread(target=echo, args=(c,), daemon=True).start()
-'''
-
 # The users, in the gateway's namespace. Prints "ready PORT_A PORT_B" with
 # two relays live, then waits for a line on stdin before closing them.
 USERS = r'''
@@ -126,7 +100,9 @@ def main():
         check(r.returncode == 1 and r.stdout.decode().strip() == "not running",
               "before the gateway runs: not running, exit 1 (%r)" % (r,))
 
-        agent = lan.popen([sys.executable, "-c", AGENT])
+        # "pc" echoes on 5900; "dead" is announced on 5901, where nothing listens.
+        agent = lan.popen([sys.executable, "-c", ovtest.ANNOUNCING_ECHO, LAN, "5900",
+                           "192.0.2.255", "pc:5900", "dead:5901"])
         gateway = gw.popen([os.path.join(d, "OV_G"), "-run"], env=ENV,
                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         users = None
