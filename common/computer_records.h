@@ -15,6 +15,12 @@ namespace ov {
 
 inline constexpr size_t kHostNameSize = 40;
 
+// "%u.%u.%u.%u" of four address bytes in storage (network) order.
+inline std::string AddressText(const uint8_t a[4]) {
+    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
+           std::to_string(a[3]);
+}
+
 struct ComputerAnnouncement {
     static constexpr size_t kSize = 64, kPortOffset = 40, kAddressOffset = 44, kAddresses = 5;
     uint8_t bytes[kSize] = {};
@@ -50,11 +56,7 @@ struct ComputerEntry {
     uint32_t Port() const { return DecodeFixed32LE(bytes + kPortOffset); }
     const uint8_t* Address() const { return bytes + kAddressOffset; }
     // "%u.%u.%u.%u" of the four bytes in storage order.
-    std::string AddressText() const {
-        const uint8_t* a = Address();
-        return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) +
-               "." + std::to_string(a[3]);
-    }
+    std::string AddressText() const { return ov::AddressText(Address()); }
 };
 static_assert(sizeof(ComputerEntry) == 48);
 

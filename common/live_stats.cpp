@@ -36,11 +36,6 @@ const CounterInfo& InfoOf(Counter c) {
     return kInfo[size_t(c) < kCounterCount ? size_t(c) : 0];
 }
 
-std::string AddressText(const uint8_t a[4]) {
-    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
-           std::to_string(a[3]);
-}
-
 void SessionInfo::EncodeTo(uint8_t* r) const {
     using R = SessionRecord;
     std::memset(r, 0, R::kSize);

@@ -109,7 +109,4 @@ bool DecodeStats(const uint8_t* area, size_t size, StatsSnapshot* stats);
 // holds cannot be read.
 bool ReadPublishedStats(StatsSnapshot* stats, const std::string& view_name = kStatsViewName);
 
-// "192.0.2.5" of four bytes in network order.
-std::string AddressText(const uint8_t address[4]);
-
 }  // namespace ov

@@ -19,8 +19,11 @@ int64_t SystemNow() {
 
 StatsPublisher::StatsPublisher() : StatsPublisher(Options{}) {}
 
-StatsPublisher::StatsPublisher(Options options)
-    : m_options(std::move(options)), m_started(m_options.now ? m_options.now() : SystemNow()) {}
+StatsPublisher::StatsPublisher(Options options) : m_options(std::move(options)), m_started(Now()) {}
+
+int64_t StatsPublisher::Now() const {
+    return m_options.now ? m_options.now() : SystemNow();
+}
 
 bool StatsPublisher::StartPublishing() {
     {
@@ -53,6 +56,7 @@ void StatsPublisher::BeginSession(size_t slot, const SessionInfo& info) {
         std::lock_guard<std::mutex> lock(m_sessions_mutex);
         s.info = info;
         s.info.slot = uint32_t(slot);
+        s.info.started = Now();
         s.to_computer.store(0, std::memory_order_relaxed);
         s.to_user.store(0, std::memory_order_relaxed);
         s.live = true;
@@ -90,7 +94,7 @@ void StatsPublisher::RequestPublish() {
 StatsSnapshot StatsPublisher::Snapshot() {
     StatsSnapshot s;
     s.started = m_started;
-    s.published = m_options.now ? m_options.now() : SystemNow();
+    s.published = Now();
     {
         std::lock_guard<std::mutex> lock(m_sessions_mutex);
         for (Slot& slot : m_slots) {

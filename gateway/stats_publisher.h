@@ -50,8 +50,8 @@ class StatsPublisher {
     }
     uint64_t Get(Counter c) const { return m_counters[size_t(c)].load(std::memory_order_relaxed); }
 
-    // The proxy thread, for its pair `slot` (below kSlots). A relay's start
-    // and end ask for a publication soon after.
+    // The proxy thread, for its pair `slot` (below kSlots); the start time
+    // is taken here. A relay's start and end ask for a publication soon after.
     void BeginSession(size_t slot, const SessionInfo& info);
     void EndSession(size_t slot);
     // The one writer of a slot's bytes: no lock, no atomic read-modify-write.
@@ -79,6 +79,7 @@ class StatsPublisher {
     };
 
     void RequestPublish();
+    int64_t Now() const;
 
     Options m_options;
     const int64_t m_started;

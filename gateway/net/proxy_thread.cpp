@@ -46,9 +46,6 @@ SessionInfo SessionOf(const tcp::endpoint& user, const std::string& name,
     s.computer = name;
     CopyAddress(computer.address(), s.computer_address);
     s.computer_port = computer.port();
-    s.started = std::chrono::duration_cast<std::chrono::seconds>(
-                    std::chrono::system_clock::now().time_since_epoch())
-                    .count();
     return s;
 }
 

@@ -3,18 +3,16 @@
 #include <ctime>
 
 #include "common/live_stats.h"
+#include "platform/clock.h"
 #include "tools/ovadmin/admin_internal.h"
 
 namespace ov::admin {
 namespace {
 
 std::string LocalTime(int64_t seconds) {
-    std::time_t t = std::time_t(seconds);
-    const std::tm* tm = std::localtime(&t);
-    if (!tm)
-        return std::to_string(seconds);
+    const std::tm tm = platform::LocalTime(std::time_t(seconds));
     char text[32];
-    if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", tm) == 0)
+    if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm) == 0)
         return std::to_string(seconds);
     return text;
 }

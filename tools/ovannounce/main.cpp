@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/computer_records.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/stop_signal.h"
@@ -17,11 +18,6 @@ using namespace ov::announce;
 int Fail(const std::string& gbk) {
     pf::ErrorOutput(pf::GbkToTerminal("ovannounce: " + gbk + "\n"));
     return 1;
-}
-
-std::string AddressText(const IPv4& a) {
-    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
-           std::to_string(a[3]);
 }
 
 }  // namespace
@@ -68,7 +64,8 @@ int main(int argc, char** argv) {
     };
 
     std::string list;
-    for (const IPv4& a : o.addresses) list += (list.empty() ? "" : ", ") + AddressText(a);
+    for (const IPv4& a : o.addresses)
+        list += (list.empty() ? "" : ", ") + ov::AddressText(a.data());
     pf::ErrorOutput(pf::GbkToTerminal(
         "ovannounce: " + o.name + " (agent port " + std::to_string(o.port) + ", " + list + ") to " +
         o.to + ":768" + (o.once ? "" : " every " + std::to_string(o.every) + " s") + "\n"));
