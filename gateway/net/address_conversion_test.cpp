@@ -126,13 +126,18 @@ TEST(ConversionQueueTest, AFloodOfUnreachableNamesDoesNotHoldUpARealComputer) {
     auto list = std::make_shared<ControlledComputerList>(o);
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
-    std::mutex mutex;
-    std::vector<uint32_t> asked;
+    // Shared with the probers: the queue never waits for a probe under way,
+    // which may still record after this test has returned.
+    struct Asked {
+        std::mutex mutex;
+        std::vector<uint32_t> addresses;
+    };
+    auto asked_shared = std::make_shared<Asked>();
     const uint32_t real = NetworkOrder({192, 0, 2, 200});
-    ArpProbe probe = [&](uint32_t a) {
+    ArpProbe probe = [asked_shared, released, real](uint32_t a) {
         {
-            std::lock_guard<std::mutex> lock(mutex);
-            asked.push_back(a);
+            std::lock_guard<std::mutex> lock(asked_shared->mutex);
+            asked_shared->addresses.push_back(a);
         }
         if (a == real)
             return true;
@@ -167,7 +172,8 @@ TEST(ConversionQueueTest, AFloodOfUnreachableNamesDoesNotHoldUpARealComputer) {
     }
     ASSERT_TRUE(published);
     queue.Stop();
-    std::lock_guard<std::mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(asked_shared->mutex);
+    const std::vector<uint32_t>& asked = asked_shared->addresses;
     auto at = std::find(asked.begin(), asked.end(), real) - asked.begin();
     EXPECT_LT(at, 6) << "probed behind the flood";
     EXPECT_EQ(std::count(asked.begin(), asked.end(), NetworkOrder({198, 51, 100, 19})), 1);
