@@ -1,5 +1,6 @@
 #include "console/win32/dialog_helpers.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
 
 #include <vector>
@@ -15,6 +16,19 @@ std::string ControlText(HWND dialog, int id) {
     std::vector<char> buffer(size_t(::GetWindowTextLengthA(control)) + 1, '\0');
     ::GetWindowTextA(control, buffer.data(), int(buffer.size()));
     return buffer.data();
+}
+
+void AddListColumns(HWND list, const char* const* titles, const int* widths, int n) {
+    ListView_SetExtendedListViewStyle(list, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    for (int i = 0; i < n; ++i) {
+        LVCOLUMNA column{};
+        column.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        column.fmt = LVCFMT_LEFT;
+        column.cx = widths[i];
+        column.pszText = const_cast<char*>(titles[i]);
+        column.iSubItem = i;
+        ::SendMessageA(list, LVM_INSERTCOLUMNA, WPARAM(i), reinterpret_cast<LPARAM>(&column));
+    }
 }
 
 std::string ProgramTitle() {

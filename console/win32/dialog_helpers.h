@@ -21,6 +21,10 @@ std::string ProgramTitle();
 // with its default button: OK, or Yes for a Yes/No question.
 int ShowBox(HWND owner, const std::string& text, const std::string& caption, UINT flags);
 
+// Gives a report-style list view full-row selection, grid lines and n
+// left-aligned columns with the given titles and widths in pixels.
+void AddListColumns(HWND list, const char* const* titles, const int* widths, int n);
+
 // The open or save dialog with a filter in the "Name (*.x)|*.x||" form and
 // a default file name; false when the user cancelled. save asks before
 // overwriting.

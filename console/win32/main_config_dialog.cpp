@@ -7,6 +7,7 @@
 #include "console/model/config_commands.h"
 #include "console/model/console_texts.h"
 #include "console/win32/console_app.h"
+#include "console/win32/dialog_helpers.h"
 #include "console/win32/resource.h"
 #include "console/win32/small_dialogs.h"
 #include "platform/dynamic_library.h"
@@ -123,21 +124,12 @@ void MainConfigDialog::OnInit() {
     m_status = ::GetDlgItem(m_hwnd, IDC_STATUS);
     m_list = ::GetDlgItem(m_hwnd, IDC_COMPUTER_LIST);
 
-    ListView_SetExtendedListViewStyle(m_list, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
     RECT rc{};
     ::GetWindowRect(m_list, &rc);
     const int width = rc.right - rc.left;
     const char* titles[] = {text::kColumnName, text::kColumnAddress};
     const int widths[] = {width / 3, width * 2 / 3};
-    for (int i = 0; i < 2; ++i) {
-        LVCOLUMNA column{};
-        column.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.fmt = LVCFMT_LEFT;
-        column.cx = widths[i];
-        column.pszText = const_cast<char*>(titles[i]);
-        column.iSubItem = i;
-        ::SendMessageA(m_list, LVM_INSERTCOLUMNA, WPARAM(i), reinterpret_cast<LPARAM>(&column));
-    }
+    widgets::AddListColumns(m_list, titles, widths, 2);
 
     // Every button lights up a little under the pointer.
     const COLORREF hover = HoverColour(::GetSysColor(COLOR_BTNFACE));

@@ -15,15 +15,6 @@ void Limit(HWND dialog, int id, size_t max) {
     ::SendDlgItemMessageA(dialog, id, EM_LIMITTEXT, WPARAM(max), 0);
 }
 
-void Say(HWND owner, const Outcome& o) {
-    if (o.message.empty())
-        return;
-    UINT icon = o.icon == Outcome::Icon::Information   ? MB_ICONINFORMATION
-                : o.icon == Outcome::Icon::Exclamation ? MB_ICONEXCLAMATION
-                                                       : 0;
-    ShowBox(owner, o.message, o.caption, MB_OK | icon);
-}
-
 struct NewPasswordDialog {
     HWND m_hwnd = nullptr;
     std::string password;
@@ -206,6 +197,15 @@ bool Run(HINSTANCE module, HWND owner, int id, T* dialog) {
 }
 
 }  // namespace
+
+void Say(HWND owner, const Outcome& o) {
+    if (o.message.empty())
+        return;
+    UINT icon = o.icon == Outcome::Icon::Information   ? MB_ICONINFORMATION
+                : o.icon == Outcome::Icon::Exclamation ? MB_ICONEXCLAMATION
+                                                       : 0;
+    ShowBox(owner, o.message, o.caption, MB_OK | icon);
+}
 
 bool AskAccount(HINSTANCE module, HWND owner, const AccountsPage& page, std::optional<size_t> row,
                 AccountEntry* entry) {

@@ -13,6 +13,10 @@
 
 namespace ov::setup {
 
+// A page command's outcome in a message box owned by owner; nothing when
+// it has no message.
+void Say(HWND owner, const Outcome& o);
+
 // Add (row empty) or edit an account; true when closed with OK, *entry
 // then holds what the page should store.
 bool AskAccount(HINSTANCE module, HWND owner, const AccountsPage& page, std::optional<size_t> row,

@@ -19,27 +19,7 @@ namespace {
 
 using widgets::ShowBox;
 
-void Say(HWND owner, const Outcome& o) {
-    if (o.message.empty())
-        return;
-    UINT icon = o.icon == Outcome::Icon::Information   ? MB_ICONINFORMATION
-                : o.icon == Outcome::Icon::Exclamation ? MB_ICONEXCLAMATION
-                                                       : 0;
-    ShowBox(owner, o.message, o.caption, MB_OK | icon);
-}
-
-void AddColumns(HWND list, const char* const* titles, const int* widths, int n) {
-    ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
-    for (int i = 0; i < n; ++i) {
-        LVCOLUMNA column{};
-        column.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.fmt = LVCFMT_LEFT;
-        column.cx = widths[i];
-        column.pszText = const_cast<char*>(titles[i]);
-        column.iSubItem = i;
-        ::SendMessageA(list, LVM_INSERTCOLUMNA, WPARAM(i), reinterpret_cast<LPARAM>(&column));
-    }
-}
+using widgets::AddListColumns;
 
 // Replaces every row with cells (one vector of texts per row).
 void FillList(HWND list, const std::vector<std::vector<std::string>>& rows) {
@@ -168,7 +148,7 @@ class TrustedIdPageView : public ListPage {
     void OnInit() override {
         const char* titles[] = {"鉴权序号", "ID", "种类", "描述"};
         const int widths[] = {60, 50, 70, 150};
-        AddColumns(m_list, titles, widths, 4);
+        AddListColumns(m_list, titles, widths, 4);
         m_page.Open();
         Rebuild();
     }
@@ -230,7 +210,7 @@ class AccountsPageView : public ListPage {
     void OnInit() override {
         const char* titles[] = {"用户名", "密码", "状态", "描述"};
         const int widths[] = {60, 50, 50, 200};
-        AddColumns(m_list, titles, widths, 4);
+        AddListColumns(m_list, titles, widths, 4);
         // The page is made while the setup window opens: a damaged or
         // missing account file is told then.
         Outcome opened = m_page.Open();
