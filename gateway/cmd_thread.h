@@ -41,6 +41,8 @@ struct CmdOptions {
     std::function<void(uint16_t)> on_listening;
     // Counts logins by reply and the connections refused or timed out.
     std::shared_ptr<StatsPublisher> stats;
+    // Records every login in OV_G.access.log; null: none recorded.
+    std::shared_ptr<class AccessLog> access;
 };
 
 class CCmdThread : public ThreadHandler {

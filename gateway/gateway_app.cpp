@@ -4,6 +4,7 @@
 #include <memory>
 #include <thread>
 
+#include "gateway/access_log.h"
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
 #include "gateway/net/controlled_computer_list.h"
@@ -121,12 +122,16 @@ int RunGateway() {
     stats_options.log_line = [](const std::string& line) { LogLine(line); };
     auto stats = std::make_shared<StatsPublisher>(stats_options);
     stats->StartPublishing();
+    // Beside OV_G.log; shared, since a thread given up on may still record.
+    auto access = AccessLog::Start(platform::ProgramDirectory());
     auto network = std::make_shared<EventThread>(
-        "network", std::make_unique<CMyThread>(g.config, computers, NetworkWorkers{}, stats));
+        "network",
+        std::make_unique<CMyThread>(g.config, computers, NetworkWorkers{}, stats, access));
     if (!network->Start()) {
         platform::service::EventLogError("线程启动失败!");
         computers->ClosePublishing();
         stats->ClosePublishing();
+        access->Stop();
         return -1;
     }
     {
@@ -146,6 +151,8 @@ int RunGateway() {
     computers.reset();
     stats->ClosePublishing();
     stats.reset();
+    // The threads have ended: what they recorded goes to disk.
+    access->Stop();
     // Given up with the run, not only at process exit: a service reports
     // itself stopped before its process is gone, and a restart right then
     // must not find the old instance still "running".

@@ -96,8 +96,9 @@ void GatewayLog::OpenPendingLocked() {
     // gateway's file is then neither renamed nor reopened.
     if (!m_append)
         platform::RenameOver(m_name, m_name + ".bak");
+    // Not for everyone: the log names users, addresses and computers.
     if (!m_file.Open(m_name, platform::ExclusiveFile::Mode::OpenAlways,
-                     platform::ExclusiveFile::Share::Read)) {
+                     platform::ExclusiveFile::Share::Read, platform::NewFile::OwnerAndGroup)) {
         m_debugger = true;
         m_file_output = false;
         // A level-0 line, as the other messages of the log: shown only below

@@ -14,11 +14,13 @@
 namespace ov::gateway {
 
 CMyThread::CMyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,
-                     NetworkWorkers workers, std::shared_ptr<StatsPublisher> stats)
+                     NetworkWorkers workers, std::shared_ptr<StatsPublisher> stats,
+                     std::shared_ptr<AccessLog> access)
     : m_config(config),
       m_list(std::move(list)),
       m_make(std::move(workers)),
-      m_stats(std::move(stats)) {
+      m_stats(std::move(stats)),
+      m_access(std::move(access)) {
     if (!m_make.convert && m_list) {
         m_make.convert = [list = m_list]() -> std::unique_ptr<EventThread> {
             auto t =
@@ -55,6 +57,7 @@ bool CMyThread::OnStart(EventThread& thread) {
             // it ends the gateway through a poster, never through a pointer.
             CmdOptions o;
             o.stats = m_stats;
+            o.access = m_access;
             return MakeCmdThread(
                 m_config, m_list,
                 [post = m_thread->MakePoster()] { post(ThreadMessage::Quit, 0, 0); }, o);
@@ -65,6 +68,7 @@ bool CMyThread::OnStart(EventThread& thread) {
             CProxyThread::Options o;
             o.notify_network = m_thread->MakePoster();
             o.stats = m_stats;
+            o.access = m_access;
             auto t = std::make_unique<EventThread>(
                 "proxy", std::make_unique<CProxyThread>(m_config, m_list, o));
             if (!t->Start())

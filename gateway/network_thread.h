@@ -26,6 +26,7 @@ class ControlledComputerList;
 class AnnouncementHandler;
 class BroadcastSocket;
 class StatsPublisher;
+class AccessLog;
 
 // How the network thread makes its workers; each returns a started thread
 // or null after its own log line. An empty function: no such worker. Tests
@@ -39,9 +40,11 @@ class CMyThread : public ThreadHandler {
   public:
     // list may be null: then no discovery runs. Whatever workers leaves
     // empty is made as the gateway makes it (see MakeWorker). stats, when
-    // given, is counted by the workers and published by this thread.
+    // given, is counted by the workers and published by this thread; access,
+    // when given, is where the command and proxy threads record accesses.
     CMyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,
-              NetworkWorkers workers = {}, std::shared_ptr<StatsPublisher> stats = nullptr);
+              NetworkWorkers workers = {}, std::shared_ptr<StatsPublisher> stats = nullptr,
+              std::shared_ptr<AccessLog> access = nullptr);
     ~CMyThread() override;
 
     bool OnStart(EventThread& thread) override;
@@ -68,6 +71,7 @@ class CMyThread : public ThreadHandler {
     std::shared_ptr<ControlledComputerList> m_list;
     NetworkWorkers m_make;
     std::shared_ptr<StatsPublisher> m_stats;
+    std::shared_ptr<AccessLog> m_access;
     std::unique_ptr<asio::steady_timer> m_stats_timer;
     std::unique_ptr<AnnouncementHandler> m_handler;
     std::unique_ptr<BroadcastSocket> m_broadcast;

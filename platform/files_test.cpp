@@ -205,6 +205,11 @@ TEST_F(FilesTest, AtomicWriteKeepsTheModeAndNewPrivateFilesAreTheOwnersOnly) {
     }
     ASSERT_TRUE(WriteFileAtomically(Path("fresh.dat"), "x", 1, NewFile::OwnerOnly));
     EXPECT_EQ(Mode(Path("fresh.dat")), 0600u);
+    // A log: nobody but its owner and group, whatever the umask allows.
+    ExclusiveFile log;
+    ASSERT_TRUE(log.Open(Path("x.log"), ExclusiveFile::Mode::OpenAlways, ExclusiveFile::Share::Read,
+                         NewFile::OwnerAndGroup));
+    EXPECT_EQ(Mode(Path("x.log")) & 0037u, 0u);
 }
 #endif
 

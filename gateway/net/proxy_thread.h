@@ -49,6 +49,8 @@ class CProxyThread : public ThreadHandler {
         std::function<void(ThreadMessage, intptr_t, intptr_t)> notify_network;
         // Counts the relays and their bytes, and holds the live ones.
         std::shared_ptr<StatsPublisher> stats;
+        // Records every relay as it ends in OV_G.access.log; null: none recorded.
+        std::shared_ptr<class AccessLog> access;
     };
 
     CProxyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,

@@ -68,7 +68,8 @@ Result TakeAccessOf(int fd, const std::string& target, NewFile created) {
     if (::stat(target.c_str(), &st) != 0) {
         if (errno != ENOENT)
             return Error::Last();
-        if (created == NewFile::OwnerOnly && ::fchmod(fd, 0600) != 0)
+        if (created != NewFile::Default &&
+            ::fchmod(fd, created == NewFile::OwnerOnly ? 0600 : 0640) != 0)
             return Error::Last();
         return {};
     }
@@ -81,7 +82,7 @@ Result TakeAccessOf(int fd, const std::string& target, NewFile created) {
 
 }  // namespace
 
-Result ExclusiveFile::Open(const std::string& path, Mode mode, Share /*share*/) {
+Result ExclusiveFile::Open(const std::string& path, Mode mode, Share /*share*/, NewFile created) {
     Close();
     int flags = O_CLOEXEC;
     switch (mode) {
@@ -95,7 +96,10 @@ Result ExclusiveFile::Open(const std::string& path, Mode mode, Share /*share*/) 
             flags |= O_RDWR | O_CREAT;
             break;
     }
-    int fd = ::open(path.c_str(), flags, 0644);
+    const mode_t new_mode = created == NewFile::OwnerOnly       ? 0600
+                            : created == NewFile::OwnerAndGroup ? 0640
+                                                                : 0644;
+    int fd = ::open(path.c_str(), flags, new_mode);
     if (fd < 0)
         return Error::Last();
     struct stat st {};

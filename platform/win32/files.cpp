@@ -48,7 +48,8 @@ Result TakeAccessOf(const std::string& temp, const std::string& target) {
 
 }  // namespace
 
-Result ExclusiveFile::Open(const std::string& path, Mode mode, Share share) {
+// A new file inherits the directory's permissions whatever created says.
+Result ExclusiveFile::Open(const std::string& path, Mode mode, Share share, NewFile /*created*/) {
     Close();
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;

@@ -19,7 +19,10 @@ constexpr char kUsage[] =
     "  server show | set [--id-check 0|1] [--guest 0|1] [--cmd-port N] [--proxy-port N]\n"
     "  status | list        (the running gateway's computer list)\n"
     "  sessions [--json]    (its live relays)\n"
-    "  stats [--json | --prometheus]   (its counters since start)\n";
+    "  stats [--json | --prometheus]   (its counters since start)\n"
+    "  access [--since YYYY-MM-DD[' 'HH:MM[:SS]]] [--user NAME] [--json]\n"
+    "                       (the access record, oldest first; --user shows that user's\n"
+    "                        logins only; --json one object a line)\n";
 
 std::string Seconds(std::chrono::milliseconds wait) {
     const auto tenths = wait.count() / 100;
@@ -118,6 +121,8 @@ int Run(const std::vector<std::string>& all, const std::string& default_dir, Out
         return RunSessions(ctx, args);
     if (command == "stats")
         return RunStats(ctx, args);
+    if (command == "access")
+        return RunAccess(ctx, args);
     if (command == "web")
         return RunWeb(ctx, args);
     if (command == "server")

@@ -121,7 +121,10 @@ int Mint(const Context& ctx, const Args& args) {
         return ctx.Fail(args[1] + " exists already; an ID file is never overwritten");
     IdValue id;
     const std::vector<uint8_t> file = NewIdFile(&id);
-    if (platform::Result r = platform::WriteFileAtomically(args[1], file.data(), file.size()); !r)
+    // Whoever holds the file may log in wherever its ID is trusted.
+    if (platform::Result r = platform::WriteFileAtomically(args[1], file.data(), file.size(),
+                                                           platform::NewFile::OwnerOnly);
+        !r)
         return ctx.Fail("cannot write " + args[1] + ": " + ctx.Why(r.error()));
     ctx.Say("minted\t" + HexBytes(id.data(), id.size()));
     if (!import)

@@ -59,6 +59,7 @@ int RunStatus(const Context& ctx, const Args& args);
 int RunList(const Context& ctx, const Args& args);
 int RunSessions(const Context& ctx, const Args& args);
 int RunStats(const Context& ctx, const Args& args);
+int RunAccess(const Context& ctx, const Args& args);
 int RunWeb(const Context& ctx, const Args& args);
 int RunServer(const Context& ctx, const Args& args);
 

@@ -4,8 +4,11 @@
 
 #include <chrono>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <thread>
 
+#include "common/access_record.h"
 #include "common/account_file.h"
 #include "common/ini_file.h"
 #include "common/tea.h"
@@ -146,6 +149,58 @@ TEST_F(OvAdmin, MintedIdFilesAreReadableValidAndNeverOverwritten) {
     EXPECT_EQ(Lines()[0].substr(0, 2), "1\t");
     EXPECT_NE(Lines()[0].find("\t乙"), std::string::npos);
     EXPECT_EQ(Admin({"ids", "mint", Path("c.id"), "--description", "x"}), 2);
+    // As private as the system makes a file for its owner alone (0600 on Linux).
+    ASSERT_TRUE(
+        platform::WriteFileAtomically(Path("private"), "x", 1, platform::NewFile::OwnerOnly));
+    EXPECT_EQ(std::filesystem::status(Path("a.id")).permissions(),
+              std::filesystem::status(Path("private")).permissions());
+}
+
+TEST_F(OvAdmin, AccessPrintsTheBackupFirstAndFiltersByTimeAndUser) {
+    EXPECT_EQ(Admin({"access"}), 0);
+    EXPECT_TRUE(m_out.out.empty());
+    EXPECT_NE(m_out.err.find("no access record"), std::string::npos);
+
+    const std::time_t t = 1038000000;
+    auto login = [&](std::time_t when, const std::string& user) {
+        LoginAccess r;
+        r.when = when;
+        r.user = user;
+        r.code = 1;
+        return AccessLine(r);
+    };
+    RelayAccess relay;
+    relay.started = t + 50;
+    relay.ended = t + 3600;
+    relay.computer = "pc\x01";
+    const std::string old = login(t, "bob");
+    const std::string now = login(t + 100, "bob") + login(t + 200, "eve\\x") + AccessLine(relay);
+    Spit(Path("OV_G.access.log.bak"), std::vector<uint8_t>(old.begin(), old.end()));
+    Spit(Path("OV_G.access.log"), std::vector<uint8_t>(now.begin(), now.end()));
+    const auto time = [](std::time_t when) { return AccessTimeText(when); };
+
+    ASSERT_EQ(Admin({"access"}), 0) << m_out.err;
+    ASSERT_EQ(Lines().size(), 4u);
+    EXPECT_EQ(Lines()[0], "login\t" + time(t) + "\t0.0.0.0\t0\tbob\t1");
+    EXPECT_EQ(Lines()[2], "login\t" + time(t + 200) + "\t0.0.0.0\t0\teve\\\\x\t1");
+    EXPECT_NE(Lines()[3].find("\tpc\\x01\t"), std::string::npos) << "shown escaped";
+    ASSERT_EQ(Admin({"access", "--since", time(t + 100)}), 0);
+    EXPECT_EQ(Lines().size(), 3u);
+    ASSERT_EQ(Admin({"access", "--since", time(t + 101), "--user", "bob"}), 0);
+    EXPECT_TRUE(Lines().empty());
+    ASSERT_EQ(Admin({"access", "--user", "bob"}), 0);
+    EXPECT_EQ(Lines().size(), 2u);
+    // A relay is shown by its end: it was under way after its start.
+    ASSERT_EQ(Admin({"access", "--since", time(t + 3599).substr(0, 16), "--json"}), 0);
+    ASSERT_EQ(Lines().size(), 1u);
+    EXPECT_EQ(Lines()[0], "{\"kind\":\"relay\",\"started\":\"" + time(t + 50) + "\",\"ended\":\"" +
+                              time(t + 3600) +
+                              "\",\"user_address\":\"0.0.0.0\",\"user_port\":0,"
+                              "\"computer\":\"pc\\u0001\",\"computer_address\":\"0.0.0.0\","
+                              "\"computer_port\":0,\"bytes_to_computer\":0,\"bytes_to_user\":0,"
+                              "\"how\":\"closed\"}");
+    EXPECT_EQ(Admin({"access", "--since", "yesterday"}), 2);
+    EXPECT_EQ(Admin({"access", "--since"}), 2);
 }
 
 TEST_F(OvAdmin, TrustedIdsImportListDelete) {

@@ -16,6 +16,15 @@
 
 namespace ov::platform {
 
+// Who may read a file that a write creates. A file that is replaced keeps
+// its own access in any case (mode and owner on Linux, security descriptor
+// and attributes on Windows), and so does an existing file that is opened.
+enum class NewFile {
+    Default,        // as the system gives new files (umask, inherited permissions)
+    OwnerOnly,      // Linux: mode 0600; Windows: as Default
+    OwnerAndGroup,  // Linux: mode 0640, for logs; Windows: as Default
+};
+
 class ExclusiveFile {
   public:
     enum class Mode {
@@ -35,8 +44,10 @@ class ExclusiveFile {
     ~ExclusiveFile();
 
     // Fails when the file cannot be opened or another opener holds it
-    // (then error().InUse()).
-    Result Open(const std::string& path, Mode mode, Share share = Share::None);
+    // (then error().InUse()). A file the open creates gets the access of
+    // created (never more than the umask allows on Linux).
+    Result Open(const std::string& path, Mode mode, Share share = Share::None,
+                NewFile created = NewFile::Default);
     bool IsOpen() const { return m_handle != kInvalid; }
 
     // Size in bytes, or -1 on error.
@@ -72,14 +83,6 @@ Result RemoveFile(const std::string& path);
 // Renames source to target in one step, replacing target. Fails, leaving
 // both untouched, when either file is held open by one of our processes.
 Result RenameOver(const std::string& source, const std::string& target);
-
-// Who may read a file that a write creates. A file that is replaced keeps
-// its own access in any case (mode and owner on Linux, security descriptor
-// and attributes on Windows).
-enum class NewFile {
-    Default,    // as the system gives new files (umask, inherited permissions)
-    OwnerOnly,  // Linux: mode 0600; Windows: as Default
-};
 
 // Writes data to target so that target is either its old self or the new
 // bytes, never a truncated mixture: the bytes go to a file beside it, are
