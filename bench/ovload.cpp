@@ -10,9 +10,11 @@
 //
 // Relay modes open every connection with the gateway's 50-byte header when
 // --header NAME is given (the computer's name, zero-filled), then the agent's
-// mode byte. The run lasts --warmup plus --seconds and nothing longer: a
-// target that accepts and then stays silent gives a zero result, never a hang.
-// Prints one line of key=value pairs on stdout; exit code 0 when the window
+// mode byte. --login USER:PASSWORD logs in on the gateway's command port
+// (--cmd-port, 6111 unless given) first and keeps that connection open for
+// the whole run, as a gateway that relays only for those logged in wants. The run lasts --warmup
+// plus --seconds and nothing longer: a target that accepts and then stays silent gives a zero
+// result, never a hang. Prints one line of key=value pairs on stdout; exit code 0 when the window
 // saw work done and no corrupted byte, else 1 (2: bad command line).
 
 #include <algorithm>
@@ -48,6 +50,19 @@ constexpr size_t kMaxReplySize = 5 + 500 * 50;
 // The proxy port's header: the computer's name in the first 40 of 50 bytes.
 constexpr size_t kHeaderSize = 50, kHeaderNameSize = 40;
 
+std::array<uint8_t, kAuthFrameSize> AuthFrame(const std::string& client_id, const std::string& user,
+                                              const std::string& password) {
+    std::array<uint8_t, kAuthFrameSize> f{};
+    EncodeFixed16LE(f.data(), uint16_t(1 + kAuthBodySize));
+    f[2] = kRequestSign;
+    uint8_t* body = f.data() + 3;
+    std::memcpy(body, client_id.data(), std::min(client_id.size(), kClientIdSize));
+    std::memcpy(body + kClientIdSize, user.data(), std::min(user.size(), kUserSize - 1));
+    std::memcpy(body + kClientIdSize + kUserSize, password.data(),
+                std::min(password.size(), kPasswordSize - 1));
+    return f;
+}
+
 enum class Mode { Auth, Stream, PingPong, Cer };
 enum class Direction { Both, Up, Down };
 
@@ -66,6 +81,9 @@ struct Config {
     std::string user, password, client_id;
     bool reconnect = false;
     std::string label;
+    bool login = false;  // relay modes: log in before, and stay logged in
+    std::string login_user, login_password;
+    uint16_t cmd_port = 6111;
 };
 
 struct Counters {
@@ -378,21 +396,8 @@ class Load {
         }
     }
 
-    std::array<uint8_t, kAuthFrameSize> AuthFrame() const {
-        std::array<uint8_t, kAuthFrameSize> f{};
-        EncodeFixed16LE(f.data(), uint16_t(1 + kAuthBodySize));
-        f[2] = kRequestSign;
-        uint8_t* body = f.data() + 3;
-        std::memcpy(body, m_cfg.client_id.data(), std::min(m_cfg.client_id.size(), kClientIdSize));
-        std::memcpy(body + kClientIdSize, m_cfg.user.data(),
-                    std::min(m_cfg.user.size(), kUserSize - 1));
-        std::memcpy(body + kClientIdSize + kUserSize, m_cfg.password.data(),
-                    std::min(m_cfg.password.size(), kPasswordSize - 1));
-        return f;
-    }
-
     awaitable<void> Auth() {
-        const auto frame = AuthFrame();
+        const auto frame = AuthFrame(m_cfg.client_id, m_cfg.user, m_cfg.password);
         std::vector<uint8_t> reply(kMaxReplySize);
         while (!m_stopped) {
             bool again = true;
@@ -450,20 +455,71 @@ class Load {
     int m_last_code = -1;
 };
 
+// Logs in on the command port and leaves the connection in *s, open, for
+// the run. Bounded: a gateway that does not answer within five seconds is a
+// failure, with its reason in *why.
+bool LogIn(asio::io_context& io, const Config& cfg, tcp::socket* s, std::string* why) {
+    const auto frame = AuthFrame("", cfg.login_user, cfg.login_password);
+    bool done = false;
+    int code = -1;
+    asio::co_spawn(
+        io,
+        [&]() -> awaitable<void> {
+            co_await s->async_connect(tcp::endpoint(cfg.target.address(), cfg.cmd_port),
+                                      use_awaitable);
+            co_await asio::async_write(*s, asio::buffer(frame), use_awaitable);
+            std::array<uint8_t, 5> head;  // size, sign, code
+            co_await asio::async_read(*s, asio::buffer(head), use_awaitable);
+            const size_t n = DecodeFixed16LE(head.data());
+            if (head[2] != kReplySign || n < 3 || n > kMaxReplySize)
+                co_return;
+            std::vector<uint8_t> rest(n - 3);
+            co_await asio::async_read(*s, asio::buffer(rest), use_awaitable);
+            code = DecodeFixed16LE(head.data() + 3);
+        },
+        [&](std::exception_ptr e) {
+            done = true;
+            if (!e)
+                return;
+            try {
+                std::rethrow_exception(e);
+            } catch (const asio::system_error& error) {
+                *why = error.code().message();
+            }
+        });
+    io.run_for(std::chrono::seconds(5));
+    if (!done) {
+        asio::error_code ec;
+        s->close(ec);
+        io.restart();
+        io.run();  // the login's steps end on the closed socket
+        *why = "no answer within 5 s";
+    }
+    io.restart();
+    if (code == int(kAuthOk))
+        return true;
+    if (why->empty())
+        *why = code < 0 ? "not a login reply" : "refused with code " + std::to_string(code);
+    return false;
+}
+
 const std::vector<std::string_view> kKnown = {
-    "host", "port", "header",   "conns",     "seconds",   "warmup", "direction", "chunk",
-    "size", "user", "password", "client-id", "reconnect", "label",  "help"};
+    "host",      "port",  "header", "conns", "seconds",  "warmup",
+    "direction", "chunk", "size",   "user",  "password", "client-id",
+    "reconnect", "label", "help",   "login", "cmd-port"};
 
 int Usage(const std::string& why) {
-    std::fprintf(stderr,
-                 "ovload: %s\n"
-                 "usage: ovload auth|stream|pingpong|cer --host ADDR --port PORT\n"
-                 "         [--conns N] [--seconds S] [--warmup S] [--label TEXT]\n"
-                 "         [--header COMPUTER]              relay modes through the gateway\n"
-                 "         [--direction both|up|down] [--chunk BYTES]   stream\n"
-                 "         [--size BYTES]                   cer (default 1024)\n"
-                 "         [--user U] [--password P] [--client-id ID] [--reconnect]   auth\n",
-                 why.c_str());
+    std::fprintf(
+        stderr,
+        "ovload: %s\n"
+        "usage: ovload auth|stream|pingpong|cer --host ADDR --port PORT\n"
+        "         [--conns N] [--seconds S] [--warmup S] [--label TEXT]\n"
+        "         [--header COMPUTER]              relay modes through the gateway\n"
+        "         [--direction both|up|down] [--chunk BYTES]   stream\n"
+        "         [--size BYTES]                   cer (default 1024)\n"
+        "         [--user U] [--password P] [--client-id ID] [--reconnect]   auth\n"
+        "         [--login USER:PASSWORD] [--cmd-port PORT]   log in first (relay modes)\n",
+        why.c_str());
     return 2;
 }
 
@@ -487,6 +543,7 @@ int Main(int argc, char** argv) {
         return Usage("unknown mode " + cfg.mode_name);
     }
     double port = opt.Number("port", 0);
+    double cmd_port = opt.Number("cmd-port", 6111);
     cfg.conns = int(opt.Number("conns", 1));
     cfg.seconds = opt.Number("seconds", 3);
     cfg.warmup = opt.Number("warmup", 0.5);
@@ -526,12 +583,37 @@ int Main(int argc, char** argv) {
     cfg.client_id = opt.Text("client-id", "");
     cfg.reconnect = opt.Has("reconnect");
     cfg.label = opt.Text("label", "");
+    if (opt.Has("login")) {
+        const std::string login = opt.Text("login", "");
+        const size_t colon = login.find(':');
+        if (colon == std::string::npos || colon == 0)
+            return Usage("--login: USER:PASSWORD");
+        cfg.login = true;
+        cfg.login_user = login.substr(0, colon);
+        cfg.login_password = login.substr(colon + 1);
+        if (cfg.login_user.size() >= kUserSize || cfg.login_password.size() >= kPasswordSize)
+            return Usage("--login: a user name up to 49 bytes, a password up to 19");
+    }
+    if (cmd_port < 1 || cmd_port > 65535)
+        return Usage("--cmd-port: 1 to 65535");
+    cfg.cmd_port = uint16_t(cmd_port);
     for (char& c : cfg.label)
         if (c == ' ' || c == '=')
             c = '_';  // keeps the result line one key=value list
 
     Pattern pattern;
     asio::io_context io(1);
+    // Held open until the process ends, after the run.
+    tcp::socket login(io);
+    if (cfg.login) {
+        std::string why;
+        if (!LogIn(io, cfg, &login, &why)) {
+            std::fprintf(stderr, "ovload: the login on %s:%u failed: %s\n",
+                         cfg.target.address().to_string().c_str(), unsigned(cfg.cmd_port),
+                         why.c_str());
+            return 1;
+        }
+    }
     Load load(io, cfg, pattern);
     load.Start();
     io.run();

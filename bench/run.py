@@ -14,7 +14,9 @@ also announces itself as computer "benchpc" on UDP 768. The gw namespace runs
 each relay in turn: the gateway (OV_G, proxy port 9821, command port 9811),
 socat (9001), haproxy in tcp mode with one thread (9002); the "direct" case
 is the kernel forwarding between the two links, the limit of any relay. The
-client namespace runs ovload against each.
+client namespace runs ovload against each; through the gateway each ovload
+run logs in on the command port first and keeps that connection open while
+it measures, as the gateway relays only for those logged in.
 
 The gateway runs only inside the gw namespace (its start-up probe is a
 broadcast); every namespace, and everything running in it, is removed on the
@@ -198,7 +200,11 @@ class Bench:
                 "--seconds", str(self.args.seconds), "--warmup", "0.5",
                 "--label", "%s/%s" % (target, metric)] + extra
         if header:
-            argv += ["--header", COMPUTER]
+            # Through the gateway: logged in on its command port for the
+            # whole run, as a gateway that relays only for those logged in
+            # (ProxyNeedsLogin=1, the default of a new installation) wants.
+            argv += ["--header", COMPUTER, "--login", "Administrator:" + ADMIN_PASSWORD,
+                     "--cmd-port", str(GW_CMD_PORT)]
         cpu_before, started = (cpu_seconds(pid) if pid else None), time.time()
         r = subprocess.run(self.lab.argv("client", argv), capture_output=True, text=True,
                            timeout=self.args.seconds + 30)

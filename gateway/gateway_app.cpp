@@ -124,9 +124,10 @@ int RunGateway() {
     stats->StartPublishing();
     // Beside OV_G.log; shared, since a thread given up on may still record.
     auto access = AccessLog::Start(platform::ProgramDirectory());
-    auto network = std::make_shared<EventThread>(
-        "network",
-        std::make_unique<CMyThread>(g.config, computers, NetworkWorkers{}, stats, access));
+    auto handler =
+        std::make_unique<CMyThread>(g.config, computers, NetworkWorkers{}, stats, access);
+    const CMyThread& network_end = *handler;  // lives as long as network
+    auto network = std::make_shared<EventThread>("network", std::move(handler));
     if (!network->Start()) {
         platform::service::EventLogError("线程启动失败!");
         computers->ClosePublishing();
@@ -140,6 +141,7 @@ int RunGateway() {
     }
     while (network->wait_for(std::chrono::hours(1)) == EventThread::WaitResult::TimedOut) {
     }
+    const bool failed = network_end.EndedOnFailure();
     {
         std::lock_guard<std::mutex> lock(g.mutex);
         g.network.reset();
@@ -157,7 +159,7 @@ int RunGateway() {
     // itself stopped before its process is gone, and a restart right then
     // must not find the old instance still "running".
     g.instance.Close();
-    return 0;
+    return failed ? platform::FailedRunExitCode() : 0;
 }
 
 void StopGateway() {

@@ -11,7 +11,9 @@ namespace ov::gateway {
 int GatewayMain(const std::string& command_line);
 
 // Runs the gateway until it is asked to end: 0 after a normal end, -1 when
-// another instance runs or the network thread cannot start.
+// another instance runs or the network thread cannot start, and
+// platform::FailedRunExitCode() when the gateway could not serve (its start
+// failed, or a listener died).
 int RunGateway();
 // Ends the running gateway: in its own service process directly, from any
 // other process by a stop request.

@@ -60,13 +60,23 @@ bool CMyThread::OnStart(EventThread& thread) {
             o.access = m_access;
             return MakeCmdThread(
                 m_config, m_list,
-                [post = m_thread->MakePoster()] { post(ThreadMessage::Quit, 0, 0); }, o);
+                [post = m_thread->MakePoster(), failed = m_failed] {
+                    *failed = true;  // its listener died
+                    post(ThreadMessage::Quit, 0, 0);
+                },
+                o);
         };
     }
     if (!m_make.proxy && m_list) {
         m_make.proxy = [this]() -> std::unique_ptr<EventThread> {
             CProxyThread::Options o;
-            o.notify_network = m_thread->MakePoster();
+            // A Quit from the proxy says that its listener died.
+            o.notify_network = [post = m_thread->MakePoster(), failed = m_failed](
+                                   ThreadMessage id, intptr_t w, intptr_t l) {
+                if (id == ThreadMessage::Quit)
+                    *failed = true;
+                post(id, w, l);
+            };
             o.stats = m_stats;
             o.access = m_access;
             auto t = std::make_unique<EventThread>(
@@ -104,9 +114,10 @@ bool CMyThread::OnStart(EventThread& thread) {
     }
     if (m_convert.thread)
         m_convert.thread->post(ThreadMessage::ConvertEntry, 0, 0);
-    return StartWorker(m_timer, m_make.timer, "Timer线程启动失败!") &&
-           StartWorker(m_proxy, m_make.proxy, "Proxy线程启动失败!") &&
-           StartWorker(m_cmd, m_make.cmd, "Cmd线程启动失败!");
+    m_started = StartWorker(m_timer, m_make.timer, "Timer线程启动失败!") &&
+                StartWorker(m_proxy, m_make.proxy, "Proxy线程启动失败!") &&
+                StartWorker(m_cmd, m_make.cmd, "Cmd线程启动失败!");
+    return m_started;
 }
 
 void CMyThread::OnDatagram(const uint8_t* data, size_t size) {
@@ -146,6 +157,8 @@ void CMyThread::OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
 }
 
 void CMyThread::OnEnd() {
+    if (!m_started)
+        *m_failed = true;  // the start stopped short: a port taken, a file missing
     if (m_broadcast)
         m_broadcast->Close();
     m_updates.Stop();

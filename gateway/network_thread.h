@@ -5,6 +5,7 @@
 // gateway by ending this thread (EventThread::quit), never its workers.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -51,6 +52,11 @@ class CMyThread : public ThreadHandler {
     void OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) override;
     void OnEnd() override;
 
+    // Once the thread has ended: whether it ended because the gateway could
+    // not serve (its start failed, or the command or proxy listener died),
+    // rather than on a stop request.
+    bool EndedOnFailure() const { return m_failed->load(); }
+
   private:
     // A worker as the stop sequence sees it.
     struct WorkerSlot {
@@ -83,6 +89,10 @@ class CMyThread : public ThreadHandler {
     WorkerSlot m_proxy{"Proxy", std::chrono::milliseconds(800), "Proxy线程超时,强制结束", nullptr};
     WorkerSlot m_convert{"Convert", std::chrono::milliseconds(500), nullptr, nullptr};
     std::unique_ptr<platform::StopListener> m_stop;
+    bool m_started = false;  // OnStart got to its end
+    // Set by whatever ends the gateway for want of service; shared with the
+    // workers' ways of ending it, which may outlive this object.
+    std::shared_ptr<std::atomic<bool>> m_failed = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace ov::gateway

@@ -36,6 +36,8 @@ void GatewaySettings::SetDefaults() {
     *m_guest = 1;
     server.CmdPort = 6111;
     server.ProxyPort = 6121;
+    proxy_needs_login.clear();
+    max_slots_per_address.clear();
 }
 
 std::string SettingsPath() {
@@ -59,6 +61,8 @@ void ReadSettings(GatewaySettings* s, const std::string& path) {
     s->server.CmdPort = ini.GetValueI("S_CFG", "CmdPort");
     s->server.ProxyPort = ini.GetValueI("S_CFG", "ProxyPort");
     s->alias = ini.GetValue("Base", "Alias");
+    s->proxy_needs_login = ini.GetValue("S_CFG", "ProxyNeedsLogin");
+    s->max_slots_per_address = ini.GetValue("S_CFG", "MaxSlotsPerAddress");
 }
 
 WriteResult WriteSettings(const GatewaySettings& s, const std::string& path) {
@@ -80,6 +84,10 @@ WriteResult WriteSettings(const GatewaySettings& s, const std::string& path) {
     set("S_CFG", "CmdPort", std::to_string(s.server.CmdPort));
     set("S_CFG", "ProxyPort", std::to_string(s.server.ProxyPort));
     set("Base", "Alias", s.alias);
+    if (!s.proxy_needs_login.empty())
+        set("S_CFG", "ProxyNeedsLogin", s.proxy_needs_login);
+    if (!s.max_slots_per_address.empty())
+        set("S_CFG", "MaxSlotsPerAddress", s.max_slots_per_address);
     if (!ini.WriteFile())
         return {false, platform::PathExists(path) ? text::kIniWriteFailed : text::kIniCreateFailed};
     return {true, {}};

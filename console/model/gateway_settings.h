@@ -53,6 +53,10 @@ class GatewaySettings {
     WebAgentSettings web{};
     ServerSettings server{};
     std::string alias;
+    // [S_CFG] keys that no dialog shows (ovadmin server sets them), as the
+    // file holds them. Empty: not in the file, and then not written either,
+    // so the gateway's default for a missing key stays in force.
+    std::string proxy_needs_login, max_slots_per_address;
 
     int32_t& Guest() { return *m_guest; }
     int32_t Guest() const { return *m_guest; }

@@ -21,6 +21,10 @@ std::string CommandLineArguments(int argc, char** argv) {
     return text;
 }
 
+int FailedRunExitCode() {
+    return 1;
+}
+
 void RequestEarlyShutdown() {}
 
 std::string HostName() {

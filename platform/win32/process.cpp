@@ -24,6 +24,10 @@ std::string CommandLineArguments(int, char**) {
     return p;
 }
 
+int FailedRunExitCode() {
+    return 0;
+}
+
 void RequestEarlyShutdown() {
     ::SetProcessShutdownParameters(0x100, 0);
 }

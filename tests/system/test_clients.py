@@ -2,8 +2,8 @@
 ovconnect: a controlled computer (its own namespace) announces an HTTP
 server with ovannounce; a remote user (a third namespace, on the gateway's
 other network) logs in with ovconnect, lists, and fetches files with curl
-through `ovconnect forward` and with a plain request through `ovconnect
-stdio`. When ovannounce ends, its leave takes the computer off the list; a gateway
+through `ovconnect forward` (which keeps its login open meanwhile) and with a
+plain request through `ovconnect stdio`. When ovannounce ends, its leave takes the computer off the list; a gateway
 with the ID check on admits only the ID file that ovadmin minted and trusted.
 SSH and VNC ends are in test_clients_ssh_vnc.py."""
 
@@ -116,6 +116,12 @@ def main():
                 logged = [fwd.stderr.readline().decode() for _ in range(3)]
                 check(all(" -> pc1: " in line and "received" in line for line in logged),
                       "one log line per connection (%r)" % logged)
+                # A gateway that relays only for those logged in relays for
+                # an address that holds a logged-in command connection.
+                held = user.run(["ss", "-Htn", "state", "established",
+                                 "dst", GW_WAN + ":6111"]).stdout.decode()
+                check(len(held.splitlines()) == 1,
+                      "forward keeps its login's command connection open (%r)" % held)
 
             r = user.run([connect, "stdio", "pc1", *login, "--password", "pw"], env=ENV,
                          input=b"GET /big.bin HTTP/1.0\r\n\r\n")

@@ -77,6 +77,8 @@ def main():
         check("ExecStart=%s/OV_G -run" % DIR in text and
               "ConditionPathExists=%s/uinfo.dat" % DIR in text,
               "the unit runs the gateway once there is an administrator")
+        check("\nRestart=on-failure\n" in text and "\nRestartSec=" in text,
+              "and starts it again, after a pause, when it ends with a failure")
         if shutil.which("systemd-analyze"):
             # The unit as it would be, pointed at the unpacked programs.
             d = tempfile.mkdtemp(prefix="ovunit-")

@@ -1,5 +1,6 @@
-"""OV_G -run, a refused second instance, -end from another process, and a
-start without OV_G.ini; always inside a network namespace of its own."""
+"""OV_G -run, a refused second instance, -end from another process, and
+starts that fail (UDP 768 taken, no OV_G.ini) with a failure exit code;
+always inside a network namespace of its own."""
 
 import os
 import subprocess
@@ -67,12 +68,34 @@ def main():
         status = subprocess.run([os.path.join(d, "ovadmin"), "status"], capture_output=True, env=ENV)
         check(alive and status.returncode == 1, "a killed gateway's list reads as stopped")
 
+        # A gateway that cannot serve says so in its exit code, so that the
+        # service manager starts it again: here UDP 768 is held by another
+        # program of the namespace.
+        holder = ns.popen([sys.executable, "-c",
+                           "import socket, time\n"
+                           "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                           "s.bind(('0.0.0.0', 768))\n"
+                           "print('bound', flush=True)\n"
+                           "time.sleep(60)\n"], stdout=subprocess.PIPE)
+        try:
+            check(holder.stdout.readline().strip() == b"bound", "another program holds UDP 768")
+            t0 = time.time()
+            taken = ns.run([ovg, "-run"], env=ENV, timeout=30)
+            check(taken.returncode != 0 and time.time() - t0 < 10,
+                  "a gateway whose port 768 is taken exits with a failure (got %d)"
+                  % taken.returncode)
+            check("app end." in read(log), "after logging its end")
+        finally:
+            holder.kill()
+            holder.wait()
+
         os.remove(os.path.join(d, "OV_G.ini"))
         t0 = time.time()
         missing = ns.run([ovg, "-run"], env=ENV)
         err = missing.stderr.decode("utf-8", "replace")
         check("OV_G.ini不存在或损坏！" in err, "a missing OV_G.ini is reported")
-        check(missing.returncode == 0 and time.time() - t0 < 10, "and the start ends with 0")
+        check(missing.returncode != 0 and time.time() - t0 < 10,
+              "and the start ends with a failure (got %d)" % missing.returncode)
         check(os.path.exists(log + ".bak"), "every start rotates the log to OV_G.log.bak")
 
     return check.exit_code()

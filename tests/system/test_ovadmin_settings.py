@@ -2,7 +2,8 @@
 desktop uses them: addresses and key into OV_G.ini under the web agent
 dialog's rules, a connection test of both addresses against the test web
 agent on loopback (the master answers as a web agent, the backup does not),
-and the server switches and ports. The gateway is not started."""
+and the server switches, ports, the relay's login and the per-address cap.
+The gateway is not started."""
 
 import os
 import subprocess
@@ -26,6 +27,9 @@ def main():
             return p.returncode, p.stdout.decode("utf-8"), p.stderr.decode("utf-8")
 
         check(admin("init", "--admin-password", "pw")[0] == 0, "init")
+        with open(ini, "rb") as f:
+            check(b"\r\nProxyNeedsLogin=1\r\n" in f.read(),
+                  "a new installation relays only for those who logged in")
         rc, out, err = admin("web", "test")
         check(rc == 1 and "请输入WebAgent地址" in err, "a test without addresses asks for one (%r)" % err)
 
@@ -61,10 +65,29 @@ def main():
                              "--cmd-port", "0", "--proxy-port", "6500")
         check(rc == 0, "server set (%r)" % err)
         rc, out, _ = admin("server", "show")
-        check(out == "id-check\t0\nguest\t0\ncmd-port\t0\nproxy-port\t6500\n",
-              "server show reads them back (%r)" % out)
+        check(out == "id-check\t0\nguest\t0\ncmd-port\t0\nproxy-port\t6500\n"
+              "proxy-needs-login\t1\nmax-slots-per-address\t20\n",
+              "server show reads them back, the cap at its default (%r)" % out)
         rc, out, err = admin("server", "set", "--cmd-port", "65001")
         check(rc == 1 and "65000" in err, "a port above 65000 is refused (%r)" % err)
+
+        rc, out, err = admin("server", "set", "--proxy-needs-login", "0",
+                             "--max-slots-per-address", "80")
+        check(rc == 0, "the relay's login and the per-address cap are set (%r)" % err)
+        rc, out, _ = admin("server", "show")
+        check(out.endswith("proxy-needs-login\t0\nmax-slots-per-address\t80\n"),
+              "and shown (%r)" % out)
+        with open(ini, "rb") as f:
+            text = f.read()
+        check(b"\r\nProxyNeedsLogin=0\r\n" in text and b"\r\nMaxSlotsPerAddress=80\r\n" in text,
+              "OV_G.ini holds them (%r)" % text)
+        for args, why in ((["--max-slots-per-address", "81"], "81 slots"),
+                          (["--max-slots-per-address", "-3"], "a negative cap"),
+                          (["--proxy-needs-login", "yes"], "a flag that is not 0 or 1")):
+            rc, out, err = admin("server", "set", *args)
+            check(rc == 2 and args[0] in err, "%s is refused (%r)" % (why, err))
+        with open(ini, "rb") as f:
+            check(f.read() == text, "and a refusal leaves OV_G.ini as it was")
         rc, out, _ = admin("web", "show")
         check(out.startswith("master\t" + good + "\n") and "key\tset\n" in out,
               "web show names the addresses but not the key (%r)" % out)

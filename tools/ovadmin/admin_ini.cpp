@@ -44,6 +44,9 @@ std::string DefaultIniBytes() {
         {"S_CFG", "ProxyPort", "6121"}, {"Base", "Alias", ""},
     };
     for (const auto& p : pairs) ini.SetValue(p[0], p[1], p[2], true);
+    // A new installation relays only for those who logged in; a file
+    // without the key (one from before it) relays for anyone.
+    ini.SetValue("S_CFG", "ProxyNeedsLogin", "1", true);
     return ini.Serialize();
 }
 

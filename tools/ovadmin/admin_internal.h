@@ -63,7 +63,8 @@ int RunAccess(const Context& ctx, const Args& args);
 int RunWeb(const Context& ctx, const Args& args);
 int RunServer(const Context& ctx, const Args& args);
 
-// The OV_G.ini that the console writes into an empty file.
+// The OV_G.ini of a new installation: what the console writes into an
+// empty file, and relays only for those who logged in (ProxyNeedsLogin=1).
 std::string DefaultIniBytes();
 
 }  // namespace ov::admin

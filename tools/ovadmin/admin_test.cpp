@@ -47,11 +47,12 @@ TEST_F(OvAdmin, InitMakesTheAdministratorAndTheConsoleDefaultsOnce) {
     EXPECT_EQ(list[0].Password(), "pw");
     EXPECT_TRUE(list[0].Enabled());
     std::vector<uint8_t> ini = Slurp(Path("OV_G.ini"));
-    EXPECT_EQ(
-        std::string(ini.begin(), ini.end()),
-        "[CWebinfo]\r\nszKey=\r\nMasterURL=\r\nSlaveURL=\r\nbinternet=1\r\n\r\n"
-        "[S_CFG]\r\nflg_encrypt=1\r\nbGuest=1\r\nPKey=\r\nCmdPort=6111\r\nProxyPort=6121\r\n\r\n"
-        "[Base]\r\nAlias=\r\n\r\n");
+    EXPECT_EQ(std::string(ini.begin(), ini.end()),
+              "[CWebinfo]\r\nszKey=\r\nMasterURL=\r\nSlaveURL=\r\nbinternet=1\r\n\r\n"
+              "[S_CFG]\r\nflg_encrypt=1\r\nbGuest=1\r\nPKey=\r\nCmdPort=6111\r\nProxyPort=6121\r\n"
+              "ProxyNeedsLogin=1\r\n\r\n"
+              "[Base]\r\nAlias=\r\n\r\n")
+        << "a new installation relays only for those who logged in";
     std::vector<uint8_t> before = Slurp(Path("uinfo.dat"));
     EXPECT_EQ(Admin({"init", "--admin-password", "other"}), 1);
     EXPECT_NE(m_out.err.find("not overwritten"), std::string::npos);

@@ -2,6 +2,9 @@
 // settings of the setup dialog do, for a server without a desktop. The
 // rules and messages are the dialogs' own (ovagentset and ovsetup models);
 // OV_G.ini is written the way the console writes it.
+#include <algorithm>
+#include <cstdlib>
+
 #include "console/model/gateway_settings.h"
 #include "ovagentset/model/connect_test.h"
 #include "ovagentset/model/web_agent_rules.h"
@@ -121,16 +124,38 @@ int WebTest(const Context& ctx, const console::GatewaySettings& s) {
     return failed ? 1 : 0;
 }
 
+// The gateway's reading of the two keys no dialog shows: a missing
+// ProxyNeedsLogin is 0 (relays for anyone, as before the key), a missing
+// MaxSlotsPerAddress is 20 (a quarter of the 80 command slots), 0 no cap.
+constexpr int kDefaultSlotsPerAddress = 20, kCommandSlots = 80;
+int ProxyNeedsLogin(const console::GatewaySettings& s) {
+    return std::atoi(s.proxy_needs_login.c_str()) != 0;
+}
+int SlotsPerAddress(const console::GatewaySettings& s) {
+    return s.max_slots_per_address.empty()
+               ? kDefaultSlotsPerAddress
+               : std::max(0, std::atoi(s.max_slots_per_address.c_str()));
+}
+
 int ServerShow(const Context& ctx, const console::GatewaySettings& s) {
     ctx.Say("id-check\t" + std::to_string(s.server.flg_encrypt));
     ctx.Say("guest\t" + std::to_string(s.Guest()));
     ctx.Say("cmd-port\t" + std::to_string(s.server.CmdPort));
     ctx.Say("proxy-port\t" + std::to_string(s.server.ProxyPort));
+    ctx.Say("proxy-needs-login\t" + std::to_string(ProxyNeedsLogin(s)));
+    ctx.Say("max-slots-per-address\t" + std::to_string(SlotsPerAddress(s)));
     return 0;
 }
 
+constexpr char kServerSetUsage[] =
+    "usage: server set [--id-check 0|1] [--guest 0|1] [--cmd-port N] [--proxy-port N] "
+    "[--proxy-needs-login 0|1] [--max-slots-per-address N]";
+
 int ServerSet(const Context& ctx, const Args& args, console::GatewaySettings* s) {
     int32_t id_check = s->server.flg_encrypt, guest = s->Guest();
+    int32_t needs_login = ProxyNeedsLogin(*s);
+    bool has_needs_login = false;
+    std::string slots;  // as given
     struct PortOption {
         const char* name;
         int32_t* field;
@@ -151,11 +176,21 @@ int ServerSet(const Context& ctx, const Args& args, console::GatewaySettings* s)
             PortOption& p = args[i] == ports[0].name ? ports[0] : ports[1];
             if (!OptionValue(ctx, args, &i, &p.text, &code))
                 return code;
+        } else if (args[i] == "--proxy-needs-login") {
+            if (!Flag(ctx, args, &i, &needs_login, &code))
+                return code;
+            has_needs_login = true;
+        } else if (args[i] == "--max-slots-per-address") {
+            if (!OptionValue(ctx, args, &i, &slots, &code))
+                return code;
+            const bool digits = !slots.empty() && slots.size() <= 2 &&
+                                slots.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits || std::stoi(slots) > kCommandSlots)
+                return ctx.Fail("--max-slots-per-address takes a number from 0 (no cap) to " +
+                                    std::to_string(kCommandSlots) + ": " + slots,
+                                2);
         } else {
-            return ctx.Fail(
-                "usage: server set [--id-check 0|1] [--guest 0|1] [--cmd-port N] "
-                "[--proxy-port N]",
-                2);
+            return ctx.Fail(kServerSetUsage, 2);
         }
     }
     if (!any)
@@ -179,6 +214,10 @@ int ServerSet(const Context& ctx, const Args& args, console::GatewaySettings* s)
     s->Guest() = guest;
     s->server.CmdPort = new_ports[0];
     s->server.ProxyPort = new_ports[1];
+    if (has_needs_login)
+        s->proxy_needs_login = std::to_string(needs_login);
+    if (!slots.empty())
+        s->max_slots_per_address = std::to_string(std::stoi(slots));  // "07" as 7
     return Write(ctx, *s);
 }
 
@@ -210,7 +249,7 @@ int RunServer(const Context& ctx, const Args& args) {
         return ServerSet(ctx, args, &settings);
     return ctx.Fail(
         "usage: server show | set [--id-check 0|1] [--guest 0|1] [--cmd-port N] "
-        "[--proxy-port N]",
+        "[--proxy-port N] [--proxy-needs-login 0|1] [--max-slots-per-address N]",
         2);
 }
 

@@ -57,7 +57,11 @@ TEST_F(OvAdminSettings, ServerSwitchesAndPorts) {
     ASSERT_EQ(Admin({"server", "set", "--id-check", "0", "--guest", "0", "--cmd-port", "7000"}), 0)
         << m_out.err;
     ASSERT_EQ(Admin({"server", "show"}), 0);
-    EXPECT_EQ(m_out.out, "id-check\t0\nguest\t0\ncmd-port\t7000\nproxy-port\t6121\n");
+    EXPECT_EQ(m_out.out,
+              "id-check\t0\nguest\t0\ncmd-port\t7000\nproxy-port\t6121\n"
+              "proxy-needs-login\t0\nmax-slots-per-address\t20\n")
+        << "without their keys, the gateway's defaults";
+    EXPECT_EQ(Ini("S_CFG", "ProxyNeedsLogin"), "") << "a key never set is not written";
 
     EXPECT_EQ(Admin({"server", "set", "--proxy-port", "65001"}), 1);
     EXPECT_NE(m_out.err.find("65000"), std::string::npos);
@@ -75,6 +79,29 @@ TEST_F(OvAdminSettings, ServerSwitchesAndPorts) {
     // no change and needs no test.
     EXPECT_EQ(Admin({"server", "set", "--cmd-port", "7000", "--guest", "1"}), 0) << m_out.err;
     EXPECT_EQ(Ini("S_CFG", "bGuest"), "1");
+
+    for (const char* bad : {"81", "-1", "x", "", "100", "1.5"}) {
+        EXPECT_EQ(Admin({"server", "set", "--max-slots-per-address", bad}), 2) << bad;
+        EXPECT_NE(m_out.err.find("0 (no cap) to 80"), std::string::npos) << m_out.err;
+    }
+    EXPECT_EQ(Admin({"server", "set", "--proxy-needs-login", "2"}), 2);
+    EXPECT_EQ(Admin({"server", "set", "--proxy-needs-login", "1", "--max-slots-per-address", "0",
+                     "--proxy-port", "x"}),
+              1)
+        << "nothing is written when one option is refused";
+    EXPECT_EQ(Ini("S_CFG", "MaxSlotsPerAddress"), "");
+    ASSERT_EQ(Admin({"server", "set", "--proxy-needs-login", "1", "--max-slots-per-address", "07"}),
+              0)
+        << m_out.err;
+    EXPECT_EQ(Ini("S_CFG", "ProxyNeedsLogin"), "1");
+    EXPECT_EQ(Ini("S_CFG", "MaxSlotsPerAddress"), "7");
+    // The console's own settings written again keep them.
+    ASSERT_EQ(Admin({"server", "set", "--guest", "0"}), 0) << m_out.err;
+    ASSERT_EQ(Admin({"server", "show"}), 0);
+    EXPECT_NE(m_out.out.find("proxy-needs-login\t1\nmax-slots-per-address\t7\n"), std::string::npos)
+        << m_out.out;
+    ASSERT_EQ(Admin({"server", "set", "--max-slots-per-address", "0"}), 0) << m_out.err;
+    EXPECT_EQ(Ini("S_CFG", "MaxSlotsPerAddress"), "0") << "0 lifts the cap";
 }
 
 }  // namespace

@@ -20,7 +20,9 @@ const char kUsage[] =
     "list     logs in on the gateway's command port (811 unless given) and prints its\n"
     "         proxy port and its computers: name, address, agent port\n"
     "forward  logs in, then relays every connection to ADDR:PORT (ADDR 127.0.0.1 unless\n"
-    "         given; PORT 0 picks a free one) to COMPUTER's agent through the gateway\n"
+    "         given; PORT 0 picks a free one) to COMPUTER's agent through the gateway;\n"
+    "         the login's command connection stays open meanwhile (the gateway may relay\n"
+    "         only for those logged in) and is made again when it ends\n"
     "stdio    the same for one connection over standard input and output, e.g.\n"
     "         ssh -o ProxyCommand='ovconnect stdio pc1 --gateway gw --user u' user@pc1\n"
     "The password may come from the environment variable OVCONNECT_PASSWORD.\n"
@@ -236,58 +238,296 @@ bool ParseArguments(const std::vector<std::string>& args,
     return true;
 }
 
-Login LogIn(const Options& o) {
-    Login login;
-    auto fail = [&](Exit exit, const std::string& message) {
-        login.outcome = {exit, message};
-        return login;
-    };
-    std::array<uint8_t, kIdSize> id = ClientId(nullptr);
-    if (!o.id_file.empty()) {
-        IdFileResult file = ReadIdFile(o.id_file);
-        if (!file.ok)
-            return fail(kExitLocal, o.id_file + ": " + file.message);
-        id = ClientId(&file.value);
+namespace {
+
+// One login on the command port, on the caller's io: resolve, connect,
+// request, reply, each step within the options' time-out. done runs once,
+// on io, with the outcome and, after a success, the open connection.
+class LoginAttempt : public std::enable_shared_from_this<LoginAttempt> {
+  public:
+    using Done = std::function<void(Login, tcp::socket)>;
+
+    LoginAttempt(asio::io_context& io, const Options& o, Done done)
+        : m_options(o),
+          m_where(o.gateway_host + ":" + std::to_string(o.cmd_port)),
+          m_resolver(io),
+          m_socket(io),
+          m_timer(io),
+          m_done(std::move(done)) {}
+
+    void Start() {
+        std::array<uint8_t, kIdSize> id = ClientId(nullptr);
+        if (!m_options.id_file.empty()) {
+            IdFileResult file = ReadIdFile(m_options.id_file);
+            if (!file.ok)
+                return Finish(kExitLocal, m_options.id_file + ": " + file.message);
+            id = ClientId(&file.value);
+        }
+        m_request = LoginRequest(id, m_options.user, m_options.password);
+        asio::error_code ec;
+        asio::ip::address_v4 a = asio::ip::make_address_v4(m_options.gateway_host, ec);
+        if (!ec)
+            return Connect(tcp::endpoint(a, m_options.cmd_port));
+        auto self = shared_from_this();
+        Arm();
+        m_resolver.async_resolve(
+            tcp::v4(), m_options.gateway_host, std::to_string(m_options.cmd_port),
+            [self](const asio::error_code& ec, tcp::resolver::results_type results) {
+                if (!self->Disarm(ec))
+                    return self->Finish(
+                        kExitNetwork,
+                        "cannot resolve " + self->m_options.gateway_host + ": no answer in time");
+                if (ec || results.empty())
+                    return self->Finish(
+                        kExitNetwork,
+                        "cannot resolve " + self->m_options.gateway_host + ": " + ec.message());
+                self->Connect(results.begin()->endpoint());
+            });
     }
-    asio::io_context io;
-    tcp::endpoint endpoint;
-    std::string why;
-    if (!Resolve(io, o.gateway_host, o.cmd_port, &endpoint, &why))
-        return fail(kExitNetwork, why);
-    const std::string where = o.gateway_host + ":" + std::to_string(o.cmd_port);
-    tcp::socket s(io);
-    asio::error_code ec =
-        Await(io, s, o.timeout, [&](auto h) { s.async_connect(endpoint, std::move(h)); });
-    if (ec)
-        return fail(kExitNetwork, "cannot connect to " + where + ": " + Describe(ec));
-    login.gateway_address = endpoint.address().to_string();
-    const auto request = LoginRequest(id, o.user, o.password);
-    ec = Await(io, s, o.timeout,
-               [&](auto h) { asio::async_write(s, asio::buffer(request), std::move(h)); });
-    if (ec)
-        return fail(kExitNetwork, "cannot send the login to " + where + ": " + Describe(ec));
-    std::string reply(kReplyHeadSize, '\0');
-    ec = Await(io, s, o.timeout, [&](auto h) {
-        asio::async_read(s, asio::buffer(reply.data(), kReplyHeadSize), std::move(h));
+
+  private:
+    void Connect(const tcp::endpoint& endpoint) {
+        auto self = shared_from_this();
+        Arm();
+        m_socket.async_connect(endpoint, [self, endpoint](const asio::error_code& ec) {
+            if (!self->Disarm(ec) || ec)
+                return self->Finish(kExitNetwork,
+                                    "cannot connect to " + self->m_where + ": " + self->Why(ec));
+            self->m_login.gateway_address = endpoint.address().to_string();
+            self->Send();
+        });
+    }
+
+    void Send() {
+        auto self = shared_from_this();
+        Arm();
+        asio::async_write(
+            m_socket, asio::buffer(m_request), [self](const asio::error_code& ec, size_t) {
+                if (!self->Disarm(ec) || ec)
+                    return self->Finish(kExitNetwork, "cannot send the login to " + self->m_where +
+                                                          ": " + self->Why(ec));
+                self->ReadHead();
+            });
+    }
+
+    void ReadHead() {
+        auto self = shared_from_this();
+        Arm();
+        m_reply.assign(kReplyHeadSize, '\0');
+        asio::async_read(
+            m_socket, asio::buffer(m_reply.data(), kReplyHeadSize),
+            [self](const asio::error_code& ec, size_t) {
+                const bool in_time = self->Disarm(ec);
+                if (in_time && ec == asio::error::eof)
+                    return self->Finish(kExitNetwork,
+                                        self->m_where + " closed the connection without a reply");
+                if (!in_time || ec)
+                    return self->Finish(kExitNetwork,
+                                        "no reply from " + self->m_where + ": " + self->Why(ec));
+                std::string why;
+                std::optional<size_t> rest =
+                    ReplyRest(reinterpret_cast<const uint8_t*>(self->m_reply.data()), &why);
+                if (!rest)
+                    return self->Finish(kExitNetwork, self->m_where + ": " + why);
+                self->ReadRest(*rest);
+            });
+    }
+
+    void ReadRest(size_t rest) {
+        auto self = shared_from_this();
+        Arm();
+        m_reply.resize(kReplyHeadSize + rest);
+        asio::async_read(
+            m_socket, asio::buffer(m_reply.data() + kReplyHeadSize, rest),
+            [self](const asio::error_code& ec, size_t) {
+                if (!self->Disarm(ec) || ec)
+                    return self->Finish(kExitNetwork, "the reply of " + self->m_where +
+                                                          " is cut short: " + self->Why(ec));
+                std::string why;
+                if (!ParseReply(self->m_reply, &self->m_login.reply, &why))
+                    return self->Finish(kExitNetwork, self->m_where + ": " + why);
+                const uint16_t code = self->m_login.reply.code;
+                if (code != kAuthOk)
+                    return self->Finish(ExitFor(code), MessageFor(code, self->m_options.user));
+                self->Finish(kExitOk, "");
+            });
+    }
+
+    // Each step has the whole time-out; one that overruns is cancelled by
+    // closing what it works on.
+    void Arm() {
+        m_timed_out = false;
+        m_timer.expires_after(m_options.timeout);
+        auto self = shared_from_this();
+        // A wait that expired just as its step completed belongs to that
+        // step, not to the next.
+        m_timer.async_wait([self, step = ++m_step](const asio::error_code& ec) {
+            if (ec || step != self->m_step)
+                return;
+            self->m_timed_out = true;
+            asio::error_code ignored;
+            self->m_resolver.cancel();
+            self->m_socket.close(ignored);
+        });
+    }
+    // False when the step ran out of time.
+    bool Disarm(const asio::error_code&) {
+        m_timer.cancel();
+        return !m_timed_out;
+    }
+    std::string Why(const asio::error_code& ec) const {
+        return m_timed_out ? std::string("no answer in time") : ec.message();
+    }
+
+    void Finish(Exit exit, const std::string& message) {
+        ++m_step;
+        m_timer.cancel();
+        m_login.outcome = {exit, message};
+        asio::error_code ignored;
+        if (exit != kExitOk)
+            m_socket.close(ignored);
+        Done done = std::move(m_done);
+        done(std::move(m_login), std::move(m_socket));
+    }
+
+    const Options m_options;
+    const std::string m_where;
+    tcp::resolver m_resolver;
+    tcp::socket m_socket;
+    asio::steady_timer m_timer;
+    Done m_done;
+    std::array<uint8_t, kRequestSize> m_request{};
+    std::string m_reply;
+    Login m_login;
+    bool m_timed_out = false;
+    unsigned m_step = 0;
+};
+
+void StartLogIn(asio::io_context& io, const Options& o, LoginAttempt::Done done) {
+    std::make_shared<LoginAttempt>(io, o, std::move(done))->Start();
+}
+
+}  // namespace
+
+Login LogIn(asio::io_context& io, const Options& o, asio::ip::tcp::socket* connection) {
+    Login login;
+    StartLogIn(io, o, [&](Login l, tcp::socket s) {
+        login = std::move(l);
+        if (connection && login.outcome.exit == kExitOk)
+            *connection = std::move(s);
     });
-    if (ec == asio::error::eof)
-        return fail(kExitNetwork, where + " closed the connection without a reply");
-    if (ec)
-        return fail(kExitNetwork, "no reply from " + where + ": " + Describe(ec));
-    std::optional<size_t> rest = ReplyRest(reinterpret_cast<const uint8_t*>(reply.data()), &why);
-    if (!rest)
-        return fail(kExitNetwork, where + ": " + why);
-    reply.resize(kReplyHeadSize + *rest);
-    ec = Await(io, s, o.timeout, [&](auto h) {
-        asio::async_read(s, asio::buffer(reply.data() + kReplyHeadSize, *rest), std::move(h));
-    });
-    if (ec)
-        return fail(kExitNetwork, "the reply of " + where + " is cut short: " + Describe(ec));
-    if (!ParseReply(reply, &login.reply, &why))
-        return fail(kExitNetwork, where + ": " + why);
-    if (login.reply.code != kAuthOk)
-        return fail(ExitFor(login.reply.code), MessageFor(login.reply.code, o.user));
+    io.restart();
+    io.run();
+    io.restart();
     return login;
+}
+
+Login LogIn(const Options& o) {
+    asio::io_context io;
+    return LogIn(io, o, nullptr);
+}
+
+LoginKeeper::LoginKeeper(asio::io_context& io, Options options,
+                         std::function<void(const std::string&)> log)
+    : m_io(io),
+      m_options(std::move(options)),
+      m_log(std::move(log)),
+      m_socket(io),
+      m_retry(io),
+      m_pause(kFirstPause) {}
+
+void LoginKeeper::Adopt(tcp::socket socket) {
+    m_socket = std::move(socket);
+    asio::error_code ignored;
+    // A path that died quietly is found out some time, not never.
+    m_socket.set_option(asio::socket_base::keep_alive(true), ignored);
+    m_state = State::LoggedIn;
+    m_since = std::chrono::steady_clock::now();
+    Watch();
+    Flush({});
+}
+
+void LoginKeeper::WhenLoggedIn(std::function<void(const Outcome&)> ready) {
+    if (m_state == State::LoggedIn)
+        return ready({});
+    m_waiting.push_back(std::move(ready));
+    if (m_state == State::Out)
+        Attempt();  // the next relay does not wait for the pause
+}
+
+void LoginKeeper::Stop() {
+    m_stopped = true;
+    asio::error_code ignored;
+    m_retry.cancel();
+    m_socket.close(ignored);
+}
+
+// The gateway sends nothing after the login's reply; whatever comes is
+// read and dropped, and the end of the connection is what is watched for.
+void LoginKeeper::Watch() {
+    auto self = shared_from_this();
+    m_socket.async_read_some(asio::buffer(m_sink), [self](const asio::error_code& ec, size_t) {
+        if (self->m_stopped)
+            return;
+        if (!ec)
+            return self->Watch();
+        self->Dropped(ec == asio::error::eof ? std::string("closed by the gateway") : ec.message());
+    });
+}
+
+void LoginKeeper::Dropped(const std::string& why) {
+    asio::error_code ignored;
+    m_socket.close(ignored);
+    m_state = State::Out;
+    m_log("ovconnect: the login's command connection ended (" + why + "); logging in again");
+    // A connection that lasted is replaced at once; one that keeps ending
+    // soon after its login is not hammered.
+    if (std::chrono::steady_clock::now() - m_since >= kSteady) {
+        m_pause = kFirstPause;
+        Attempt();
+    } else {
+        RetryLater();
+    }
+}
+
+void LoginKeeper::Attempt() {
+    if (m_state == State::LoggingIn || m_stopped)
+        return;
+    m_state = State::LoggingIn;
+    m_retry.cancel();
+    auto self = shared_from_this();
+    StartLogIn(m_io, m_options, [self](Login login, tcp::socket socket) {
+        if (self->m_stopped)
+            return;
+        if (login.outcome.exit == kExitOk) {
+            self->m_log("ovconnect: logged in again");
+            self->Adopt(std::move(socket));
+            return;
+        }
+        self->m_state = State::Out;
+        self->m_log("ovconnect: logging in again failed: " + login.outcome.message);
+        self->Flush(login.outcome);
+        // A refusal (a changed password, say) is not asked again on its
+        // own; the next relay asks.
+        if (login.outcome.exit == kExitNetwork)
+            self->RetryLater();
+    });
+}
+
+void LoginKeeper::RetryLater() {
+    m_retry.expires_after(m_pause);
+    m_pause = std::min(m_pause * 2, kLongestPause);
+    auto self = shared_from_this();
+    m_retry.async_wait([self](const asio::error_code& ec) {
+        if (!ec && self->m_state == State::Out)
+            self->Attempt();
+    });
+}
+
+void LoginKeeper::Flush(const Outcome& outcome) {
+    std::vector<std::function<void(const Outcome&)>> waiting;
+    waiting.swap(m_waiting);
+    for (auto& ready : waiting) ready(outcome);
 }
 
 Outcome CheckListed(const Options& o, const LoginReply& reply) {
@@ -307,8 +547,9 @@ class Tunnel : public std::enable_shared_from_this<Tunnel> {
   public:
     Tunnel(tcp::socket local, const tcp::endpoint& proxy, const std::string& computer,
            std::chrono::milliseconds timeout, std::function<void(const std::string&)> log,
-           std::function<void()> on_end)
-        : m_local(std::move(local)),
+           std::function<void()> on_end, std::shared_ptr<LoginKeeper> keeper)
+        : m_keeper(std::move(keeper)),
+          m_local(std::move(local)),
           m_remote(m_local.get_executor()),
           m_timer(m_local.get_executor()),
           m_proxy(proxy),
@@ -324,6 +565,20 @@ class Tunnel : public std::enable_shared_from_this<Tunnel> {
     }
 
     void Start() {
+        if (!m_keeper)
+            return Connect();
+        auto self = shared_from_this();
+        m_keeper->WhenLoggedIn([self](const Outcome& login) {
+            if (self->m_ended)
+                return;
+            if (login.exit != kExitOk)
+                return self->Fail("no login: " + login.message);
+            self->Connect();
+        });
+    }
+
+  private:
+    void Connect() {
         auto self = shared_from_this();
         m_timer.expires_after(m_timeout);
         m_timer.async_wait([self](const asio::error_code& ec) {
@@ -349,7 +604,6 @@ class Tunnel : public std::enable_shared_from_this<Tunnel> {
         });
     }
 
-  private:
     struct Direction {
         std::array<char, 65536> buffer;
         uint64_t bytes = 0;
@@ -413,6 +667,7 @@ class Tunnel : public std::enable_shared_from_this<Tunnel> {
         m_remote.close(ignored);
     }
 
+    std::shared_ptr<LoginKeeper> m_keeper;  // null: relays need no login
     tcp::socket m_local, m_remote;
     asio::steady_timer m_timer;
     tcp::endpoint m_proxy;
@@ -437,6 +692,7 @@ struct Listener {
     tcp::endpoint proxy;
     Options options;
     std::function<void(const std::string&)> log;
+    std::shared_ptr<LoginKeeper> keeper;
     size_t live = 0;
     bool waiting = false;
 };
@@ -455,13 +711,14 @@ void Accept(const std::shared_ptr<Listener>& l) {
             asio::error_code ignored;
             socket.set_option(tcp::no_delay(true), ignored);
             ++l->live;
-            std::make_shared<Tunnel>(std::move(socket), l->proxy, l->options.computer,
-                                     l->options.timeout, l->log,
-                                     [l]() {
-                                         --l->live;
-                                         if (!l->waiting)
-                                             Accept(l);
-                                     })
+            std::make_shared<Tunnel>(
+                std::move(socket), l->proxy, l->options.computer, l->options.timeout, l->log,
+                [l]() {
+                    --l->live;
+                    if (!l->waiting)
+                        Accept(l);
+                },
+                l->keeper)
                 ->Start();
         }
         if (l->live < kMaxTunnels)
@@ -473,8 +730,9 @@ void Accept(const std::shared_ptr<Listener>& l) {
 
 Outcome StartForward(asio::io_context& io, const Options& o, const std::string& proxy_host,
                      uint16_t proxy_port, std::function<void(const std::string&)> log,
-                     uint16_t* port) {
-    auto l = std::make_shared<Listener>(Listener{tcp::acceptor(io), {}, o, std::move(log)});
+                     uint16_t* port, std::shared_ptr<LoginKeeper> keeper) {
+    auto l = std::make_shared<Listener>(
+        Listener{tcp::acceptor(io), {}, o, std::move(log), std::move(keeper)});
     std::string why;
     if (!Resolve(io, proxy_host, proxy_port, &l->proxy, &why))
         return {kExitNetwork, why};

@@ -42,7 +42,11 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    Login login = LogIn(o);
+    // forward and stdio keep the login's command connection open while
+    // they relay: the gateway may relay only for an address that holds one.
+    asio::io_context io;
+    asio::ip::tcp::socket connection(io);
+    Login login = LogIn(io, o, &connection);
     if (login.outcome.exit != kExitOk)
         return Fail(login.outcome);
     if (o.command == "list") {
@@ -60,9 +64,10 @@ int main(int argc, char** argv) {
         Outcome done = Stdio(o, login.gateway_address, proxy_port);
         return done.exit == kExitOk ? 0 : Fail(done);
     }
-    asio::io_context io;
+    auto keeper = std::make_shared<LoginKeeper>(io, o, Line);
+    keeper->Adopt(std::move(connection));
     uint16_t port = 0;
-    Outcome started = StartForward(io, o, login.gateway_address, proxy_port, Line, &port);
+    Outcome started = StartForward(io, o, login.gateway_address, proxy_port, Line, &port, keeper);
     if (started.exit != kExitOk)
         return Fail(started);
     Line("ovconnect: forwarding " + o.listen_address + ":" + std::to_string(port) + " to " +

@@ -313,6 +313,105 @@ TEST(Forward, EveryConnectionIsRelayedWholeWithHalfClose) {
     EXPECT_NE(lines[0].find("1048576 bytes sent, 1048576 received"), std::string::npos) << lines[0];
 }
 
+// One local connection through the forward at port: true when the bytes
+// came back whole.
+bool EchoThrough(uint16_t port) {
+    asio::io_context cio;
+    tcp::socket c(cio);
+    asio::error_code ec;
+    c.connect(tcp::endpoint(asio::ip::address_v4::loopback(), port), ec);
+    const std::string data = "through the gateway";
+    asio::write(c, asio::buffer(data), ec);
+    c.shutdown(tcp::socket::shutdown_send, ec);
+    std::string back;
+    std::array<char, 256> b;
+    while (!ec) {
+        size_t n = c.read_some(asio::buffer(b), ec);
+        back.append(b.data(), n);
+    }
+    return back == data;
+}
+
+TEST(Forward, RelaysWhileTheLoginIsHeldAndLogsInAgainBeforeTheNextRelay) {
+    std::atomic<int> logins{0}, drops{0};
+    std::atomic<bool> refuse{false}, done{false};
+    // The command port: each login is answered and then held open until
+    // the test drops it.
+    FakeServer cmd([&](tcp::socket& s) {
+        std::string req(173, '\0');
+        asio::error_code ec;
+        asio::read(s, asio::buffer(req), ec);
+        if (ec)
+            return;
+        ++logins;
+        const int held = drops;
+        asio::write(s, asio::buffer(refuse ? ShortReply(kBadPassword) : ListReply(6121, {})), ec);
+        while (!refuse && drops == held && !done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        s.close(ec);
+    });
+    std::atomic<int> bad_headers{0};
+    std::mutex mutex;
+    std::vector<int> logins_at_relay;
+    std::vector<std::string> lines;
+    FakeServer proxy([&](tcp::socket& s) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            logins_at_relay.push_back(logins);
+        }
+        EchoAfterHeader(s, &bad_headers);
+    });
+    auto log = [&](const std::string& l) {
+        std::lock_guard<std::mutex> lock(mutex);
+        lines.push_back(l);
+    };
+    auto logged = [&](const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex);
+        size_t n = 0;
+        for (const auto& l : lines) n += l.find(text) != std::string::npos;
+        return n;
+    };
+    auto wait_logged = [&](const std::string& text, size_t n) {
+        for (int i = 0; i < 500 && logged(text) < n; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return logged(text) >= n;
+    };
+
+    Options o = LoginOptions(cmd.Port());
+    o.computer = "pc1";
+    asio::io_context io;
+    tcp::socket connection(io);
+    ASSERT_EQ(LogIn(io, o, &connection).outcome.exit, kExitOk);
+    auto keeper = std::make_shared<LoginKeeper>(io, o, log);
+    keeper->Adopt(std::move(connection));
+    uint16_t port = 0;
+    ASSERT_EQ(StartForward(io, o, "127.0.0.1", proxy.Port(), log, &port, keeper).exit, kExitOk);
+    std::thread runner([&]() { io.run_for(std::chrono::seconds(30)); });
+
+    EXPECT_TRUE(EchoThrough(port));
+    EXPECT_TRUE(EchoThrough(port));
+    EXPECT_EQ(logins, 1) << "a held login serves every relay";
+
+    ++drops;  // the gateway ends the command connection
+    ASSERT_TRUE(wait_logged("command connection ended", 1));
+    EXPECT_TRUE(EchoThrough(port));
+    EXPECT_EQ(logins, 2);
+
+    refuse = true;  // the password was changed meanwhile
+    ++drops;
+    ASSERT_TRUE(wait_logged("command connection ended", 2));
+    EXPECT_FALSE(EchoThrough(port)) << "no relay without a login";
+    EXPECT_TRUE(wait_logged("no login: ", 1));
+    done = true;
+    io.stop();
+    runner.join();
+    keeper->Stop();
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(logins_at_relay, (std::vector<int>{1, 1, 2}))
+        << "the relay after the drop came after the new login; none without one";
+    EXPECT_EQ(bad_headers, 0);
+}
+
 TEST(Forward, AProxyPortThatIsGoneIsLoggedAndTheClientClosed) {
     uint16_t dead_port;
     {

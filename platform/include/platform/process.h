@@ -16,6 +16,12 @@ std::string CommandLineArguments(int argc, char** argv);
 // depend on us (Windows only).
 void RequestEarlyShutdown();
 
+// The exit code of a gateway run that ended because it could not serve (a
+// port taken, a listener gone). Windows: 0, as the program has always
+// ended; elsewhere 1, so that the service manager sees a failure and
+// restarts the gateway.
+int FailedRunExitCode();
+
 // The host name, or empty.
 std::string HostName();
 
