@@ -125,10 +125,11 @@ void CMyThread::OnDatagram(const uint8_t* data, size_t size) {
     AnnouncementHandler::Result r = m_handler->OnDatagram(data, size);
     if (!m_convert.thread)
         return;
-    if (r.convert_index >= 0)
-        m_convert.thread->post(ThreadMessage::ConvertEntry, r.convert_index, 1);
-    if (r.hurry_index >= 0)
-        m_convert.thread->post(ThreadMessage::ConvertEntry, r.hurry_index, CConvertThread::kHurry);
+    if (r.convert_generation != 0)
+        m_convert.thread->post(ThreadMessage::ConvertEntry, intptr_t(r.convert_generation), 1);
+    if (r.hurry_generation != 0)
+        m_convert.thread->post(ThreadMessage::ConvertEntry, intptr_t(r.hurry_generation),
+                               CConvertThread::kHurry);
 }
 
 // Byte counts and the command port's counters change without asking for a

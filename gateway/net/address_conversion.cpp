@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
+#include <list>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -27,13 +27,23 @@ int OnExistData(ControlledComputerList& list, int index, int flag, const ArpProb
 
 int ConvertAnnouncement(ControlledComputerList& list, const ComputerAnnouncement& a,
                         const ArpProbe& probe, const LogLineFn& log_line,
-                        const std::atomic<bool>* cancelled) {
+                        const std::atomic<bool>* cancelled, uint32_t generation) {
+    const std::string name = a.Name();
     std::string own;
     {
         std::lock_guard<std::recursive_mutex> lock(list.Mutex());
+        if (generation != 0 && !list.IsCurrent(name, generation))
+            return -1;
         own = list.LocalHostName();
     }
-    const std::string name = a.Name();
+    auto dropped = [&] {
+        if (cancelled && cancelled->load())
+            return true;
+        if (generation == 0)
+            return false;
+        std::lock_guard<std::recursive_mutex> lock(list.Mutex());
+        return !list.IsCurrent(name, generation);
+    };
     if (name.empty()) {
         if (log_line)
             log_line("CConvertThread::OnExistData() - pPack->hostname长度为0!!!");
@@ -48,12 +58,14 @@ int ConvertAnnouncement(ControlledComputerList& list, const ComputerAnnouncement
             return -1;
     } else {
         for (size_t i = 0; i < ComputerAnnouncement::kAddresses && !chosen; ++i) {
-            if (cancelled && cancelled->load())
-                return -1;
             const uint8_t* addr = a.Address(i);
             uint32_t network_order;
             std::memcpy(&network_order, addr, 4);
-            if (network_order == 0 || !probe || !probe(network_order))
+            if (network_order == 0)
+                continue;
+            if (dropped())
+                return -1;
+            if (!probe || !probe(network_order))
                 continue;
             chosen = addr;
             if (log_line)
@@ -61,109 +73,189 @@ int ConvertAnnouncement(ControlledComputerList& list, const ComputerAnnouncement
                          std::to_string(addr[2]) + "." + std::to_string(addr[3]) + "有效!");
         }
         if (!chosen) {
-            if (log_line)
+            if (log_line && !dropped())
                 log_line("取有效地址失败!");
             return -1;
         }
     }
     ComputerEntry e = ComputerEntry::Make(name, a.Port(), chosen);
     std::lock_guard<std::recursive_mutex> lock(list.Mutex());
-    ComputerAnnouncement now;
-    if ((cancelled && cancelled->load()) || !list.FindAnnouncement(name, &now) ||
-        std::memcmp(now.bytes, a.bytes, sizeof a.bytes) != 0)
+    if (cancelled && cancelled->load())
         return -1;
+    if (generation != 0) {
+        if (!list.IsCurrent(name, generation))
+            return -1;
+    } else {
+        ComputerAnnouncement now;
+        if (!list.FindAnnouncement(name, &now) ||
+            std::memcmp(now.bytes, a.bytes, sizeof a.bytes) != 0)
+            return -1;
+    }
     list.AddOrUpdateEntry(e);
     return 0;
 }
 
 struct ConversionQueue::Shared {
+    struct Waiting {
+        ComputerAnnouncement a;
+        uint32_t generation = 0;
+        bool hurried = false;  // then `at` is in `hurried`, else in `fresh`
+        std::list<std::string>::iterator at;
+    };
     std::shared_ptr<ControlledComputerList> list;
     ArpProbe probe;
     LogLineFn log_line;
     int probes_at_once;
-    std::mutex mutex;
+    size_t max_waiting;
+    mutable std::mutex mutex;
     std::condition_variable wake;
-    std::deque<std::string> order;                                  // names waiting, oldest first
-    std::unordered_map<std::string, ComputerAnnouncement> waiting;  // exactly the names in order
+    std::unordered_map<std::string, Waiting> waiting;  // exactly the names in the two lists
+    std::list<std::string> hurried;                    // announced again, most recent first
+    std::list<std::string> fresh;                      // oldest first
     std::unordered_set<std::string> probing;
-    int threads = 0;
+    int threads = 0;  // those that take any name
+    bool hurried_thread = false;
     std::atomic<bool> stopped{false};
 };
 
 ConversionQueue::ConversionQueue(std::shared_ptr<ControlledComputerList> list, ArpProbe probe,
                                  LogLineFn log_line, int probes_at_once)
     : m_shared(std::make_shared<Shared>()) {
+    // Every conversion that still counts is of a name in the table, one per
+    // name; beyond twice the table's size most are stale and are swept out.
+    m_shared->max_waiting = 2 * list->MaxAnnouncements() + 16;
     m_shared->list = std::move(list);
     m_shared->probe = std::move(probe);
     m_shared->log_line = std::move(log_line);
     m_shared->probes_at_once = probes_at_once < 1 ? 1 : probes_at_once;
 }
 
-void ConversionQueue::Request(int index, bool hurry) {
+void ConversionQueue::StartThread(const std::shared_ptr<Shared>& s, bool hurried_only) {
+    try {
+        std::thread([s, hurried_only] { Work(*s, hurried_only); }).detach();
+        if (hurried_only)
+            s->hurried_thread = true;
+        else
+            ++s->threads;
+    } catch (const std::system_error&) {
+        // The threads running so far take the queue on.
+    }
+}
+
+// REQUIRES s.mutex held. Takes the list's lock inside the queue's (never the
+// other way round): one sweep over at most max_waiting names, after at least
+// half as many requests, so each request costs a constant on average.
+void ConversionQueue::DropStale(Shared& s) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(s.list->Mutex());
+        for (auto it = s.waiting.begin(); it != s.waiting.end();) {
+            if (s.list->IsCurrent(it->first, it->second.generation)) {
+                ++it;
+                continue;
+            }
+            (it->second.hurried ? s.hurried : s.fresh).erase(it->second.at);
+            it = s.waiting.erase(it);
+        }
+    }
+    while (s.waiting.size() >= s.max_waiting && !s.fresh.empty()) {
+        s.waiting.erase(s.fresh.front());
+        s.fresh.pop_front();
+    }
+}
+
+void ConversionQueue::Request(uint32_t generation, bool hurry) {
     ComputerAnnouncement a;
     {
         std::lock_guard<std::recursive_mutex> lock(m_shared->list->Mutex());
-        if (!m_shared->list->AnnouncementAt(index, &a))
-            return;
+        if (!m_shared->list->AnnouncementOf(generation, &a))
+            return;  // pushed out of the table or changed since: nothing to settle
     }
     std::string name = a.Name();
-    std::lock_guard<std::mutex> lock(m_shared->mutex);
-    if (m_shared->stopped)
+    Shared& s = *m_shared;
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.stopped)
         return;
+    auto found = s.waiting.find(name);
     if (hurry) {
-        auto at = std::find(m_shared->order.begin(), m_shared->order.end(), name);
-        if (at == m_shared->order.end())
+        if (found == s.waiting.end() || found->second.generation != generation)
             return;
-        m_shared->order.erase(at);
-        m_shared->order.push_front(std::move(name));
+        Shared::Waiting& w = found->second;
+        if (w.hurried) {
+            s.hurried.splice(s.hurried.begin(), s.hurried, w.at);
+        } else {
+            s.fresh.erase(w.at);
+            w.at = s.hurried.insert(s.hurried.begin(), name);
+            w.hurried = true;
+        }
+        if (!s.hurried_thread)
+            StartThread(m_shared, true);
+        s.wake.notify_all();
         return;
     }
-    auto [it, added] = m_shared->waiting.insert_or_assign(name, a);
-    if (added)
-        m_shared->order.push_back(std::move(name));
-    // One more thread only while every one is busy; they stay for the run.
-    if (m_shared->threads < m_shared->probes_at_once &&
-        m_shared->threads <= int(m_shared->probing.size())) {
-        try {
-            std::thread([shared = m_shared] { Work(*shared); }).detach();
-            ++m_shared->threads;
-        } catch (const std::system_error&) {
-            // The threads running so far take the queue on.
-        }
+    if (found != s.waiting.end()) {
+        found->second.a = a;
+        found->second.generation = generation;
+    } else {
+        if (s.waiting.size() >= s.max_waiting)
+            DropStale(s);
+        Shared::Waiting w;
+        w.a = a;
+        w.generation = generation;
+        w.at = s.fresh.insert(s.fresh.end(), name);
+        s.waiting.emplace(std::move(name), w);
     }
-    m_shared->wake.notify_one();
+    // One more thread only while every one is busy; they stay for the run.
+    if (s.threads < s.probes_at_once && s.threads <= int(s.probing.size()))
+        StartThread(m_shared, false);
+    // All: the thread for hurried names alone cannot take a fresh one.
+    s.wake.notify_all();
 }
 
 void ConversionQueue::Stop() {
     std::lock_guard<std::mutex> lock(m_shared->mutex);
     m_shared->stopped = true;
-    m_shared->order.clear();
+    m_shared->hurried.clear();
+    m_shared->fresh.clear();
     m_shared->waiting.clear();
     m_shared->wake.notify_all();
 }
 
-void ConversionQueue::Work(Shared& s) {
+size_t ConversionQueue::Waiting() const {
+    std::lock_guard<std::mutex> lock(m_shared->mutex);
+    return m_shared->waiting.size();
+}
+
+void ConversionQueue::Work(Shared& s, bool hurried_only) {
+    // The first waiting name that is not being probed right now: a newer
+    // announcement of a name under probe waits for that probe. At most a
+    // handful are under probe, so this looks at a handful of names.
+    auto first_free = [&](std::list<std::string>& from) {
+        return std::find_if(from.begin(), from.end(),
+                            [&](const std::string& n) { return !s.probing.count(n); });
+    };
     std::unique_lock<std::mutex> lock(s.mutex);
     for (;;) {
-        // The oldest waiting name that is not being probed right now: a
-        // newer announcement of a name under probe waits for that probe.
-        auto next = s.order.end();
+        std::list<std::string>* from = nullptr;
+        std::list<std::string>::iterator next;
         s.wake.wait(lock, [&] {
             if (s.stopped)
                 return true;
-            next = std::find_if(s.order.begin(), s.order.end(),
-                                [&](const std::string& n) { return !s.probing.count(n); });
-            return next != s.order.end();
+            if ((next = first_free(s.hurried)) != s.hurried.end())
+                from = &s.hurried;
+            else if (!hurried_only && (next = first_free(s.fresh)) != s.fresh.end())
+                from = &s.fresh;
+            return from != nullptr;
         });
         if (s.stopped)
             return;
         std::string name = std::move(*next);
-        s.order.erase(next);
-        ComputerAnnouncement a = s.waiting[name];
-        s.waiting.erase(name);
+        from->erase(next);
+        auto found = s.waiting.find(name);
+        const Shared::Waiting w = found->second;
+        s.waiting.erase(found);
         s.probing.insert(name);
         lock.unlock();
-        ConvertAnnouncement(*s.list, a, s.probe, s.log_line, &s.stopped);
+        ConvertAnnouncement(*s.list, w.a, s.probe, s.log_line, &s.stopped, w.generation);
         lock.lock();
         s.probing.erase(name);
         s.wake.notify_all();

@@ -22,8 +22,7 @@ AnnouncementHandler::Result AnnouncementHandler::OnDatagram(const uint8_t* data,
     std::lock_guard<std::recursive_mutex> lock(m_list.Mutex());
     if (repeat) {
         Result r{Outcome::Repeat};
-        if (const std::string name = m_last.Name(); !m_list.HasEntry(name))
-            r.hurry_index = m_list.AnnouncementIndex(name);
+        r.hurry_generation = m_list.HeardAgain(m_last.Name());
         return r;
     }
     std::memcpy(m_last.bytes, data, ComputerAnnouncement::kSize);
@@ -32,10 +31,10 @@ AnnouncementHandler::Result AnnouncementHandler::OnDatagram(const uint8_t* data,
         return {Outcome::Removed};
     }
     Result r{Outcome::Unchanged};
-    if (m_list.AddOrUpdateAnnouncement(m_last, &r.convert_index))
+    if (m_list.AddOrUpdateAnnouncement(m_last, &r.convert_generation))
         r.outcome = Outcome::Updated;
-    else if (const std::string name = m_last.Name(); !m_list.HasEntry(name))
-        r.hurry_index = m_list.AnnouncementIndex(name);
+    else
+        r.hurry_generation = m_list.HeardAgain(m_last.Name());
     return r;
 }
 

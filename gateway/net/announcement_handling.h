@@ -21,13 +21,16 @@ class AnnouncementHandler {
         : m_list(list), m_log_line(std::move(log_line)) {}
 
     enum class Outcome { TooShort, TooLong, Repeat, Updated, Unchanged, Removed };
+    // Conversions are named by the announcement's generation (see
+    // ControlledComputerList), never by a position in the table: the table
+    // changes before the conversion thread gets to them.
     struct Result {
         Outcome outcome;
-        int convert_index = -1;  // the announcement whose address to settle, or -1
+        uint32_t convert_generation = 0;  // the announcement whose address to settle, or 0
         // A computer not yet settled that announced itself again: its
         // conversion, if it still waits, goes first (a real agent repeats
         // itself, the names of a flood mostly do not).
-        int hurry_index = -1;
+        uint32_t hurry_generation = 0;
     };
 
     // One datagram as received (any length). Only exactly 64 bytes count;

@@ -18,22 +18,29 @@ std::vector<uint8_t> Datagram(const std::string& name, uint32_t port, uint8_t la
 
 class Announcements : public ::testing::Test {
   public:
-    Announcements() {
+    Announcements() { Reset(ControlledComputerList::Options().max_announcements); }
+    void Reset(size_t max_announcements) {
         static std::atomic<int> n{0};
         ControlledComputerList::Options o;
         o.view_name =
             "ovt_ann_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
+        o.max_announcements = max_announcements;
+        handler.reset();
         list = std::make_unique<ControlledComputerList>(o);
         handler = std::make_unique<AnnouncementHandler>(
             *list, [this](const std::string& l) { lines.push_back(l); });
     }
     AnnouncementHandler::Outcome Feed(const std::vector<uint8_t>& d) {
         auto r = handler->OnDatagram(d.data(), d.size());
-        if (r.convert_index >= 0)
-            converts.push_back(r.convert_index);
+        ComputerAnnouncement a;
+        if (r.convert_generation != 0 && list->AnnouncementOf(r.convert_generation, &a))
+            converts.push_back(a.Name());
+        last_convert = r.convert_generation;
+        last_hurry = r.hurry_generation;
         return r.outcome;
     }
-    std::vector<int> converts;
+    std::vector<std::string> converts;
+    uint32_t last_convert = 0, last_hurry = 0;
     std::vector<std::string> lines;
     std::unique_ptr<ControlledComputerList> list;
     std::unique_ptr<AnnouncementHandler> handler;
@@ -49,7 +56,31 @@ TEST_F(Announcements, RepeatsOfTheLastAcceptedDatagramAreDropped) {
     EXPECT_EQ(Feed(a), O::Repeat);
     EXPECT_EQ(Feed(b), O::Updated);
     EXPECT_EQ(Feed(a), O::Unchanged);  // processed again, equal addresses
-    EXPECT_EQ(converts, (std::vector<int>{0, 1}));
+    EXPECT_EQ(converts, (std::vector<std::string>{"pc1", "pc2"}));
+}
+
+// A computer that announces itself again before its address is settled asks
+// for its waiting conversion to go first and is kept in a full table; once
+// published it asks for nothing.
+TEST_F(Announcements, AnUnsettledComputerHeardAgainIsHurriedAndKeptInAFullTable) {
+    Reset(2);
+    auto real = Datagram("real", 5, 7);
+    EXPECT_EQ(Feed(real), O::Updated);
+    const uint32_t generation = last_convert;
+    EXPECT_EQ(Feed(real), O::Repeat);
+    EXPECT_EQ(last_hurry, generation);
+    EXPECT_EQ(Feed(Datagram("fake1", 5, 1)), O::Updated);
+    EXPECT_EQ(Feed(real), O::Unchanged);  // heard after fake1: fake1 goes first
+    EXPECT_EQ(last_hurry, generation);
+    EXPECT_EQ(Feed(Datagram("fake2", 5, 2)), O::Updated);
+    EXPECT_EQ(list->AnnouncementIndex("fake1"), -1);
+    EXPECT_TRUE(list->IsCurrent("real", generation));
+    list->AddOrUpdateEntry(ComputerEntry::Make("real", 5, Datagram("real", 5, 7).data() + 44));
+    EXPECT_EQ(Feed(Datagram("fake3", 5, 3)), O::Updated);
+    EXPECT_EQ(Feed(real), O::Unchanged);
+    EXPECT_EQ(last_hurry, 0u);
+    EXPECT_EQ(Feed(Datagram("fake4", 5, 4)), O::Updated);  // pushes out fake3, never real
+    EXPECT_TRUE(list->IsCurrent("real", generation));
 }
 
 TEST_F(Announcements, WrongLengthsAreLoggedAndDiscoveryGoesOn) {

@@ -25,50 +25,127 @@ ControlledComputerList::ControlledComputerList(Options options) : m_options(std:
         m_options.log_line("内存映射文件设置失败!!!");
 }
 
+uint32_t ControlledComputerList::NextGeneration() {
+    // 0 means "none" to every caller; a wrap after four billion changes
+    // only matters for a conversion that old, which has long ended.
+    if (++m_last_generation == 0)
+        ++m_last_generation;
+    return m_last_generation;
+}
+
+void ControlledComputerList::LogOnceAMinute(OncePerMinute& when, const std::string& line) {
+    auto now = std::chrono::steady_clock::now();
+    if (when.said && now - when.last < std::chrono::minutes(1))
+        return;
+    if (m_options.log_line)
+        m_options.log_line(line);
+    when.said = true;
+    when.last = now;
+}
+
 int ControlledComputerList::AddOrUpdateAnnouncement(const ComputerAnnouncement& a,
-                                                    int* convert_index) {
-    if (convert_index)
-        *convert_index = -1;
+                                                    uint32_t* convert_generation) {
+    if (convert_generation)
+        *convert_generation = 0;
     const std::string name = a.Name();
-    auto found = m_announcement_index.find(name);
-    if (found != m_announcement_index.end()) {
-        ComputerAnnouncement& stored = m_announcements[found->second];
+    if (auto found = m_announcement_index.find(name); found != m_announcement_index.end()) {
+        HeardAgain(name);
+        Announcement& stored = m_announcements[found->second];
         // A changed port alone changes nothing; the stored port stays.
-        if (stored.SameAddresses(a))
+        if (stored.a.SameAddresses(a))
             return 0;
-        std::memcpy(stored.bytes + ComputerAnnouncement::kAddressOffset,
+        std::memcpy(stored.a.bytes + ComputerAnnouncement::kAddressOffset,
                     a.bytes + ComputerAnnouncement::kAddressOffset,
                     4 * ComputerAnnouncement::kAddresses);
-        if (convert_index)
-            *convert_index = int(found->second);
+        m_generation_names.erase(stored.generation);
+        stored.generation = NextGeneration();
+        m_generation_names.emplace(stored.generation, name);
+        if (convert_generation)
+            *convert_generation = stored.generation;
         return 1;
     }
     if (m_announcements.size() >= m_options.max_announcements) {
-        auto now = std::chrono::steady_clock::now();
-        if (!m_full_logged || now - m_last_full_line >= std::chrono::minutes(1)) {
-            if (m_options.log_line)
-                m_options.log_line("受控计算机名字超过" +
-                                   std::to_string(m_options.max_announcements) +
-                                   "个, 新的名字被丢弃!");
-            m_full_logged = true;
-            m_last_full_line = now;
+        const std::string limit = std::to_string(m_options.max_announcements);
+        if (m_unpublished.empty()) {
+            LogOnceAMinute(m_dropped_line, "受控计算机名字超过" + limit + "个, 新的名字被丢弃!");
+            return 0;
         }
-        return 0;
+        // A real computer must always get in: the name that has waited
+        // longest without a usable address makes room, never a published one.
+        RemoveAnnouncementAt(m_announcement_index.at(m_unpublished.front()));
+        ++m_evicted;
+        LogOnceAMinute(m_evicted_line,
+                       "受控计算机名字超过" + limit + "个, 最久没有有效地址的名字被替换!");
     }
-    m_announcements.push_back(a);
+    Announcement stored;
+    stored.a = a;
+    stored.generation = NextGeneration();
+    if (!HasEntry(name)) {
+        stored.unpublished = true;
+        stored.age = m_unpublished.insert(m_unpublished.end(), name);
+    }
+    m_announcements.push_back(stored);
     m_announcement_index.emplace(name, m_announcements.size() - 1);
-    if (convert_index)
-        *convert_index = int(m_announcements.size() - 1);
+    m_generation_names.emplace(stored.generation, name);
+    if (convert_generation)
+        *convert_generation = stored.generation;
     return 1;
+}
+
+uint32_t ControlledComputerList::HeardAgain(const std::string& name) {
+    auto found = m_announcement_index.find(name);
+    if (found == m_announcement_index.end())
+        return 0;
+    Announcement& stored = m_announcements[found->second];
+    if (!stored.unpublished)
+        return 0;
+    m_unpublished.splice(m_unpublished.end(), m_unpublished, stored.age);
+    return stored.generation;
+}
+
+bool ControlledComputerList::AnnouncementOf(uint32_t generation, ComputerAnnouncement* out) const {
+    auto it = m_generation_names.find(generation);
+    if (it == m_generation_names.end())
+        return false;
+    *out = m_announcements[m_announcement_index.at(it->second)].a;
+    return true;
+}
+
+bool ControlledComputerList::IsCurrent(const std::string& name, uint32_t generation) const {
+    auto it = m_announcement_index.find(name);
+    return it != m_announcement_index.end() && m_announcements[it->second].generation == generation;
+}
+
+// In constant time, whatever the table's size: the last announcement moves
+// into the freed place.
+void ControlledComputerList::RemoveAnnouncementAt(size_t at) {
+    Announcement& gone = m_announcements[at];
+    const std::string name = gone.a.Name();
+    if (gone.unpublished)
+        m_unpublished.erase(gone.age);
+    m_generation_names.erase(gone.generation);
+    m_announcement_index.erase(name);
+    if (at + 1 != m_announcements.size()) {
+        gone = std::move(m_announcements.back());
+        m_announcement_index[gone.a.Name()] = at;
+    }
+    m_announcements.pop_back();
+}
+
+void ControlledComputerList::MarkPublished(const std::string& name) {
+    auto found = m_announcement_index.find(name);
+    if (found == m_announcement_index.end())
+        return;
+    Announcement& stored = m_announcements[found->second];
+    if (stored.unpublished)
+        m_unpublished.erase(stored.age);
+    stored.unpublished = false;
 }
 
 void ControlledComputerList::RemoveComputer(std::string_view name) {
     const std::string key(name);
-    if (auto it = m_announcement_index.find(key); it != m_announcement_index.end()) {
-        size_t at = it->second;
-        m_announcements.erase(m_announcements.begin() + std::ptrdiff_t(at));
-        ForgetPosition(m_announcement_index, key, at);
-    }
+    if (auto it = m_announcement_index.find(key); it != m_announcement_index.end())
+        RemoveAnnouncementAt(it->second);
     if (auto it = m_entry_index.find(key); it != m_entry_index.end()) {
         size_t at = it->second;
         m_entries.erase(m_entries.begin() + std::ptrdiff_t(at));
@@ -88,6 +165,7 @@ int ControlledComputerList::AddOrUpdateEntry(const ComputerEntry& e) {
     } else {
         m_entries.push_back(e);
         m_entry_index.emplace(name, m_entries.size() - 1);
+        MarkPublished(name);
     }
     Publish(false);
     return 1;
@@ -96,7 +174,7 @@ int ControlledComputerList::AddOrUpdateEntry(const ComputerEntry& e) {
 bool ControlledComputerList::AnnouncementAt(int index, ComputerAnnouncement* out) const {
     if (index < 0 || size_t(index) >= m_announcements.size())
         return false;
-    *out = m_announcements[size_t(index)];
+    *out = m_announcements[size_t(index)].a;
     return true;
 }
 
@@ -105,7 +183,7 @@ bool ControlledComputerList::FindAnnouncement(const std::string& name,
     auto it = m_announcement_index.find(name);
     if (it == m_announcement_index.end())
         return false;
-    *out = m_announcements[it->second];
+    *out = m_announcements[it->second].a;
     return true;
 }
 

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "common/published_list.h"
 
@@ -37,11 +39,23 @@ class ComputerList : public ::testing::Test {
     }
     // Records the conversion each change asks for, as the network thread posts it.
     int Add(ControlledComputerList& list, const ComputerAnnouncement& a) {
-        int index = -1;
-        int changed = list.AddOrUpdateAnnouncement(a, &index);
-        if (index >= 0)
-            converts.push_back(index);
+        uint32_t generation = 0;
+        int changed = list.AddOrUpdateAnnouncement(a, &generation);
+        if (generation != 0) {
+            ComputerAnnouncement asked;
+            EXPECT_TRUE(list.AnnouncementOf(generation, &asked));
+            converts.push_back(asked.Name());
+            generations.push_back(generation);
+        }
         return changed;
+    }
+    // Every position and generation leads back to its announcement.
+    void ExpectConsistent(const ControlledComputerList& list) {
+        for (int i = 0; i < list.AnnouncementCount(); ++i) {
+            ComputerAnnouncement a;
+            ASSERT_TRUE(list.AnnouncementAt(i, &a));
+            EXPECT_EQ(list.AnnouncementIndex(a.Name()), i) << a.Name();
+        }
     }
     std::vector<ComputerEntry> Published() {
         std::vector<ComputerEntry> e;
@@ -49,7 +63,8 @@ class ComputerList : public ::testing::Test {
         return e;
     }
     ControlledComputerList::Options options;
-    std::vector<int> converts;
+    std::vector<std::string> converts;
+    std::vector<uint32_t> generations;
     std::vector<std::string> lines, raw;
 };
 
@@ -63,7 +78,12 @@ TEST_F(ComputerList, AnnouncementsConvertOnlyWhenTheirAddressesChange) {
     EXPECT_EQ(Add(list, Announce("PC1", 5, {10, 0, 0, 7})), 1);   // another computer
     EXPECT_EQ(Add(list, Announce("pc1", 99, {10, 0, 0, 7})), 0);  // port alone
     EXPECT_EQ(Add(list, Announce("pc1", 99, {10, 0, 0, 8})), 1);
-    EXPECT_EQ(converts, (std::vector<int>{0, 1, 0}));
+    EXPECT_EQ(converts, (std::vector<std::string>{"pc1", "PC1", "pc1"}));
+    // A change makes the earlier conversion of the name stale.
+    EXPECT_TRUE(list.IsCurrent("pc1", generations[2]));
+    EXPECT_FALSE(list.IsCurrent("pc1", generations[0]));
+    ComputerAnnouncement old;
+    EXPECT_FALSE(list.AnnouncementOf(generations[0], &old));
     ComputerAnnouncement stored;
     ASSERT_TRUE(list.AnnouncementAt(0, &stored));
     EXPECT_EQ(stored.Port(), 5u);  // the stored port stays
@@ -135,18 +155,69 @@ TEST_F(ComputerList, BeyondFiveHundredNothingIsWrittenPastTheView) {
     EXPECT_TRUE(list.LookUp("pc501", &address, &port));  // still known in memory
 }
 
-TEST_F(ComputerList, NewNamesBeyondTheLimitAreDroppedWithOneLineButKnownOnesStillChange) {
+// A full table takes a new name in place of the unpublished name heard least
+// recently; published computers are never pushed out, and only a table full
+// of them drops new names.
+TEST_F(ComputerList, AFullTablePushesOutTheUnpublishedNameHeardLeastRecently) {
     options.max_announcements = 3;
     ControlledComputerList list(options);
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 3; ++i)
         Add(list, Announce("pc" + std::to_string(i), 1, {10, 0, 0, uint8_t(i)}));
+    list.AddOrUpdateEntry(ComputerEntry::Make("pc1", 1, kA));
+    EXPECT_EQ(list.HeardAgain("pc1"), 0u);              // published: nothing to hurry
+    EXPECT_EQ(list.HeardAgain("pc0"), generations[0]);  // now the youngest
+    const uint32_t pc2 = generations[2];
+    EXPECT_EQ(Add(list, Announce("late", 1, {10, 0, 0, 50})), 1);
+    EXPECT_EQ(list.AnnouncementIndex("pc2"), -1);
+    EXPECT_FALSE(list.IsCurrent("pc2", pc2));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("被替换"), std::string::npos) << lines[0];
+    EXPECT_EQ(Add(list, Announce("later", 1, {10, 0, 0, 51})), 1);
+    EXPECT_EQ(list.AnnouncementIndex("pc0"), -1);
+    EXPECT_EQ(Add(list, Announce("latest", 1, {10, 0, 0, 52})), 1);
+    EXPECT_EQ(list.AnnouncementIndex("late"), -1);
     EXPECT_EQ(list.AnnouncementCount(), 3);
-    EXPECT_EQ(lines.size(), 1u);
-    list.RemoveComputer("pc0");
-    EXPECT_EQ(Add(list, Announce("pc2", 1, {10, 0, 0, 99})), 1);
-    EXPECT_EQ(converts.back(), 1);  // pc2 moved up after the removal
-    EXPECT_EQ(Add(list, Announce("late", 1, {10, 0, 0, 1})), 1);
-    EXPECT_EQ(list.AnnouncementIndex("late"), 2);
+    EXPECT_EQ(list.EvictedCount(), 3u);
+    EXPECT_EQ(lines.size(), 1u);  // one line a minute
+    ExpectConsistent(list);
+
+    // Back after being pushed out: a new generation, so the old conversion
+    // can never publish the new announcement.
+    list.RemoveComputer("later");
+    EXPECT_EQ(Add(list, Announce("pc2", 1, {10, 0, 0, 2})), 1);
+    EXPECT_NE(generations.back(), pc2);
+    EXPECT_FALSE(list.IsCurrent("pc2", pc2));
+
+    // Every name published: a new one is dropped, known ones still change.
+    list.AddOrUpdateEntry(ComputerEntry::Make("latest", 1, kA));
+    list.AddOrUpdateEntry(ComputerEntry::Make("pc2", 1, kA));
+    EXPECT_EQ(Add(list, Announce("more", 1, {10, 0, 0, 53})), 0);
+    EXPECT_EQ(list.AnnouncementIndex("more"), -1);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find("新的名字被丢弃"), std::string::npos) << lines[1];
+    EXPECT_EQ(Add(list, Announce("pc1", 1, {10, 0, 0, 99})), 1);
+    EXPECT_EQ(Add(list, Announce("other", 1, {10, 0, 0, 54})), 0);  // pc1 still published
+    EXPECT_EQ(list.EntryCount(), 3);
+    ExpectConsistent(list);
+}
+
+// A flood far beyond the table's size: the table stays at its size, the
+// published computers stay, and the name heard last is in.
+TEST_F(ComputerList, AFloodKeepsPublishedComputersAndLetsTheLastNameIn) {
+    options.max_announcements = 200;
+    ControlledComputerList list(options);
+    Add(list, Announce("real", 1, {10, 0, 0, 1}));
+    list.AddOrUpdateEntry(ComputerEntry::Make("real", 1, kA));
+    for (int i = 0; i < 20000; ++i)
+        Add(list, Announce("fake" + std::to_string(i), 1, {192, 0, 2, uint8_t(i)}));
+    EXPECT_EQ(list.AnnouncementCount(), 200);
+    EXPECT_NE(list.AnnouncementIndex("real"), -1);
+    EXPECT_NE(list.AnnouncementIndex("fake19999"), -1);
+    EXPECT_EQ(list.AnnouncementIndex("fake19800"), -1);
+    EXPECT_EQ(Add(list, Announce("second", 1, {10, 0, 0, 2})), 1);
+    EXPECT_EQ(list.AnnouncementIndex("fake19801"), -1);
+    EXPECT_EQ(list.EvictedCount(), 20000u - 199u + 1u);
+    ExpectConsistent(list);
 }
 
 TEST_F(ComputerList, NoListWithoutAGateway) {

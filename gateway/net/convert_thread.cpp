@@ -44,7 +44,7 @@ void CConvertThread::OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lpara
     m_thread->AssertOnThread();
     if (id != ThreadMessage::ConvertEntry || lparam == 0)
         return;
-    m_queue->Request(int(wparam), lparam == kHurry);
+    m_queue->Request(uint32_t(wparam), lparam == kHurry);
 }
 
 void CConvertThread::OnEnd() {

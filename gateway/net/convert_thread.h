@@ -14,7 +14,8 @@ namespace ov::gateway {
 
 class CConvertThread : public ThreadHandler {
   public:
-    // lparam of ConvertEntry: 1 settles the announcement at wparam; kHurry
+    // lparam of ConvertEntry: 1 settles the announcement whose generation is
+    // wparam (one that left the table or changed since is dropped); kHurry
     // only moves its waiting conversion to the front; 0 does nothing.
     static constexpr intptr_t kHurry = 2;
 
