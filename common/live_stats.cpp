@@ -24,6 +24,13 @@ const CounterInfo kInfo[kCounterCount] = {
     {"relays_connect_failed", "relays closed: the computer could not be reached"},
     {"bytes_to_computer", "bytes relayed from users to computers"},
     {"bytes_to_user", "bytes relayed from computers to users"},
+    {"cmd_refused_per_address", "command connections refused: the address holds its share"},
+    {"relays_refused_per_address", "relays refused: the address holds its share awaiting a header"},
+    {"relays_refused_no_login", "relays refused: no login from the address"},
+    {"login_replies_held", "login replies held back after failures from the address"},
+    {"paused_peer_gone", "relays freed: a paused side reset or closed"},
+    {"slots_per_address_cap", "setting: command slots one address may hold (0: no cap)"},
+    {"proxy_needs_login", "setting: relays need a login (1) or not (0)"},
 };
 
 // What this reader needs of a record's header and of each session.

@@ -30,6 +30,14 @@ enum class Counter : uint32_t {
     RelayConnectFailed,
     BytesToComputer,
     BytesToUser,
+    CmdRefusedPerAddress,    // the address already held its share of command slots
+    RelayRefusedPerAddress,  // the address already held its share of relays awaiting a header
+    RelayRefusedNoLogin,     // relays need a login, and the address had none
+    LoginRepliesHeld,        // replies held back after failed logins from their address
+    PausedPeerGone,          // a side whose reading was paused reset or closed
+    // Not counts but the settings in force, set at every publication:
+    SlotsPerAddressCap,  // command slots one address may hold; 0 = no cap
+    ProxyNeedsLogin,     // 1 when relays need a login
     kCount
 };
 inline constexpr size_t kCounterCount = size_t(Counter::kCount);

@@ -16,9 +16,11 @@ constexpr size_t kBackupRecordsChecked = 5;
 // *opened tells a file that could not be opened (which some readers take
 // as nothing to read) from one that failed to read.
 bool ReadWhole(const std::string& path, std::vector<uint8_t>* data, bool* opened,
-               platform::Error* why = nullptr) {
+               platform::Error* why = nullptr, const DataFileAccess& access = {}) {
     platform::ExclusiveFile file;
-    platform::Result r = file.Open(path, platform::ExclusiveFile::Mode::ReadExisting);
+    platform::Result r = platform::RetryWhileInUse(access.wait_if_held, [&] {
+        return file.Open(path, platform::ExclusiveFile::Mode::ReadExisting);
+    });
     *opened = r.ok();
     if (r)
         r = file.ReadAll(data, kMaxDataFileSize);
@@ -88,12 +90,13 @@ std::string TrustedIdFilePath(const std::string& path) {
     return path.empty() ? platform::ProgramDirectory() + kTrustedIdFileName : path;
 }
 
-bool LoadTrustedIds(TrustedIdList* list, const std::string& path, bool* loaded) {
+bool LoadTrustedIds(TrustedIdList* list, const std::string& path, bool* loaded,
+                    const DataFileAccess& access) {
     std::vector<uint8_t> data;
     bool opened = false;
     if (loaded)
         *loaded = false;
-    if (!ReadWhole(TrustedIdFilePath(path), &data, &opened))
+    if (!ReadWhole(TrustedIdFilePath(path), &data, &opened, nullptr, access))
         return !opened;
     *list = ParseRecords(data);
     if (loaded)

@@ -61,7 +61,9 @@ std::string TrustedIdFilePath(const std::string& path = {});
 // *list as it was and counts as success; otherwise *list becomes the
 // floor(L/250) records of the file. False only when reading fails.
 // *loaded (may be null) tells whether the list now holds the file's records.
-bool LoadTrustedIds(TrustedIdList* list, const std::string& path = {}, bool* loaded = nullptr);
+// A file held by another program is waited for as access says.
+bool LoadTrustedIds(TrustedIdList* list, const std::string& path = {}, bool* loaded = nullptr,
+                    const DataFileAccess& access = {});
 
 // The list that a change starts from, or to report: as LoadTrustedIds, but
 // only a missing file counts as the empty list. A file that is held by

@@ -5,9 +5,11 @@
 #include <asio/write.hpp>
 
 #include <array>
+#include <cstring>
 #include <deque>
 #include <mutex>
 
+#include "gateway/access_log.h"
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
 #include "gateway/net/accept_errors.h"
@@ -28,16 +30,22 @@ std::string Why(const asio::error_code& ec) {
     return platform::Error::From(ec).Text();
 }
 
-// An accept that failed because of the system's resources (descriptors,
-// buffers) is tried again after this pause, not in a tight loop.
-constexpr std::chrono::seconds kAcceptRetry{1};
+// IPv4 in host order (the listeners are IPv4), 0 when it cannot be told.
+uint32_t AddressKey(const tcp::endpoint& e) {
+    return e.address().is_v4() ? e.address().to_v4().to_uint() : 0;
+}
+
+void CopyAddress(uint32_t key, uint8_t out[4]) {
+    const auto b = asio::ip::address_v4(key).to_bytes();
+    std::memcpy(out, b.data(), 4);
+}
 
 }  // namespace
 
 class CmdListener {
   public:
     CmdListener(CCmdThread& owner, asio::io_context& io)
-        : m_owner(owner), m_acceptor(io), m_retry(io) {}
+        : m_owner(owner), m_acceptor(io), m_retry(io, "cmd") {}
 
     bool Open(const tcp::endpoint& where) {
         asio::error_code ec;
@@ -75,7 +83,7 @@ class CmdListener {
     // At the thread's end: a fault is worth a line, a listener never
     // opened is not.
     void Close() {
-        m_retry.cancel();
+        m_retry.Cancel();
         if (!m_acceptor.is_open())
             return;
         asio::error_code ec;
@@ -91,6 +99,7 @@ class CmdListener {
             if (ec == asio::error::operation_aborted)
                 return;
             if (!ec) {
+                m_retry.Succeeded();
                 m_owner.OnAccepted(std::move(socket));
                 Accept();
                 return;
@@ -100,22 +109,18 @@ class CmdListener {
                 m_owner.OnListenerDead();
                 return;
             }
-            TheLog().LogPrint(1, "    accept 错误:%u\r\n", unsigned(ec.value()));
             if (failure == AcceptFailure::ClientGone) {
+                TheLog().LogPrint(1, "    accept 错误:%u\r\n", unsigned(ec.value()));
                 Accept();  // that client gave up; the next one may be waiting
                 return;
             }
-            m_retry.expires_after(kAcceptRetry);
-            m_retry.async_wait([this](const asio::error_code& e) {
-                if (!e)
-                    Accept();
-            });
+            m_retry.After(ec, [this] { Accept(); });
         });
     }
 
     CCmdThread& m_owner;
     tcp::acceptor m_acceptor;
-    asio::steady_timer m_retry;
+    AcceptRetry m_retry;
 };
 
 // One client connection in slot m_index. Its pending completions share it,
@@ -128,7 +133,17 @@ class CmdSocket : public std::enable_shared_from_this<CmdSocket> {
           m_socket(std::move(socket)),
           m_timer(m_socket.get_executor()),
           m_options(options),
-          m_login_expiry(Clock::now() + options.login_deadline) {}
+          m_login_expiry(Clock::now() + options.login_deadline) {
+        asio::error_code ec;
+        const tcp::endpoint peer = m_socket.remote_endpoint(ec);
+        if (!ec) {
+            m_address = AddressKey(peer);
+            m_port = peer.port();
+        }
+    }
+
+    uint32_t Address() const { return m_address; }
+    uint16_t Port() const { return m_port; }
 
     void Start() {
         Read();
@@ -137,8 +152,27 @@ class CmdSocket : public std::enable_shared_from_this<CmdSocket> {
 
     bool IsOpen() const { return m_socket.is_open(); }
     void SetLoggedIn() {
+        const bool first = !m_logged_in;
         m_logged_in = true;
+        if (m_options.logins)
+            m_options.logins->LoggedIn(m_address, first, GuardClock::now());
         ArmDeadline();
+    }
+
+    // A request that waits for its address's turn; the slot reads nothing
+    // more until Resume().
+    void Hold(const AuthRequest& request) {
+        m_held_request = request;
+        m_held = true;
+    }
+    const AuthRequest& HeldRequest() const { return m_held_request; }
+    void Resume() {
+        if (!m_held)
+            return;
+        m_held = false;
+        std::vector<uint8_t> rest;
+        rest.swap(m_held_input);
+        OnData(rest.data(), rest.size());
     }
 
     // Writes go out in order; the reply to the next request waits for the
@@ -161,6 +195,9 @@ class CmdSocket : public std::enable_shared_from_this<CmdSocket> {
             return ec;
         m_socket.shutdown(tcp::socket::shutdown_both, ec);  // the peer may have gone already
         m_socket.close(ec);
+        if (m_logged_in && m_options.logins)
+            m_options.logins->Closed(m_address, GuardClock::now());
+        m_held_input.clear();
         m_owner.m_slots[m_index].reset();
         return ec;
     }
@@ -195,14 +232,21 @@ class CmdSocket : public std::enable_shared_from_this<CmdSocket> {
                 Close();
                 return;
             }
-            if (r.kind == FrameAssembler::Result::Request)
-                m_owner.OnRequest(*this, r.request);
+            if (r.kind == FrameAssembler::Result::Request && !m_owner.OnRequest(*this, r.request)) {
+                if (IsOpen())
+                    m_held_input.assign(data, data + size);
+                break;
+            }
             if (!IsOpen())
                 return;
         }
+        if (!IsOpen())
+            return;
         if (m_frames.FramesBegun() != begun)
             m_frame_start = Clock::now();
         ArmDeadline();
+        if (m_held)
+            return;  // the answer resumes the reading
         // A client that sends requests and never reads its replies is not
         // read from until they are out, so its replies cannot pile up.
         if (m_out.empty())
@@ -225,7 +269,7 @@ class CmdSocket : public std::enable_shared_from_this<CmdSocket> {
                               self->m_out.pop_front();
                               if (!self->m_out.empty()) {
                                   self->WriteFront();
-                              } else if (self->m_read_waits) {
+                              } else if (self->m_read_waits && !self->m_held) {
                                   self->m_read_waits = false;
                                   self->Read();
                               }
@@ -283,6 +327,11 @@ class CmdSocket : public std::enable_shared_from_this<CmdSocket> {
     std::deque<std::shared_ptr<std::vector<uint8_t>>> m_out;
     bool m_read_waits = false;
     bool m_logged_in = false;
+    uint32_t m_address = 0;
+    uint16_t m_port = 0;
+    bool m_held = false;
+    AuthRequest m_held_request;
+    std::vector<uint8_t> m_held_input;  // what arrived after the held request
     const Clock::time_point m_login_expiry;
     Clock::time_point m_frame_start{};
 };
@@ -321,6 +370,26 @@ void CCmdThread::OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
 
 void CCmdThread::OnAccepted(tcp::socket socket) {
     m_thread->AssertOnThread();
+    // One address may hold only its share of the slots, so that it cannot
+    // lock everyone else out.
+    const int cap = m_config.MaxSlotsPerAddress();
+    if (m_options.stats)
+        m_options.stats->Set(Counter::SlotsPerAddressCap, uint64_t(cap));
+    if (cap > 0) {
+        asio::error_code ec;
+        const uint32_t address = AddressKey(socket.remote_endpoint(ec));
+        int held = 0;
+        for (const auto& slot : m_slots)
+            if (slot && slot->Address() == address)
+                ++held;
+        if (!ec && held >= cap) {
+            LogLine("连接的client数目超过默认值!!!");
+            Count(Counter::CmdRefusedPerAddress);
+            socket.shutdown(tcp::socket::shutdown_both, ec);
+            socket.close(ec);
+            return;
+        }
+    }
     for (size_t k = 0; k < kSlots; ++k) {
         if (m_slots[k])
             continue;
@@ -352,10 +421,75 @@ std::vector<uint8_t> CCmdThread::BuildListReply() {
                      [this](size_t i) { return m_list->EntryAt(int(i)); });
 }
 
-void CCmdThread::OnRequest(CmdSocket& slot, const AuthRequest& request) {
+bool CCmdThread::OnRequest(CmdSocket& slot, const AuthRequest& request) {
+    const uint32_t address = slot.Address();
+    const GuardClock::time_point now = GuardClock::now();
+    auto it = m_held.find(address);
+    if (it == m_held.end() && m_throttle.ReadyAt(address, now) <= now) {
+        Answer(slot, request);
+        return true;
+    }
+    // Failed logins from this address: its requests wait their turn, one
+    // by one, on a timer; other addresses are answered meanwhile.
+    Count(Counter::LoginRepliesHeld);
+    slot.Hold(request);
+    if (it == m_held.end()) {
+        it = m_held.emplace(address, HeldRequests{}).first;
+        it->second.timer = std::make_unique<asio::steady_timer>(m_thread->context());
+    }
+    it->second.waiting.push_back(slot.weak_from_this());
+    if (!it->second.armed)
+        ArmHeld(address, it->second);
+    return false;
+}
+
+void CCmdThread::ArmHeld(uint32_t address, HeldRequests& held) {
+    held.armed = true;
+    held.timer->expires_at(m_throttle.ReadyAt(address, GuardClock::now()));
+    held.timer->async_wait([this, address](const asio::error_code& ec) {
+        if (!ec)
+            OnHeldDue(address);
+    });
+}
+
+void CCmdThread::OnHeldDue(uint32_t address) {
+    auto it = m_held.find(address);
+    if (it == m_held.end())
+        return;
+    it->second.armed = false;
+    std::shared_ptr<CmdSocket> next;
+    while (!it->second.waiting.empty() && !next) {
+        next = it->second.waiting.front().lock();
+        it->second.waiting.pop_front();
+        if (next && !next->IsOpen())
+            next.reset();
+    }
+    if (next) {
+        Answer(*next, next->HeldRequest());
+        next->Resume();  // may hold its next request here again
+    }
+    it = m_held.find(address);  // Resume may have added addresses
+    if (it == m_held.end())
+        return;
+    if (it->second.waiting.empty())
+        m_held.erase(it);
+    else if (!it->second.armed)
+        ArmHeld(address, it->second);
+}
+
+void CCmdThread::Answer(CmdSocket& slot, const AuthRequest& request) {
     AuthDecision d = Authenticate(m_config, request);
     if (!d.log_line.empty())
         TheLog().LogPrint(0, "%s", d.log_line.c_str());
+    if (m_options.access) {
+        LoginAccess record;
+        record.when = std::time(nullptr);
+        CopyAddress(slot.Address(), record.address);
+        record.port = slot.Port();
+        record.user = request.UserName();
+        record.code = d.code ? int(*d.code) : -1;
+        m_options.access->Login(record);
+    }
     if (!d.code)
         return;  // the accounts could not be read: no answer
     switch (*d.code) {
@@ -376,9 +510,11 @@ void CCmdThread::OnRequest(CmdSocket& slot, const AuthRequest& request) {
             break;
     }
     if (*d.code != AuthCode::Ok) {
+        m_throttle.Failed(slot.Address(), GuardClock::now());
         slot.Send(ShortReply(*d.code));
         return;
     }
+    m_throttle.Passed(slot.Address());
     slot.Send(BuildListReply());
     slot.SetLoggedIn();
 }
@@ -404,6 +540,7 @@ void CCmdThread::OnEnd() {
         }
     }
     // Every socket and timer goes before the loop's context does.
+    m_held.clear();
     m_listener.reset();
     for (auto& slot : m_slots) slot.reset();
 }

@@ -11,14 +11,19 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
+
+#include <asio/steady_timer.hpp>
 
 #include "common/live_stats.h"
 #include "gateway/cmd_protocol.h"
 #include "gateway/event_thread.h"
+#include "gateway/login_guard.h"
 
 namespace ov::gateway {
 
@@ -41,6 +46,9 @@ struct CmdOptions {
     std::function<void(uint16_t)> on_listening;
     // Counts logins by reply and the connections refused or timed out.
     std::shared_ptr<StatsPublisher> stats;
+    // Told of every login that passes and of every such connection's end,
+    // for the proxy port's login rule; null: nobody is told.
+    std::shared_ptr<LoginRegistry> logins;
     // Records every login in OV_G.access.log; null: none recorded.
     std::shared_ptr<class AccessLog> access;
 };
@@ -67,9 +75,22 @@ class CCmdThread : public ThreadHandler {
     friend class CmdSocket;
     friend class CmdListener;
 
+    // Requests of one address that wait for their turn after failed logins
+    // from it, answered in order by one timer.
+    struct HeldRequests {
+        std::deque<std::weak_ptr<CmdSocket>> waiting;
+        std::unique_ptr<asio::steady_timer> timer;
+        bool armed = false;
+    };
+
     void OnAccepted(asio::ip::tcp::socket socket);
     void OnListenerDead();
-    void OnRequest(CmdSocket& slot, const AuthRequest& request);
+    // Answers now (true), or holds the request until its address may be
+    // answered again (false; the slot then reads nothing more until then).
+    bool OnRequest(CmdSocket& slot, const AuthRequest& request);
+    void Answer(CmdSocket& slot, const AuthRequest& request);
+    void ArmHeld(uint32_t address, HeldRequests& held);
+    void OnHeldDue(uint32_t address);
     void Count(Counter c);
     std::vector<uint8_t> BuildListReply();
 
@@ -82,6 +103,8 @@ class CCmdThread : public ThreadHandler {
     // A slot is free when null; a connection's state is shared with its own
     // pending completions, which find it closed after the slot let it go.
     std::shared_ptr<CmdSocket> m_slots[kSlots];
+    LoginThrottle m_throttle;
+    std::unordered_map<uint32_t, HeldRequests> m_held;  // by address
 };
 
 // The command thread as the network thread makes it: a started thread, or

@@ -23,8 +23,13 @@ using asio::ip::tcp;
 // broken gateway fails the test instead of hanging it.
 class Client {
   public:
-    explicit Client(uint16_t port) {
+    // from: the local address to come from (127.0.0.1 when empty).
+    explicit Client(uint16_t port, const char* from = nullptr) {
         asio::error_code ec;
+        if (from) {
+            m_socket.open(tcp::v4());
+            m_socket.bind(tcp::endpoint(asio::ip::make_address(from), 0));
+        }
         m_socket.connect(tcp::endpoint(asio::ip::address_v4::loopback(), port), ec);
         EXPECT_FALSE(ec) << ec.message();
         m_socket.set_option(tcp::no_delay(true), ec);
@@ -75,7 +80,9 @@ std::vector<uint8_t> Frame(const std::string& user, const std::string& password)
 
 class CmdPort : public ov::testing::GatewayTestDir {
   public:
-    CmdPort() : GatewayTestDir("[S_CFG]\r\nProxyPort=4321\r\n") {}
+    // Every client comes from 127.0.0.1: no share per address unless asked.
+    explicit CmdPort(std::string ini = "[S_CFG]\r\nProxyPort=4321\r\nMaxSlotsPerAddress=0\r\n")
+        : GatewayTestDir(std::move(ini)) {}
     void SetUp() override {
         GatewayTestDir::SetUp();
         ASSERT_TRUE(config->LoadConfiguration());
@@ -195,6 +202,35 @@ TEST_F(CmdPort, StalledFramesAndSilentLoginsAreClosedAtTheirDeadlines) {
     EXPECT_FALSE(passed.Closed(500ms));
     passed.Send(Frame("Administrator", "pw"));
     EXPECT_EQ(passed.Read(7).size(), 7u);
+}
+
+class CmdPortShares : public CmdPort {
+  public:
+    CmdPortShares() : CmdPort("[S_CFG]\r\nProxyPort=4321\r\nMaxSlotsPerAddress=3\r\n") {}
+};
+
+TEST_F(CmdPortShares, OneAddressHoldsItsShareAndItsGuessesWaitWhileOthersAreAnswered) {
+    const uint16_t port = Start();
+    std::vector<std::unique_ptr<Client>> mine;
+    for (int i = 0; i < 3; ++i) mine.push_back(std::make_unique<Client>(port));
+    mine[2]->Send(Frame("Administrator", "guess1"));
+    EXPECT_EQ(mine[2]->Read(5).size(), 5u);  // the first failure is answered at once
+    Client fourth(port);
+    EXPECT_TRUE(fourth.Closed());
+
+    // The next guesses wait their turn, across the address's connections:
+    // 1 s after the first failure, then 2 s after the second.
+    const auto asked = std::chrono::steady_clock::now();
+    mine[0]->Send(Frame("Administrator", "guess2"));
+    mine[1]->Send(Frame("Administrator", "guess3"));
+    Client other(port, "127.0.0.2");
+    other.Send(Frame("Administrator", "pw"));
+    EXPECT_EQ(other.Read(7).size(), 7u);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);
+    EXPECT_EQ(mine[0]->Read(5).size(), 5u);
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, 900ms);
+    EXPECT_EQ(mine[1]->Read(5).size(), 5u);
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, 2900ms);
 }
 
 TEST_F(CmdPort, AListenerThatCannotBindEndsOnlyItsOwnThread) {

@@ -1,5 +1,6 @@
 #include "gateway/gateway_app.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -43,6 +44,19 @@ ConfigEnvironment RealEnvironment() {
     env.error_box = [](const std::string& text, const std::string& caption) {
         platform::ShowMessageBox(text, caption,
                                  platform::kMbIconError | platform::kMbServiceNotification);
+    };
+    // A running gateway never holds a network thread for a box someone has
+    // to click: it is shown by a thread of its own, one at a time (a burst
+    // of failing logins does not pile up boxes), and the line is logged.
+    env.notice_box = [](const std::string& text, const std::string& caption) {
+        static std::atomic<bool> showing{false};
+        if (showing.exchange(true))
+            return;
+        std::thread([text, caption] {
+            platform::ShowMessageBox(text, caption,
+                                     platform::kMbIconError | platform::kMbServiceNotification);
+            showing = false;
+        }).detach();
     };
     env.log_line = [](const std::string& line) { LogLine(line); };
     env.computer_id = ComputerIdFromLibrary;

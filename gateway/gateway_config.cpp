@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 
 #include "common/bytes.h"
+#include "common/file_ops.h"
 
 namespace ov::gateway {
 namespace {
@@ -14,6 +16,10 @@ constexpr char kIniMissing[] =
 constexpr char kIniCaption[] = "ORVIK Gateway警告";
 constexpr char kAccountCaption[] = "ORVIK Gateway 警告";
 
+// How long a login waits while an administration program holds uinfo.dat
+// or TrustID.dat for its read-modify-write (a few milliseconds, usually).
+constexpr std::chrono::milliseconds kWaitForWriter{1000};
+
 }  // namespace
 
 GatewayConfig::GatewayConfig(ConfigEnvironment env) : m_env(std::move(env)) {}
@@ -22,7 +28,23 @@ bool GatewayConfig::LoadConfiguration() {
     if (!ReadIniSettings())
         return false;
     ReloadTrustedIds();
-    return ReloadAccounts();
+    if (!ReloadAccounts())
+        return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_running = true;
+    return true;
+}
+
+void GatewayConfig::Box(const char* text, const char* caption) {
+    bool running;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        running = m_running;
+    }
+    if (running && m_env.notice_box)
+        m_env.notice_box(text, caption);
+    else if (m_env.error_box)
+        m_env.error_box(text, caption);
 }
 
 bool GatewayConfig::ReadIniSettings() {
@@ -31,8 +53,8 @@ bool GatewayConfig::ReadIniSettings() {
         std::lock_guard<std::mutex> lock(m_mutex);
         ok = ReadIniLocked();
     }
-    if (!ok && m_env.error_box)
-        m_env.error_box(kIniMissing, kIniCaption);
+    if (!ok)
+        Box(kIniMissing, kIniCaption);
     return ok;
 }
 
@@ -56,6 +78,10 @@ bool GatewayConfig::ReadIniLocked() {
     m_own.direct = r.GetValueI("CWebinfo", "binternet");
     m_id_check = r.GetValueI("S_CFG", "flg_encrypt");
     m_guest = r.GetValueI("S_CFG", "bGuest");
+    m_proxy_needs_login = r.GetValueI("S_CFG", "ProxyNeedsLogin");
+    const std::string per_address = r.GetValue("S_CFG", "MaxSlotsPerAddress");
+    m_max_slots_per_address =
+        per_address.empty() ? kDefaultSlotsPerAddress : std::max(0, std::atoi(per_address.c_str()));
     m_own.cmdPort = uint32_t(r.GetValueI("S_CFG", "CmdPort"));
     m_proxy_port = r.GetValueI("S_CFG", "ProxyPort");
     m_update_time = r.GetValueI("Base", "UpdateTime");
@@ -70,7 +96,8 @@ bool GatewayConfig::ReadIniLocked() {
 bool GatewayConfig::ReloadTrustedIds() {
     TrustedIdList list;
     bool loaded = false;
-    LoadTrustedIds(&list, m_env.program_dir + kTrustedIdFileName, &loaded);
+    LoadTrustedIds(&list, m_env.program_dir + kTrustedIdFileName, &loaded,
+                   DataFileAccess{kWaitForWriter});
     if (!loaded) {
         // The list held so far stays (empty at start).
         if (m_env.log_line)
@@ -84,15 +111,31 @@ bool GatewayConfig::ReloadTrustedIds() {
 
 bool GatewayConfig::ReloadAccounts() {
     AccountList list;
-    AccountLoadResult r = LoadAccounts(&list, m_env.program_dir + kAccountFileName);
+    platform::Error why;
+    AccountLoadResult r = LoadAccounts(&list, m_env.program_dir + kAccountFileName,
+                                       DataFileAccess{kWaitForWriter}, &why);
     if (r == AccountLoadResult::Ok) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_accounts = std::move(list);
+        m_accounts_loaded = true;
         return true;
     }
+    if (r == AccountLoadResult::ReadFailed && why.Shortage()) {
+        bool have_earlier;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            have_earlier = m_accounts_loaded;
+        }
+        // The file is as good as it was a moment ago; the system is short
+        // of handles. Answering from what was read before keeps logins going.
+        if (have_earlier) {
+            if (m_env.log_line)
+                m_env.log_line("读取用户文件失败(" + why.Text() + "), 使用上次读取的帐号");
+            return true;
+        }
+    }
     const char* text = AccountLoadMessage(r);
-    if (m_env.error_box)
-        m_env.error_box(text, kAccountCaption);
+    Box(text, kAccountCaption);
     if (m_env.log_line)
         m_env.log_line(text);
     return false;
@@ -155,6 +198,16 @@ bool GatewayConfig::IdCheck() const {
 bool GatewayConfig::GuestAllowed() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_guest != 0;
+}
+
+bool GatewayConfig::ProxyNeedsLogin() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_proxy_needs_login != 0;
+}
+
+int GatewayConfig::MaxSlotsPerAddress() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_max_slots_per_address;
 }
 
 PeerInfo GatewayConfig::OwnRecord() const {

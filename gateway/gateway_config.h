@@ -20,8 +20,12 @@ namespace ov::gateway {
 // What the configuration needs from the world, replaceable in tests.
 struct ConfigEnvironment {
     std::string program_dir;  // with its trailing separator
-    // An error box shown as a service notification (text, caption).
+    // An error box shown as a service notification (text, caption), while
+    // the gateway starts: the start waits for it.
     std::function<void(const std::string&, const std::string&)> error_box;
+    // The same box once the gateway runs, from a login or a timer tick: it
+    // must never hold the network thread that asks for it. Unset: error_box.
+    std::function<void(const std::string&, const std::string&)> notice_box;
     // One line "    %s\r\n" at level 0 of the gateway log.
     std::function<void(const std::string&)> log_line;
     // Fills up to limit bytes of the computer id from the identity library;
@@ -46,6 +50,10 @@ class GatewayConfig {
     bool ReadIniSettings();
     // Never fails: an unreadable TrustID.dat keeps the list held so far.
     bool ReloadTrustedIds();
+    // False (after its box and line) when uinfo.dat cannot be read. A file
+    // that another program holds for a moment is waited for (about a
+    // second); a read that fails for want of descriptors or memory keeps
+    // the accounts read before, so a login is still answered.
     bool ReloadAccounts();
     // Before each round of reports: kind, time, computer id, name.
     bool RefreshOwnRecord();
@@ -57,6 +65,13 @@ class GatewayConfig {
 
     bool IdCheck() const;
     bool GuestAllowed() const;
+    // [S_CFG] ProxyNeedsLogin: a relay only for an address that logged in.
+    // A missing key reads 0 (anyone), as installations before it had.
+    bool ProxyNeedsLogin() const;
+    // [S_CFG] MaxSlotsPerAddress: command slots one address may hold; 0 =
+    // no cap. A missing key gives kDefaultSlotsPerAddress.
+    static constexpr int kDefaultSlotsPerAddress = 20;
+    int MaxSlotsPerAddress() const;
     PeerInfo OwnRecord() const;
     void SetWanAddress(uint32_t address);
     WebAgentInfo MasterAgent() const;
@@ -69,6 +84,7 @@ class GatewayConfig {
 
   private:
     bool ReadIniLocked();
+    void Box(const char* text, const char* caption);
 
     ConfigEnvironment m_env;
     mutable std::mutex m_mutex;
@@ -79,6 +95,10 @@ class GatewayConfig {
     WebAgentInfo m_backup{};
     int m_id_check = 0;
     int m_guest = 0;
+    int m_proxy_needs_login = 0;
+    int m_max_slots_per_address = kDefaultSlotsPerAddress;
+    bool m_running = false;  // LoadConfiguration has succeeded once
+    bool m_accounts_loaded = false;
     int m_no_delay = 0;
     int m_update_time = 0;
     int m_proxy_port = 0;

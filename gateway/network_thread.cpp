@@ -3,6 +3,7 @@
 #include "gateway/cmd_thread.h"
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
+#include "gateway/login_guard.h"
 #include "gateway/net/announcement_handling.h"
 #include "gateway/net/broadcast_socket.h"
 #include "gateway/net/controlled_computer_list.h"
@@ -20,7 +21,8 @@ CMyThread::CMyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerLi
       m_list(std::move(list)),
       m_make(std::move(workers)),
       m_stats(std::move(stats)),
-      m_access(std::move(access)) {
+      m_access(std::move(access)),
+      m_logins(std::make_shared<LoginRegistry>()) {
     if (!m_make.convert && m_list) {
         m_make.convert = [list = m_list]() -> std::unique_ptr<EventThread> {
             auto t =
@@ -58,6 +60,7 @@ bool CMyThread::OnStart(EventThread& thread) {
             CmdOptions o;
             o.stats = m_stats;
             o.access = m_access;
+            o.logins = m_logins;
             return MakeCmdThread(
                 m_config, m_list,
                 [post = m_thread->MakePoster(), failed = m_failed] {
@@ -78,6 +81,7 @@ bool CMyThread::OnStart(EventThread& thread) {
                 post(id, w, l);
             };
             o.stats = m_stats;
+            o.logins = m_logins;
             o.access = m_access;
             auto t = std::make_unique<EventThread>(
                 "proxy", std::make_unique<CProxyThread>(m_config, m_list, o));

@@ -28,6 +28,7 @@ class AnnouncementHandler;
 class BroadcastSocket;
 class StatsPublisher;
 class AccessLog;
+class LoginRegistry;
 
 // How the network thread makes its workers; each returns a started thread
 // or null after its own log line. An empty function: no such worker. Tests
@@ -78,6 +79,8 @@ class CMyThread : public ThreadHandler {
     NetworkWorkers m_make;
     std::shared_ptr<StatsPublisher> m_stats;
     std::shared_ptr<AccessLog> m_access;
+    // Who logged in on the command port, for the proxy port's login rule.
+    std::shared_ptr<LoginRegistry> m_logins;
     std::unique_ptr<asio::steady_timer> m_stats_timer;
     std::unique_ptr<AnnouncementHandler> m_handler;
     std::unique_ptr<BroadcastSocket> m_broadcast;

@@ -49,6 +49,10 @@ class StatsPublisher {
         m_counters[size_t(c)].fetch_add(n, std::memory_order_relaxed);
     }
     uint64_t Get(Counter c) const { return m_counters[size_t(c)].load(std::memory_order_relaxed); }
+    // For the entries that show a setting in force rather than a count.
+    void Set(Counter c, uint64_t value) {
+        m_counters[size_t(c)].store(value, std::memory_order_relaxed);
+    }
 
     // The proxy thread, for its pair `slot` (below kSlots); the start time
     // is taken here. A relay's start and end ask for a publication soon after.

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "common/live_stats.h"
+#include "gateway/access_log.h"
 #include "gateway/event_thread.h"
 #include "gateway/net/relay_buffer.h"
 
@@ -23,6 +24,7 @@ namespace ov::gateway {
 class GatewayConfig;
 class ControlledComputerList;
 class StatsPublisher;
+class LoginRegistry;
 
 // The 50-byte header that opens a relayed connection: the computer's name
 // in its first 40 bytes (up to the first NUL); the other 10 are not used.
@@ -44,6 +46,11 @@ class CProxyThread : public ThreadHandler {
         std::chrono::milliseconds header_deadline{30000};
         // A pair of which one side has ended is freed when nothing moved for this long.
         std::chrono::milliseconds half_close_idle{30000};
+        // A computer that has not answered the connect by then is given up.
+        std::chrono::milliseconds connect_deadline{10000};
+        // How often a side whose reading is paused is looked at for a peer
+        // that reset or closed meanwhile.
+        std::chrono::milliseconds paused_check{250};
         // Tells the network thread about the listener (0x503) and ends the
         // gateway when the listener dies (Quit).
         std::function<void(ThreadMessage, intptr_t, intptr_t)> notify_network;
@@ -51,6 +58,9 @@ class CProxyThread : public ThreadHandler {
         std::shared_ptr<StatsPublisher> stats;
         // Records every relay as it ends in OV_G.access.log; null: none recorded.
         std::shared_ptr<class AccessLog> access;
+        // Who logged in on the command port: with ProxyNeedsLogin, only
+        // their addresses may relay (null: nobody may then).
+        std::shared_ptr<LoginRegistry> logins;
     };
 
     CProxyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,
@@ -69,6 +79,13 @@ class CProxyThread : public ThreadHandler {
 
     void Accept();
     void OnAccepted(const std::error_code& ec, asio::ip::tcp::socket socket);
+    // Whether a new user is refused before it gets a pair: why (the counter)
+    // and the limit it ran into.
+    bool Refused(const asio::ip::tcp::endpoint& user, Counter* counter, unsigned* limit);
+    void Refuse(asio::ip::tcp::socket& socket, const asio::ip::tcp::endpoint& user);
+    void WatchPaused(Pair& pair, int side);
+    void OnPausedCheck(Pair& pair, int side);
+    bool Ending(const Pair& pair) const;
     void Read(Pair& pair, int side);
     void OnRead(Pair& pair, int side, const std::error_code& ec, size_t n);
     void Write(Pair& pair, int side);
@@ -78,7 +95,7 @@ class CProxyThread : public ThreadHandler {
     void EndSending(Pair& pair, int side);
     void MaybeFinish(Pair& pair);
     void ArmIdle(Pair& pair);
-    void ClosePair(Pair& pair);
+    void ClosePair(Pair& pair, RelayEnd how);
     void Count(Counter c);
 
     EventThread* m_thread = nullptr;
@@ -86,9 +103,8 @@ class CProxyThread : public ThreadHandler {
     std::shared_ptr<ControlledComputerList> m_list;
     Options m_options;
     std::unique_ptr<asio::ip::tcp::acceptor> m_listener;
-    std::unique_ptr<asio::steady_timer> m_accept_retry;
+    std::unique_ptr<class AcceptRetry> m_accept_retry;
     uint16_t m_listening_port = 0;
-    int m_accept_retries = 0;  // failed accepts in a row
     std::array<std::unique_ptr<Pair>, kPairs> m_pairs;
     // Only with stats: the pair's slot in the live relays is its index.
     StatsPublisher* m_stats = nullptr;

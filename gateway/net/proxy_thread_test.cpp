@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "gateway/gateway_config.h"
+#include "gateway/gateway_test_dir.h"
 #include "gateway/net/controlled_computer_list.h"
 #include "gateway/network_thread.h"
 #include "gateway/stats_publisher.h"
@@ -95,9 +96,14 @@ std::vector<uint8_t> Header(const std::string& name) {
     return h;
 }
 
-class Proxy : public ::testing::Test {
+// Every user of these tests comes from 127.0.0.1: no share per address.
+class Proxy : public ov::testing::GatewayTestDir {
   public:
-    void Start(std::chrono::milliseconds header_deadline = 30s) {
+    Proxy() : GatewayTestDir("[S_CFG]\r\nMaxSlotsPerAddress=0\r\n") {}
+
+    void Start(std::chrono::milliseconds header_deadline = 30s,
+               std::chrono::milliseconds connect_deadline = 10s) {
+        ASSERT_TRUE(config->ReadIniSettings());
         static std::atomic<int> n{0};
         ControlledComputerList::Options lo;
         lo.view_name =
@@ -113,13 +119,14 @@ class Proxy : public ::testing::Test {
         o.port = 0;
         o.address = "127.0.0.1";
         o.header_deadline = header_deadline;
+        o.connect_deadline = connect_deadline;
         o.stats = stats;
         auto listening = std::make_shared<std::promise<void>>();
         o.notify_network = [listening](ThreadMessage id, intptr_t w, intptr_t) {
             if (id == ThreadMessage::ProxyListenerState && w == kProxyListening)
                 listening->set_value();
         };
-        auto handler = std::make_unique<CProxyThread>(config, list, o);
+        auto handler = std::make_unique<CProxyThread>(*config, list, o);
         proxy = handler.get();
         thread = std::make_unique<EventThread>("proxy", std::move(handler));
         ASSERT_TRUE(thread->Start());
@@ -145,7 +152,6 @@ class Proxy : public ::testing::Test {
 
     Agent echo{Agent::Mode::Echo};
     Agent counter{Agent::Mode::CountUntilEnd};
-    GatewayConfig config{ConfigEnvironment{}};
     // Counting happens on the proxy thread after the bytes are on their way.
     static bool Eventually(const std::function<bool()>& done) {
         for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(10ms);
@@ -338,6 +344,53 @@ TEST_F(Proxy, ASlowWriterLosesNothingAndResetsMidStreamFreeTheirPairs) {
             std::this_thread::sleep_for(50ms);
     }
     EXPECT_EQ(relayed, CProxyThread::kPairs);
+}
+
+TEST_F(Proxy, AUserWhoResetsWhilePausedAndAComputerThatNeverAnswersFreeTheirPairs) {
+    // A computer whose agent never reads: the system takes what fits in
+    // its buffers, then the gateway's buffer fills and the user is paused.
+    tcp::acceptor deaf(io, tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+    // A computer that never completes a connect: one connection fills its
+    // queue, and the system drops the SYNs of further connects.
+    tcp::acceptor full(io);
+    full.open(tcp::v4());
+    full.bind(tcp::endpoint(asio::ip::address_v4::loopback(), 0));
+    full.listen(0);
+    tcp::socket queued(io);
+    queued.connect(full.local_endpoint());
+    Start(30s, 500ms);
+    {
+        const uint8_t loopback[4] = {127, 0, 0, 1};
+        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
+        list->AddOrUpdateEntry(ComputerEntry::Make("deaf", deaf.local_endpoint().port(), loopback));
+        list->AddOrUpdateEntry(ComputerEntry::Make("full", full.local_endpoint().port(), loopback));
+    }
+    tcp::socket pusher = Connect();
+    asio::write(pusher, asio::buffer(Header("deaf")));
+    pusher.non_blocking(true);
+    std::vector<uint8_t> chunk(65536, 0x42);
+    for (int i = 0; i < 2000; ++i) {  // until everything on the way is full
+        std::error_code ec;
+        pusher.write_some(asio::buffer(chunk), ec);
+        if (ec == asio::error::would_block) {
+            std::this_thread::sleep_for(20ms);
+            if (pusher.write_some(asio::buffer(chunk), ec), ec == asio::error::would_block)
+                break;
+        }
+    }
+    ASSERT_TRUE(Eventually([&] { return stats->Snapshot().sessions.size() == 1; }));
+    pusher.set_option(asio::socket_base::linger(true, 0));
+    pusher.close();
+    // Freed within a few checks, not when the computer closes.
+    EXPECT_TRUE(Eventually([&] { return stats->Snapshot().sessions.empty(); }));
+    EXPECT_EQ(stats->Get(Counter::PausedPeerGone), 1u);
+
+    tcp::socket waiting = Connect();
+    asio::write(waiting, asio::buffer(Header("full")));
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_TRUE(ReadsToEnd(waiting));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 5s);
+    EXPECT_EQ(stats->Get(Counter::RelayConnectFailed), 1u);
 }
 
 }  // namespace

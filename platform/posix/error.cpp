@@ -26,5 +26,8 @@ bool Error::InUse() const {
 bool Error::NotFound() const {
     return code == ENOENT;
 }
+bool Error::Shortage() const {
+    return code == EMFILE || code == ENFILE || code == ENOMEM || code == ENOBUFS;
+}
 
 }  // namespace ov::platform

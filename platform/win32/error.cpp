@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <winsock2.h>
 
 #include "platform/error.h"
 
@@ -30,6 +31,11 @@ bool Error::InUse() const {
 }
 bool Error::NotFound() const {
     return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+bool Error::Shortage() const {
+    return code == ERROR_TOO_MANY_OPEN_FILES || code == ERROR_NOT_ENOUGH_MEMORY ||
+           code == ERROR_OUTOFMEMORY || code == ERROR_NO_SYSTEM_RESOURCES || code == WSAEMFILE ||
+           code == WSAENOBUFS;
 }
 
 }  // namespace ov::platform

@@ -20,4 +20,25 @@ bool ClientGoneBeforeAccept(int error_code) {
            error_code == ERROR_CONNECTION_ABORTED;
 }
 
+PeerState PollPeer(intptr_t handle) {
+    WSAPOLLFD p{};
+    p.fd = SOCKET(handle);
+    p.events = POLLRDNORM;
+    if (::WSAPoll(&p, 1, 0) <= 0)
+        return PeerState::Open;
+    if (p.revents & (POLLERR | POLLNVAL))
+        return PeerState::Reset;
+    if (p.revents & POLLHUP) {
+        // Windows reports an abort as a hang-up too; the socket's error tells.
+        int error = 0;
+        int size = sizeof error;
+        if (::getsockopt(SOCKET(handle), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                         &size) == 0 &&
+            error != 0)
+            return PeerState::Reset;
+        return PeerState::Closed;
+    }
+    return PeerState::Open;
+}
+
 }  // namespace ov::platform

@@ -1,6 +1,9 @@
 // ovadmin sessions and ovadmin stats: the running gateway's live relays and
 // its counters since start, as it publishes them.
+#include <algorithm>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "common/live_stats.h"
 #include "platform/clock.h"
@@ -85,6 +88,13 @@ const PrometheusName kPrometheus[] = {
     {Counter::RelayConnectFailed, "ovg_relays_total", "outcome=\"connect_failed\""},
     {Counter::BytesToComputer, "ovg_relayed_bytes_total", "direction=\"to_computer\""},
     {Counter::BytesToUser, "ovg_relayed_bytes_total", "direction=\"to_user\""},
+    {Counter::CmdRefusedPerAddress, "ovg_cmd_connections_closed_total", "reason=\"per_address\""},
+    {Counter::RelayRefusedPerAddress, "ovg_relays_total", "outcome=\"refused_per_address\""},
+    {Counter::RelayRefusedNoLogin, "ovg_relays_total", "outcome=\"refused_no_login\""},
+    {Counter::LoginRepliesHeld, "ovg_login_replies_held_total", ""},
+    {Counter::PausedPeerGone, "ovg_relays_total", "outcome=\"paused_peer_gone\""},
+    {Counter::SlotsPerAddressCap, "ovg_slots_per_address_cap", ""},
+    {Counter::ProxyNeedsLogin, "ovg_proxy_needs_login", ""},
 };
 static_assert(sizeof kPrometheus / sizeof kPrometheus[0] == kCounterCount);
 
@@ -95,18 +105,31 @@ const char* FamilyHelp(const std::string& family) {
         return "Command connections refused or closed by the gateway, by reason.";
     if (family == "ovg_relays_total")
         return "Relay connections, by outcome.";
+    if (family == "ovg_login_replies_held_total")
+        return "Login replies held back after failed logins from their address.";
+    if (family == "ovg_slots_per_address_cap")
+        return "Command slots one address may hold (0: no cap).";
+    if (family == "ovg_proxy_needs_login")
+        return "1 when a relay needs a login from its address.";
     return "Bytes relayed, by direction.";
 }
 
 void SayPrometheus(const Context& ctx, const StatsSnapshot& s) {
-    std::string family;
-    for (const PrometheusName& p : kPrometheus) {
-        if (family != p.family) {
-            family = p.family;
-            ctx.Say(std::string("# HELP ") + p.family + " " + FamilyHelp(family));
-            ctx.Say(std::string("# TYPE ") + p.family + " counter");
+    // One block per family, in the order families first appear.
+    std::vector<std::string> families;
+    for (const PrometheusName& p : kPrometheus)
+        if (std::find(families.begin(), families.end(), p.family) == families.end())
+            families.push_back(p.family);
+    for (const std::string& family : families) {
+        const bool gauge = family.size() < 6 || family.compare(family.size() - 6, 6, "_total") != 0;
+        ctx.Say("# HELP " + family + " " + FamilyHelp(family));
+        ctx.Say("# TYPE " + family + (gauge ? " gauge" : " counter"));
+        for (const PrometheusName& p : kPrometheus) {
+            if (family != p.family)
+                continue;
+            const std::string labels = *p.label ? std::string("{") + p.label + "}" : "";
+            ctx.Say(family + labels + " " + std::to_string(s.Get(p.counter)));
         }
-        ctx.Say(std::string(p.family) + "{" + p.label + "} " + std::to_string(s.Get(p.counter)));
     }
     ctx.Say("# HELP ovg_live_relays Relays open right now.");
     ctx.Say("# TYPE ovg_live_relays gauge");

@@ -21,6 +21,9 @@ struct Error {
     bool InUse() const;
     // The file, or a directory on its way, does not exist.
     bool NotFound() const;
+    // The system ran short of descriptors, handles or memory: a passing
+    // state, not a fault of the file.
+    bool Shortage() const;
 
     // The last failure of this thread (errno / GetLastError).
     static Error Last();

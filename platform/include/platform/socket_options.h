@@ -24,4 +24,10 @@ bool SocketKindNotSupported(int error_code);
 // network error"), besides the usual reset and abort.
 bool ClientGoneBeforeAccept(int error_code);
 
+// What a connected socket's peer has done, seen without taking any of the
+// data that may still wait to be read: a relay that has stopped reading a
+// side (its other side cannot take more) still learns that the peer left.
+enum class PeerState { Open, Closed, Reset };
+PeerState PollPeer(intptr_t handle);
+
 }  // namespace ov::platform
