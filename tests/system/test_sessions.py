@@ -95,6 +95,8 @@ def main():
         adm = lambda *a: subprocess.run([adm_path] + list(a), capture_output=True, env=ENV)
         adm("init", "--admin-password", "pw")
         adm("ini", "set", "S_CFG", "flg_encrypt", "0")
+        # Every user here comes from one address, and fills every pair.
+        adm("ini", "set", "S_CFG", "MaxSlotsPerAddress", "0")
 
         r = adm("stats")
         check(r.returncode == 1 and r.stdout.decode().strip() == "not running",
