@@ -58,38 +58,23 @@ bool ReadShared(const std::string& path, std::string* text, bool* exists) {
     return true;
 }
 
-std::string Json(const std::string& text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            out += "\\u00";
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
-
 std::string JsonLine(const AccessEntry& e) {
     if (e.kind == AccessEntry::Kind::Login)
-        return "{\"kind\":\"login\",\"time\":" + Json(e.time) +
-               ",\"address\":" + Json(AddressText(e.login.address)) +
-               ",\"port\":" + std::to_string(e.login.port) + ",\"user\":" + Json(e.login.user) +
+        return "{\"kind\":\"login\",\"time\":" + JsonString(e.time) +
+               ",\"address\":" + JsonString(AddressText(e.login.address)) +
+               ",\"port\":" + std::to_string(e.login.port) +
+               ",\"user\":" + JsonString(e.login.user) +
                ",\"code\":" + std::to_string(e.login.code) + "}";
     if (e.kind == AccessEntry::Kind::Lost)
-        return "{\"kind\":\"lost\",\"time\":" + Json(e.time) +
+        return "{\"kind\":\"lost\",\"time\":" + JsonString(e.time) +
                ",\"count\":" + std::to_string(e.lost) + "}";
     const RelayAccess& r = e.relay;
-    return "{\"kind\":\"relay\",\"started\":" + Json(e.time) + ",\"ended\":" + Json(e.ended) +
-           ",\"user_address\":" + Json(AddressText(r.user_address)) +
-           ",\"user_port\":" + std::to_string(r.user_port) + ",\"computer\":" + Json(r.computer) +
-           ",\"computer_address\":" + Json(AddressText(r.computer_address)) +
+    return "{\"kind\":\"relay\",\"started\":" + JsonString(e.time) +
+           ",\"ended\":" + JsonString(e.ended) +
+           ",\"user_address\":" + JsonString(AddressText(r.user_address)) +
+           ",\"user_port\":" + std::to_string(r.user_port) +
+           ",\"computer\":" + JsonString(r.computer) +
+           ",\"computer_address\":" + JsonString(AddressText(r.computer_address)) +
            ",\"computer_port\":" + std::to_string(r.computer_port) +
            ",\"bytes_to_computer\":" + std::to_string(r.to_computer) +
            ",\"bytes_to_user\":" + std::to_string(r.to_user) + ",\"how\":\"" + RelayEndText(r.how) +

@@ -67,4 +67,8 @@ int RunServer(const Context& ctx, const Args& args);
 // empty file, and relays only for those who logged in (ProxyNeedsLogin=1).
 std::string DefaultIniBytes();
 
+// text as a JSON string, quoted; control characters as \u00XX, other bytes
+// as they are (the terminal's character set).
+std::string JsonString(const std::string& text);
+
 }  // namespace ov::admin

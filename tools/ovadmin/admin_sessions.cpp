@@ -20,24 +20,6 @@ std::string LocalTime(int64_t seconds) {
     return text;
 }
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            const char* hex = "0123456789abcdef";
-            out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
-
 std::string Endpoint(const uint8_t address[4], uint16_t port) {
     return AddressText(address) + ":" + std::to_string(port);
 }
@@ -140,6 +122,24 @@ void SayPrometheus(const Context& ctx, const StatsSnapshot& s) {
 }
 
 }  // namespace
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            const char* hex = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
 
 int RunSessions(const Context& ctx, const Args& args) {
     std::string format;
