@@ -142,25 +142,33 @@ bool GatewayConfig::ReloadAccounts() {
 }
 
 bool GatewayConfig::RefreshOwnRecord() {
+    // The identity library and the host name may take their time; a report
+    // of an earlier tick copies the record meanwhile. So nothing of the
+    // record changes until the new one is complete, and it changes under one
+    // lock; a failed refresh leaves the last good record as it was.
     uint8_t id[sizeof(PeerInfo::computerId)] = {};
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_own.kind = 1;
-        std::memset(m_own.computerId, 0, sizeof m_own.computerId);
-        std::memset(m_own.computerName, 0, sizeof m_own.computerName);
-        m_own.reportTime = int32_t(m_env.now ? m_env.now() : std::time(nullptr));
-    }
     if (!m_env.computer_id || !m_env.computer_id(id, 85)) {
         if (m_env.log_line)
             m_env.log_line("获取计算机ID错误");
         return false;
     }
-    bool ini_ok = ReadIniSettings();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::memcpy(m_own.computerId, id, sizeof id);
-    if (!ini_ok || m_own.computerName[0] == '\0')
-        SetFieldText(m_own.computerName, m_env.host_name ? m_env.host_name() : std::string(),
-                     FieldRest::Zero);
+    const std::string host = m_env.host_name ? m_env.host_name() : std::string();
+    const int32_t now = int32_t(m_env.now ? m_env.now() : std::time(nullptr));
+    bool ini_ok;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // Reads the settings, the alias into the record's name among them.
+        ini_ok = ReadIniLocked();
+        PeerInfo fresh = m_own;
+        fresh.kind = 1;
+        fresh.reportTime = now;
+        std::memcpy(fresh.computerId, id, sizeof id);
+        if (!ini_ok || fresh.computerName[0] == '\0')
+            SetFieldText(fresh.computerName, host, FieldRest::Zero);
+        m_own = fresh;
+    }
+    if (!ini_ok)
+        Box(kIniMissing, kIniCaption);
     return true;
 }
 

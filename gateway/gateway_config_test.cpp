@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <thread>
 
 #include "common/test_dir.h"
 
@@ -157,6 +159,52 @@ TEST_F(Config, AFailedIdentityIsLoggedAndReportsNothing) {
     EXPECT_FALSE(c.RefreshOwnRecord());
     EXPECT_EQ(lines.back(), "获取计算机ID错误");
     EXPECT_EQ(c.OwnRecord().computerId[0], 0);
+    // Once refreshed, a failed refresh keeps the last good record: a report
+    // still running from an earlier tick copies it.
+    id_works = true;
+    ASSERT_TRUE(c.RefreshOwnRecord());
+    id_works = false;
+    EXPECT_FALSE(c.RefreshOwnRecord());
+    EXPECT_EQ(c.OwnRecord().computerId[0], 0x12);
+    EXPECT_EQ(std::string(c.OwnRecord().computerName), "host-a");
+}
+
+TEST_F(Config, AReportCopyingTheRecordDuringASlowRefreshSeesAWholeRecord) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool slow = false, asked = false, answer = false;
+    env.computer_id = [&](uint8_t* id, int) {
+        std::memcpy(id, "\x12\x34", 2);
+        std::unique_lock<std::mutex> lock(m);
+        if (slow) {
+            asked = true;
+            cv.notify_all();
+            cv.wait(lock, [&] { return answer; });
+        }
+        return true;
+    };
+    Ini("[S_CFG]\n");
+    GatewayConfig c(env);
+    ASSERT_TRUE(c.LoadConfiguration());
+    ASSERT_TRUE(c.RefreshOwnRecord());
+    slow = true;
+    std::thread tick([&] { EXPECT_TRUE(c.RefreshOwnRecord()); });
+    {
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] { return asked; });
+    }
+    // What a report of the earlier tick copies while the identity is asked.
+    PeerInfo copy = c.OwnRecord();
+    {
+        std::lock_guard<std::mutex> lock(m);
+        answer = true;
+    }
+    cv.notify_all();
+    tick.join();
+    EXPECT_EQ(copy.kind, 1);
+    EXPECT_EQ(copy.computerId[0], 0x12);
+    EXPECT_EQ(std::string(copy.computerName), "host-a");
+    EXPECT_EQ(c.OwnRecord().computerId[1], 0x34);
 }
 
 }  // namespace

@@ -292,3 +292,57 @@ TEST_F(Conversion, AConversionOfAnOlderGenerationProbesAndPublishesNothing) {
 
 }  // namespace
 }  // namespace ov::gateway
+
+namespace ov::gateway {
+namespace {
+
+// A conversion is asked for by the network thread and carried out later on
+// the probe threads. A computer that leaves meanwhile moves another
+// announcement into its place: the conversion asked for must still settle
+// the name it was asked for, and the leaver's conversion nothing.
+TEST(ConversionQueueTest, ALeaveBetweenTheRequestAndTheConversionConvertsTheRightName) {
+    static std::atomic<int> n{0};
+    ControlledComputerList::Options o;
+    o.view_name =
+        "ovt_leave_" + std::to_string(std::time(nullptr) % 100000) + "_" + std::to_string(n++);
+    auto list = std::make_shared<ControlledComputerList>(o);
+    struct Asked {
+        std::mutex mutex;
+        std::vector<uint32_t> addresses;
+    };
+    auto asked_shared = std::make_shared<Asked>();
+    ArpProbe probe = [asked_shared](uint32_t a) {
+        std::lock_guard<std::mutex> lock(asked_shared->mutex);
+        asked_shared->addresses.push_back(a);
+        return true;
+    };
+    uint32_t a = 0, b = 0, c = 0;
+    {
+        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
+        list->AddOrUpdateAnnouncement(Announce("a", {{192, 0, 2, 1}}), &a);
+        list->AddOrUpdateAnnouncement(Announce("b", {{192, 0, 2, 2}}), &b);
+        list->AddOrUpdateAnnouncement(Announce("c", {{192, 0, 2, 3}}), &c);
+        ASSERT_NE(c, 0u);
+        list->RemoveComputer("a");  // its leave arrives before the conversions run
+    }
+    ConversionQueue queue(list, probe, nullptr, 1);
+    queue.Request(a);
+    queue.Request(b);
+    bool settled = false;
+    for (int i = 0; i < 1000 && !settled; ++i) {
+        std::this_thread::sleep_for(5ms);
+        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
+        settled = list->HasEntry("b");
+    }
+    queue.Stop();
+    ASSERT_TRUE(settled);
+    std::lock_guard<std::recursive_mutex> lock(list->Mutex());
+    EXPECT_FALSE(list->HasEntry("a"));
+    EXPECT_FALSE(list->HasEntry("c"));
+    EXPECT_EQ(list->EntryCount(), 1);
+    std::lock_guard<std::mutex> asked_lock(asked_shared->mutex);
+    EXPECT_EQ(asked_shared->addresses, (std::vector<uint32_t>{NetworkOrder({192, 0, 2, 2})}));
+}
+
+}  // namespace
+}  // namespace ov::gateway

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/access_record.h"
+
 namespace ov::gateway {
 
 AnnouncementHandler::Result AnnouncementHandler::OnDatagram(const uint8_t* data, size_t size) {
@@ -15,6 +17,20 @@ AnnouncementHandler::Result AnnouncementHandler::OnDatagram(const uint8_t* data,
         if (m_log_line)
             m_log_line("收到的广播包太长, 已丢弃! (" + std::to_string(size) + " bytes)");
         return {Outcome::TooLong};
+    }
+    const uint32_t port = DecodeFixed32LE(data + ComputerAnnouncement::kPortOffset);
+    if (port > 0xFFFF) {
+        // No connection can reach such a port: listing the computer would
+        // only fail every relay to it. Its earlier announcement (if any)
+        // stays as it was; an agent repeating itself is logged once.
+        if (std::memcmp(data, m_last_refused.bytes, ComputerAnnouncement::kSize) != 0) {
+            std::memcpy(m_last_refused.bytes, data, ComputerAnnouncement::kSize);
+            if (m_log_line)
+                m_log_line("收到的广播包端口无效, 已丢弃! (" +
+                           EscapeAccessField(m_last_refused.Name()) + ":" + std::to_string(port) +
+                           ")");
+        }
+        return {Outcome::BadPort};
     }
     const bool repeat = std::memcmp(data, m_last.bytes, ComputerAnnouncement::kSize) == 0;
     if (repeat && m_last.Port() == 0)

@@ -20,7 +20,7 @@ class AnnouncementHandler {
                         std::function<void(const std::string&)> log_line)
         : m_list(list), m_log_line(std::move(log_line)) {}
 
-    enum class Outcome { TooShort, TooLong, Repeat, Updated, Unchanged, Removed };
+    enum class Outcome { TooShort, TooLong, BadPort, Repeat, Updated, Unchanged, Removed };
     // Conversions are named by the announcement's generation (see
     // ControlledComputerList), never by a position in the table: the table
     // changes before the conversion thread gets to them.
@@ -34,13 +34,15 @@ class AnnouncementHandler {
     };
 
     // One datagram as received (any length). Only exactly 64 bytes count;
-    // a repeat of the last accepted datagram (initially all zero) is dropped.
+    // a repeat of the last accepted datagram (initially all zero) is dropped,
+    // and so is a port above 65535, with a log line.
     Result OnDatagram(const uint8_t* data, size_t size);
 
   private:
     ControlledComputerList& m_list;
     std::function<void(const std::string&)> m_log_line;
     ComputerAnnouncement m_last{};  // all zero until the first is accepted
+    ComputerAnnouncement m_last_refused{};
 };
 
 // The 24-byte probe: magic 868, up to four local addresses (network order),

@@ -101,6 +101,23 @@ TEST_F(Announcements, PortZeroRemovesAlsoUnknownNames) {
     EXPECT_EQ(Feed(Datagram("ghost", 0, 1)), O::Removed);
 }
 
+// A port no connection can reach is refused at once, not listed to fail
+// every relay; the computer's earlier announcement stays.
+TEST_F(Announcements, PortsAbove65535AreRefusedWithOneLine) {
+    EXPECT_EQ(Feed(Datagram("pc1", 65535, 7)), O::Updated);
+    EXPECT_EQ(Feed(Datagram("pc1", 65536, 8)), O::BadPort);
+    EXPECT_EQ(Feed(Datagram("pc1", 65536, 8)), O::BadPort);  // repeated: no second line
+    EXPECT_EQ(Feed(Datagram("pc\r\n2", 0xFFFFFFFF, 9)), O::BadPort);
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "收到的广播包端口无效, 已丢弃! (pc1:65536)",
+                         "收到的广播包端口无效, 已丢弃! (pc\\x0d\\x0a2:4294967295)"}));
+    EXPECT_EQ(converts, (std::vector<std::string>{"pc1"}));
+    ComputerAnnouncement kept;
+    ASSERT_TRUE(list->FindAnnouncement("pc1", &kept));
+    EXPECT_EQ(kept.Port(), 65535u);
+    EXPECT_EQ(list->AnnouncementIndex("pc\r\n2"), -1);
+}
+
 TEST(GatewayProbeTest, MagicFourAddressesAndNonce) {
     std::vector<std::array<uint8_t, 4>> addrs = {
         {192, 0, 2, 1}, {192, 0, 2, 2}, {192, 0, 2, 3}, {192, 0, 2, 4}, {192, 0, 2, 5}};
