@@ -23,6 +23,8 @@ broadcast); every namespace, and everything running in it, is removed on the
 way out, also after Ctrl-C. Each measurement lasts --seconds plus a short
 warm-up. Results: DIR/results.txt (the table), DIR/results.json (every raw
 line), DIR/gateway.log (the gateway's log), DIR/relay.png with --plot.
+socat and haproxy (gnuplot with --plot) are installed with apt-get when
+missing; a baseline that still cannot run says so in the table.
 """
 
 import argparse
@@ -57,6 +59,28 @@ TARGET_TEXT = {
     "rss40": "<= 12 MiB",
     "auth": ">= 5000/s",
 }
+
+
+# The Debian packages of what a target or option runs besides our programs.
+PACKAGES = {"socat": ["socat"], "haproxy": ["haproxy"], "--plot": ["gnuplot-nox"]}
+
+
+def install_missing(wanted):
+    """Installs the packages of `wanted` that are missing, as tools/test
+    does; a failure leaves the targets to say they were not measured."""
+    packages = [p for w in wanted for p in PACKAGES.get(w, [])]
+    missing = [p for p in packages
+               if "install ok installed" not in subprocess.run(
+                   ["dpkg-query", "-W", "-f=${Status}", p], capture_output=True,
+                   text=True).stdout]
+    if not missing:
+        return
+    log("installing " + " ".join(missing))
+    env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+    if subprocess.run(["apt-get", "update", "-q"], env=env).returncode != 0 or subprocess.run(
+            ["apt-get", "install", "-y", "-q", "--no-install-recommends"] + missing,
+            env=env).returncode != 0:
+        log("could not install " + " ".join(missing))
 
 
 def log(*a):
@@ -243,7 +267,7 @@ class Bench:
 
     def run_socat(self):
         if not shutil.which("socat"):
-            self.notes["socat"] = "socat is not installed"
+            self.notes["socat"] = "socat is not installed (apt-get install socat)"
             return
         p = self.lab.start("gw", ["socat",
                                   "TCP-LISTEN:%d,bind=%s,fork,reuseaddr,backlog=1024,nodelay"
@@ -259,7 +283,7 @@ class Bench:
 
     def run_haproxy(self):
         if not shutil.which("haproxy"):
-            self.notes["haproxy"] = "haproxy is not installed"
+            self.notes["haproxy"] = "haproxy is not installed (apt-get install haproxy)"
             return
         cfg = os.path.join(self.args.work, "haproxy.cfg")
         with open(cfg, "w") as f:
@@ -469,7 +493,7 @@ def table(results, notes, seconds, repeat):
 def plot(results, out):
     """Throughput and connection rate as a share of the direct path."""
     if not shutil.which("gnuplot"):
-        log("gnuplot is not installed; no plot")
+        log("gnuplot is not installed (apt-get install gnuplot-nox); no plot")
         return
     data = os.path.join(out, "relay.dat")
     metrics = [("stream1", "1 stream"), ("stream40", "40 streams"), ("cer", "conn/s")]
@@ -525,6 +549,7 @@ def main():
         ap.error("--only takes %s; --seconds 0.5 to 30; --repeat 1 to 9" % ",".join(TARGETS))
     if os.geteuid() != 0:
         sys.exit("run.py: the network namespaces need root")
+    install_missing(only + (["--plot"] if args.plot else []))
     if not args.no_build:
         subprocess.run(["cmake", "--preset", "linux"], cwd=SOURCE, check=True, stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", "--preset", "linux", "-j2", "--target", "ovload",

@@ -53,6 +53,10 @@ def main():
     check = ovtest.Checks()
 
     with ovtest.program_dir() as d, ovtest.namespaces("gw", "lan") as (gw, lan):
+        # Named objects of our own: a gateway elsewhere on this machine (a
+        # developer's, another test run's) is not ours to see or to end.
+        ENV["OVG_IPC_DIR"] = os.path.join(d, "ipc")
+        os.makedirs(ENV["OVG_IPC_DIR"])
         gw_dev, _ = ovtest.link(gw, GW, lan, LAN)
         # 255.255.255.255 leaves by the default route: the LAN link.
         subprocess.run(["ip", "-n", gw.name, "route", "add", "default", "dev", gw_dev], check=True)

@@ -30,6 +30,10 @@ def main():
     check = ovtest.Checks()
 
     with ovtest.program_dir() as d, ovtest.namespaces("gw") as (ns,):
+        # Named objects of our own: a gateway elsewhere on this machine (a
+        # developer's, another test run's) is not ours to see or to end.
+        ENV["OVG_IPC_DIR"] = os.path.join(d, "ipc")
+        os.makedirs(ENV["OVG_IPC_DIR"])
         ovg = os.path.join(d, "OV_G")
         adm = subprocess.run([os.path.join(d, "ovadmin"), "init", "--admin-password", "pw"],
                              capture_output=True, env=ENV)

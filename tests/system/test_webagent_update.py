@@ -135,7 +135,10 @@ def hang_and_stop(check, gw, d, log2):
     check(code == 0 and took < 10, "the gateway ends while a report hangs (%r after %.1f s)"
           % (code, took))
     backup = requests(log2, "/b/")
-    check(len(backup) >= 6, "the backup is reported every minute meanwhile (%d)" % len(backup))
+    gaps = [round((b["time"] - a["time"]) / minute, 2) for a, b in zip(backup, backup[1:])]
+    check(len(backup) >= 6 and all(0.5 < x < 1.5 for x in gaps),
+          "the backup is reported every minute meanwhile (%d, %r minutes apart)"
+          % (len(backup), gaps))
     if backup:
         check_record(check, backup[0], "office-gw", "proxy", "own key, alias")
     text = g.text()
