@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/account_file.h"
+#include "common/bytes.h"
 #include "console/model/console_texts.h"
 
 namespace ov::console {
@@ -97,7 +98,10 @@ bool SystemSettings(GatewaySettings* settings, const ConfigPaths& paths, Console
     std::string alias = settings->alias;
     if (!ui->AskAlias(ui->HostName(), &alias))
         return false;
-    alias = alias.substr(0, kMaxAliasInput);
+    // Cut at a whole character: half of one would be stored, shown back as
+    // another character and count as a change on the next OK. What would
+    // be written is compared with what the file holds.
+    alias = std::string(CutGbk(alias, kMaxAliasInput));
     if (alias == settings->alias)
         return false;
     const std::string previous = settings->alias;

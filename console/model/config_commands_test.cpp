@@ -195,6 +195,23 @@ TEST_F(ConfigCommandsTest, AliasIsWrittenOnlyWhenItChanges) {
     EXPECT_EQ(m_ui.shown[1].text, "计算机别名设置被取消,将使用计算机的默认名称");
     EXPECT_EQ(m_ui.shown[1].caption, "ovconsole");
 
+    // "a" and 30 Chinese characters (61 bytes) keep "a" and 24 of them:
+    // no half character in the file, and the same text again is no change.
+    std::string long_alias = "a";
+    for (int i = 0; i < 30; ++i) long_alias += "网";
+    m_ui.typed_alias = long_alias;
+    m_ui.shown.clear();
+    EXPECT_TRUE(SystemSettings(&m_settings, m_paths, &m_ui));
+    EXPECT_EQ(m_settings.alias, long_alias.substr(0, 49));
+    EXPECT_NE(IniBytes().find("Alias=" + long_alias.substr(0, 49) + "\r\n"), std::string::npos);
+    const std::string written = IniBytes();
+    EXPECT_FALSE(SystemSettings(&m_settings, m_paths, &m_ui)) << "the same text again";
+    EXPECT_EQ(m_ui.alias_shown, long_alias.substr(0, 49)) << "the dialog shows the file's alias";
+    m_ui.typed_alias = m_ui.alias_shown;
+    EXPECT_FALSE(SystemSettings(&m_settings, m_paths, &m_ui)) << "OK on what it shows";
+    EXPECT_EQ(IniBytes(), written);
+    EXPECT_EQ(m_ui.shown.size(), 1u) << "an unchanged alias says nothing";
+
     // Cancel changes nothing.
     m_ui.shown.clear();
     m_ui.alias_ok = false;

@@ -57,7 +57,8 @@ INT_PTR AliasMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_COMMAND:
             if (LOWORD(wp) == IDOK) {
                 auto* state = reinterpret_cast<AliasState*>(::GetWindowLongPtrA(hwnd, DWLP_USER));
-                *state->alias = ControlText(hwnd, IDC_ALIAS).substr(0, kMaxAliasInput);
+                // The model cuts it to its field, at a whole character.
+                *state->alias = ControlText(hwnd, IDC_ALIAS);
                 ::EndDialog(hwnd, IDOK);
                 return TRUE;
             }

@@ -63,14 +63,14 @@ TEST(TestSlots, PendingResultsAndPictures) {
     EXPECT_FALSE(start.run[0]);
     EXPECT_TRUE(start.run[1]);
     EXPECT_EQ(slots.Result(0), 0) << "an empty URL fails at once";
-    EXPECT_EQ(slots.Icon(0), kIconPending);
+    EXPECT_EQ(slots.Icon(0), kIconIdle) << "an empty slot shows no spinner";
     EXPECT_EQ(slots.Result(1), kPending);
 
     EXPECT_TRUE(slots.Tick());
     EXPECT_EQ(slots.Icon(1), kIconPending + 0);
     EXPECT_TRUE(slots.Tick());
     EXPECT_EQ(slots.Icon(1), kIconPending + 1);
-    EXPECT_EQ(slots.Icon(0), kIconPending) << "a finished slot keeps its picture";
+    EXPECT_EQ(slots.Icon(0), kIconIdle) << "a finished slot keeps its picture";
 
     EXPECT_FALSE(slots.Finish(0, 1)) << "a slot that is not pending ignores results";
     EXPECT_FALSE(slots.Finish(2, 1));

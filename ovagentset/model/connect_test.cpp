@@ -41,7 +41,7 @@ TestSlots::Start TestSlots::Begin(const std::string urls[2]) {
         m_icon[slot] = 0;
         if (urls[slot].empty()) {
             m_result[slot] = 0;
-            m_icon[slot] = kIconPending;
+            m_icon[slot] = kIconIdle;
         } else {
             start.run[slot] = true;
         }

@@ -12,6 +12,7 @@ enum TestIcon : int {
     kIconPending = 13005,
     kIconFailed = 13009,
     kIconPassed = 13010,
+    kIconIdle = 13012,  // a slot without an address: nothing runs there
 };
 inline constexpr int kFrames = 4;
 inline constexpr int kPending = -1;
@@ -36,8 +37,9 @@ class TestSlots {
     struct Start {
         bool run[2] = {false, false};  // the slots whose worker starts
     };
-    // Both pending; a slot without a URL fails at once with the first
-    // picture of the animation.
+    // Both pending; a slot without a URL fails at once and shows the idle
+    // picture (a frame of the animation there would look like a test still
+    // running after the others ended).
     Start Begin(const std::string urls[2]);
     // A worker's result for slot 0 or 1; a slot that is no longer pending
     // (or a slot number out of range) ignores it. False when ignored.

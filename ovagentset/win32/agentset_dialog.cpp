@@ -96,7 +96,7 @@ class WebAgentWindow {
         ::SendMessageA(m_hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
         const int ids[2] = {IDOK, IDCANCEL};
         const UINT icons[2] = {IDI_OK, IDI_CANCEL};
-        const COLORREF hover = console::HoverColour(::GetSysColor(COLOR_BTNFACE));
+        const COLORREF hover = console::DarkerHoverColour(::GetSysColor(COLOR_BTNFACE));
         for (int i = 0; i < 2; ++i) {
             m_buttons[i].Attach(m_hwnd, ids[i]);
             m_buttons[i].SetColour(console::IconButton::kHoverBack, hover, false);

@@ -19,6 +19,8 @@
 #define IDI_WAIT3 13008
 #define IDI_FAILED 13009
 #define IDI_PASSED 13010
+// A slot that has no address to test.
+#define IDI_IDLE 13012
 
 // The web agent dialog.
 #define IDC_TEST 3

@@ -6,6 +6,42 @@
 
 namespace ov::setup {
 
+Refusal CheckLength(const char* what, const std::string& text, size_t max_bytes) {
+    if (text.size() <= max_bytes)
+        return {};
+    return {std::string(what) + "最多" + std::to_string(max_bytes) +
+                "个字节（一个汉字占2个字节），输入的有" + std::to_string(text.size()) + "个字节！",
+            {}};
+}
+
+namespace {
+
+// The texts of an entry against their limits; with a stored record, only
+// the texts that differ from it.
+Refusal CheckLengths(const AccountEntry& entry, const AccountRecord* stored) {
+    const struct {
+        const char* what;
+        const std::string& text;
+        std::string was;
+        size_t max;
+    } texts[] = {
+        {text::kNameField, entry.name, stored ? stored->Name() : "", kMaxAccountName},
+        {text::kPasswordField, entry.password, stored ? stored->Password() : "",
+         kMaxAccountPassword},
+        {text::kDescriptionField, entry.description, stored ? stored->Description() : "",
+         kMaxAccountDescription},
+    };
+    for (const auto& t : texts) {
+        if (stored && t.text == t.was)
+            continue;
+        if (Refusal no = CheckLength(t.what, t.text, t.max))
+            return no;
+    }
+    return {};
+}
+
+}  // namespace
+
 bool IsAdministrator(const AccountList& list, size_t row) {
     return row < list.size() && (row == 0 || list[row].Name() == kAdministratorName);
 }
@@ -15,7 +51,7 @@ Refusal CheckNewAccount(const AccountList& list, const AccountEntry& entry) {
         return {text::kEnterName, {}};
     if (FindAccount(list, entry.name) >= 0)
         return {text::kNameExists, {}};
-    return {};
+    return CheckLengths(entry, nullptr);
 }
 
 Refusal CheckEditedAccount(const AccountList& list, size_t row, const AccountEntry& entry) {
@@ -23,7 +59,7 @@ Refusal CheckEditedAccount(const AccountList& list, size_t row, const AccountEnt
         return {text::kEnterNameOrPassword, {}};
     if (entry.name != list[row].Name() && FindAccount(list, entry.name) >= 0)
         return {text::kNameExists, {}};
-    return {};
+    return CheckLengths(entry, &list[row]);
 }
 
 void ApplyEdit(AccountList* list, size_t row, const AccountEntry& entry) {
@@ -39,7 +75,7 @@ void ApplyEdit(AccountList* list, size_t row, const AccountEntry& entry) {
 Refusal CheckNewPassword(const std::string& first, const std::string& again) {
     if (first != again)
         return {text::kPasswordsDiffer, {}};
-    return {};
+    return CheckLength(text::kPasswordField, first, kMaxAccountPassword);
 }
 
 std::vector<size_t> RowsToDelete(std::vector<size_t> selected, size_t list_size, size_t max_rows) {

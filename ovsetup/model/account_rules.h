@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/account_file.h"
+#include "common/trusted_id_file.h"
 
 namespace ov::setup {
 
@@ -34,20 +35,31 @@ struct AccountEntry {
     std::string description;
 };
 
+// A typed text longer than max_bytes of GBK (a Chinese character takes 2
+// bytes) is refused with a message that names the limit in bytes: the edit
+// controls count characters, the fields hold bytes, and a text is stored as
+// typed or not at all. what names the field ("用户名").
+Refusal CheckLength(const char* what, const std::string& text, size_t max_bytes);
+// The longest trusted-ID description the record keeps whole.
+inline constexpr size_t kMaxStoredIdDescription = TrustedIdRecord::kDescriptionSize - 1;
+
 // The administrator's account stays: the one named "Administrator", and
 // the first record whatever its name, since the console checks the
 // administrator's password against the first record.
 bool IsAdministrator(const AccountList& list, size_t row);
 
 // Add: an empty name, or one that an account has already (byte-wise, so
-// case-sensitive), is refused. An empty password is accepted.
+// case-sensitive), is refused. An empty password is accepted. Every text
+// must fit its limit (kMaxAccountName, ...).
 Refusal CheckNewAccount(const AccountList& list, const AccountEntry& entry);
 // Edit of row: an empty name is refused, and so is a changed name that
-// another account has. REQUIRES: row < list.size()
+// another account has. A changed text must fit its limit (one the record
+// holds already stays as it is). REQUIRES: row < list.size()
 Refusal CheckEditedAccount(const AccountList& list, size_t row, const AccountEntry& entry);
 // Writes the entry into the record in place. The administrator's record
 // keeps its name, state and description: only its password changes.
 void ApplyEdit(AccountList* list, size_t row, const AccountEntry& entry);
+// The two entries must match and fit kMaxAccountPassword.
 Refusal CheckNewPassword(const std::string& first, const std::string& again);
 
 // Which rows a delete removes: the selected ones inside the list, in

@@ -71,5 +71,31 @@ TEST(AccountRules, NewPasswordsMustMatch) {
     EXPECT_FALSE(CheckNewPassword("", ""));
 }
 
+// The edit controls count characters; a Chinese character is 2 bytes of the
+// field. A text over its limit is refused with the limit in bytes, never cut.
+TEST(AccountRules, TextsAreMeasuredInBytesOfGbk) {
+    AccountList list = ThreeAccounts();
+    std::string eight, nine;
+    for (int i = 0; i < 8; ++i) eight += "密";
+    nine = eight + "码";
+    EXPECT_FALSE(CheckNewAccount(list, {eight, eight, true, ""})) << "16 bytes fit";
+    Refusal name = CheckNewAccount(list, {nine, "x"});
+    EXPECT_EQ(name.message, "用户名最多16个字节（一个汉字占2个字节），输入的有18个字节！");
+    EXPECT_NE(CheckNewAccount(list, {"carol", nine}).message.find("密码最多16个字节"),
+              std::string::npos);
+    EXPECT_NE(CheckNewAccount(list, {"carol", "", true, std::string(61, 'd')})
+                  .message.find("描述最多60个字节"),
+              std::string::npos);
+    EXPECT_NE(CheckEditedAccount(list, 1, {"alice", nine}).message.find("16"), std::string::npos);
+    EXPECT_NE(CheckNewPassword(nine, nine).message.find("密码最多16个字节"), std::string::npos);
+    EXPECT_FALSE(CheckNewPassword(eight, eight));
+
+    // What the record holds already stays as it is: an edit of the password
+    // alone is not refused for a longer name that another program stored.
+    list[2].SetName(nine);
+    EXPECT_FALSE(CheckEditedAccount(list, 2, {nine, "new"}));
+    EXPECT_TRUE(CheckEditedAccount(list, 2, {nine + "a", "new"}));
+}
+
 }  // namespace
 }  // namespace ov::setup

@@ -1,5 +1,7 @@
 #include "ovsetup/model/setup_pages.h"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "ovsetup/model/setup_texts.h"
@@ -62,21 +64,54 @@ bool AccountsPage::CanEditAll(size_t row) const {
     return !IsAdministrator(List(), row);
 }
 
-Outcome AccountsPage::Save(AccountList before) {
-    platform::DataFileLock lock;
-    platform::Result r = lock.Acquire(m_path, m_access.wait_if_held);
-    if (r)
-        r = SaveAccounts(*m_list, m_path, m_access);
-    if (r)
-        return Outcome::Done();
-    // The file kept what it held: show that again rather than a change
-    // that is not stored.
-    AccountList stored;
-    if (LoadAccounts(&stored, m_path, m_access) == AccountLoadResult::Ok)
-        m_list = std::move(stored);
-    else
-        m_list = std::move(before);
+namespace {
+
+// The caption and icon of a save that failed or of a lock not taken.
+Outcome SaveFailed() {
     return {false, text::kSaveFailed, text::kNotice, Outcome::Icon::Exclamation};
+}
+
+// Whether a change left every record as it was: then nothing is written.
+template <class List>
+bool Unchanged(const List& a, const List& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
+               return std::memcmp(x.bytes, y.bytes, sizeof x.bytes) == 0;
+           });
+}
+
+}  // namespace
+
+template <class Fn>
+Outcome AccountsPage::ReadModifyWrite(Fn change) {
+    platform::DataFileLock lock;
+    if (platform::Result r = lock.Acquire(m_path, m_access.wait_if_held); !r)
+        return SaveFailed();
+    AccountList stored;
+    AccountLoadResult loaded = LoadAccounts(&stored, m_path, m_access);
+    if (loaded != AccountLoadResult::Ok)
+        return {false, AccountLoadMessage(loaded), {}, Outcome::Icon::Exclamation};
+    AccountList changed = stored;
+    Outcome done = change(&changed);
+    if (done.ok && !Unchanged(changed, stored) && !SaveAccounts(changed, m_path, m_access))
+        done = SaveFailed();
+    // The rows show the file: changed when it was saved, as read otherwise.
+    m_list = done.ok ? std::move(changed) : std::move(stored);
+    return done;
+}
+
+std::optional<size_t> AccountsPage::Find(size_t row, const AccountList& stored) const {
+    if (!m_list || row >= m_list->size())
+        return std::nullopt;
+    const std::string name = (*m_list)[row].Name();
+    size_t same_before = 0;
+    for (size_t i = 0; i < row; ++i)
+        if ((*m_list)[i].Name() == name)
+            ++same_before;
+    for (size_t i = 0; i < stored.size(); ++i)
+        if (stored[i].Name() == name && same_before-- == 0)
+            return i;
+    return std::nullopt;
 }
 
 Outcome AccountsPage::CheckAdd(const AccountEntry& entry) const {
@@ -89,10 +124,13 @@ Outcome AccountsPage::Add(const AccountEntry& entry) {
     Outcome check = CheckAdd(entry);
     if (!check.ok)
         return check;
-    AccountList before = *m_list;
-    m_list->push_back(
-        AccountRecord::Make(entry.name, entry.password, entry.enabled, entry.description));
-    return Save(std::move(before));
+    return ReadModifyWrite([&](AccountList* list) {
+        if (Refusal no = CheckNewAccount(*list, entry))
+            return Outcome::From(no);
+        list->push_back(
+            AccountRecord::Make(entry.name, entry.password, entry.enabled, entry.description));
+        return Outcome::Done();
+    });
 }
 
 Outcome AccountsPage::CheckEdit(size_t row, const AccountEntry& entry) const {
@@ -107,9 +145,28 @@ Outcome AccountsPage::Edit(size_t row, const AccountEntry& entry) {
     Outcome check = CheckEdit(row, entry);
     if (!check.ok)
         return check;
-    AccountList before = *m_list;
-    ApplyEdit(&*m_list, row, entry);
-    return Save(std::move(before));
+    const AccountEntry shown = Entry(row);
+    return ReadModifyWrite([&](AccountList* list) {
+        std::optional<size_t> at = Find(row, *list);
+        if (!at)
+            return Outcome{false, text::kAccountGone, text::kNotice, Outcome::Icon::Exclamation};
+        // What another program changed meanwhile stays unless the dialog
+        // changed the same text.
+        const AccountRecord& now = (*list)[*at];
+        AccountEntry merged{now.Name(), now.Password(), now.Enabled(), now.Description()};
+        if (entry.name != shown.name)
+            merged.name = entry.name;
+        if (entry.password != shown.password)
+            merged.password = entry.password;
+        if (entry.enabled != shown.enabled)
+            merged.enabled = entry.enabled;
+        if (entry.description != shown.description)
+            merged.description = entry.description;
+        if (Refusal no = CheckEditedAccount(*list, *at, merged))
+            return Outcome::From(no);
+        ApplyEdit(list, *at, merged);
+        return Outcome::Done();
+    });
 }
 
 Outcome AccountsPage::CheckDelete(const std::vector<size_t>& selected) const {
@@ -123,9 +180,21 @@ Outcome AccountsPage::Delete(const std::vector<size_t>& selected) {
     Outcome check = CheckDelete(selected);
     if (!check.ok)
         return check;
-    AccountList before = *m_list;
-    EraseRows(&*m_list, RowsToDelete(selected, m_list->size(), kMaxDeletedAccounts));
-    return Save(std::move(before));
+    const std::vector<size_t> rows = RowsToDelete(selected, m_list->size(), kMaxDeletedAccounts);
+    return ReadModifyWrite([&](AccountList* list) {
+        // Accounts another program deleted already stay deleted.
+        std::vector<size_t> found;
+        for (size_t row : rows)
+            if (std::optional<size_t> at = Find(row, *list))
+                found.push_back(*at);
+        found = RowsToDelete(found, list->size(), kMaxDeletedAccounts);
+        if (found.empty())
+            return Outcome::Done();
+        if (Refusal no = setup::CheckDelete(*list, found))
+            return Outcome::From(no);
+        EraseRows(list, found);
+        return Outcome::Done();
+    });
 }
 
 Outcome AccountsPage::Backup(const std::string& chosen) {
@@ -150,15 +219,8 @@ TrustedIdsPage::TrustedIdsPage(std::string path, DataFileAccess access)
 
 void TrustedIdsPage::Open() {
     TrustedIdList list;
-    m_loaded = bool(LoadTrustedIdsToChange(&list, m_path, m_access));
-    if (m_loaded)
+    if (LoadTrustedIdsToChange(&list, m_path, m_access))
         m_list = std::move(list);
-}
-
-bool TrustedIdsPage::Loaded() {
-    if (!m_loaded)
-        Open();
-    return m_loaded;
 }
 
 std::vector<TrustedIdsPage::Row> TrustedIdsPage::Rows() const {
@@ -168,62 +230,88 @@ std::vector<TrustedIdsPage::Row> TrustedIdsPage::Rows() const {
     return rows;
 }
 
-Outcome TrustedIdsPage::Save(TrustedIdList before) {
+template <class Fn>
+Outcome TrustedIdsPage::ReadModifyWrite(Fn change) {
     platform::DataFileLock lock;
-    platform::Result r = lock.Acquire(m_path, m_access.wait_if_held);
-    if (r)
-        r = SaveTrustedIds(m_list, m_path, m_access);
-    if (r)
-        return Outcome::Done();
+    if (platform::Result r = lock.Acquire(m_path, m_access.wait_if_held); !r)
+        return SaveFailed();
     TrustedIdList stored;
-    if (LoadTrustedIdsToChange(&stored, m_path, m_access))
-        m_list = std::move(stored);
-    else
-        m_list = std::move(before);
-    return {false, text::kSaveFailed, text::kNotice, Outcome::Icon::Exclamation};
+    if (!LoadTrustedIdsToChange(&stored, m_path, m_access))
+        return SaveFailed();
+    TrustedIdList changed = stored;
+    Outcome done = change(&changed);
+    if (done.ok && !Unchanged(changed, stored) && !SaveTrustedIds(changed, m_path, m_access))
+        done = SaveFailed();
+    m_list = done.ok ? std::move(changed) : std::move(stored);
+    return done;
+}
+
+// The shown row's ID in stored: the same whole ID, counted among equal IDs
+// as in the shown list.
+std::optional<size_t> TrustedIdsPage::Find(size_t row, const TrustedIdList& stored) const {
+    if (row >= m_list.size())
+        return std::nullopt;
+    const TrustedIdRecord& shown = m_list[row];
+    auto same = [&](const TrustedIdRecord& r) {
+        return std::equal(r.bytes, r.bytes + TrustedIdRecord::kIdSize, shown.bytes);
+    };
+    size_t same_before = 0;
+    for (size_t i = 0; i < row; ++i)
+        if (same(m_list[i]))
+            ++same_before;
+    for (size_t i = 0; i < stored.size(); ++i)
+        if (same(stored[i]) && same_before-- == 0)
+            return i;
+    return std::nullopt;
 }
 
 Outcome TrustedIdsPage::Add(const std::string& id_file, const std::string& description,
                             std::optional<size_t>* select) {
     select->reset();
+    if (Refusal no = CheckLength(text::kDescriptionField, description, kMaxStoredIdDescription))
+        return Outcome::From(no);
     IdFileResult id = ReadIdFile(id_file);
     if (!id.ok)
         return {false, id.message, {}, Outcome::Icon::None};
-    if (!Loaded())
-        return {false, text::kSaveFailed, text::kNotice, Outcome::Icon::Exclamation};
-    TrustedIdList before = m_list;
-    ImportResult imported = ImportTrustedId(&m_list, id.value, description);
-    *select = imported.index;
-    if (!imported.added)
+    return ReadModifyWrite([&](TrustedIdList* list) {
+        ImportResult imported = ImportTrustedId(list, id.value, description);
+        *select = imported.index;
         return Outcome::Done();
-    return Save(std::move(before));
+    });
 }
 
 Outcome TrustedIdsPage::Edit(size_t row, const std::string& id_file,
                              const std::string& description) {
     if (row >= m_list.size())
         return {false, text::kSelectRowToEdit, text::kNotice};
+    if (Refusal no = CheckLength(text::kDescriptionField, description, kMaxStoredIdDescription))
+        return Outcome::From(no);
     if (!id_file.empty()) {
         IdFileResult id = ReadIdFile(id_file);
         if (!id.ok)
             return {false, id.message, {}, Outcome::Icon::None};
     }
-    if (!Loaded())
-        return {false, text::kSaveFailed, text::kNotice, Outcome::Icon::Exclamation};
-    TrustedIdList before = m_list;
-    m_list[row].SetDescription(description);
-    return Save(std::move(before));
+    return ReadModifyWrite([&](TrustedIdList* list) {
+        std::optional<size_t> at = Find(row, *list);
+        if (!at)
+            return Outcome{false, text::kIdGone, text::kNotice, Outcome::Icon::Exclamation};
+        (*list)[*at].SetDescription(description);
+        return Outcome::Done();
+    });
 }
 
 Outcome TrustedIdsPage::Delete(const std::vector<size_t>& selected) {
     std::vector<size_t> rows = RowsToDelete(selected, m_list.size(), kMaxDeletedIds);
     if (rows.empty())
         return {false, text::kSelectRowToDelete, text::kNotice};
-    if (!Loaded())
-        return {false, text::kSaveFailed, text::kNotice, Outcome::Icon::Exclamation};
-    TrustedIdList before = m_list;
-    EraseRows(&m_list, rows);
-    return Save(std::move(before));
+    return ReadModifyWrite([&](TrustedIdList* list) {
+        std::vector<size_t> found;
+        for (size_t row : rows)
+            if (std::optional<size_t> at = Find(row, *list))
+                found.push_back(*at);
+        EraseRows(list, RowsToDelete(found, list->size(), kMaxDeletedIds));
+        return Outcome::Done();
+    });
 }
 
 Outcome TrustedIdsPage::Backup(const std::string& chosen) {
@@ -234,10 +322,7 @@ Outcome TrustedIdsPage::Restore(const std::string& chosen) {
     platform::DataFileLock lock;
     if (platform::Result r = lock.Acquire(m_path, m_access.wait_if_held); !r)
         return {false, "恢复配置文件失败!", {}, Outcome::Icon::Exclamation};
-    Outcome r = Outcome::FromFile(RestoreTrustedIds(&m_list, chosen, m_path, m_access));
-    if (r.ok)
-        m_loaded = true;
-    return r;
+    return Outcome::FromFile(RestoreTrustedIds(&m_list, chosen, m_path, m_access));
 }
 
 }  // namespace ov::setup

@@ -67,12 +67,17 @@ class AccountsPage {
     // Whether the edit dialog lets the name, state and description change.
     bool CanEditAll(size_t row) const;
 
-    // Each saves the whole list at once. A save that fails is reported
-    // ("保存改动失败!") and the list is read back from the file, so that the
-    // rows show what the file holds.
+    // Each change is one read-modify-write under the file's lock, as every
+    // program that changes the file does: the file is read, the one change
+    // is made to what it holds now (accounts another program added since
+    // the list was shown stay), the list is saved and the page shows it.
+    // Rows name the accounts as shown; one that is gone by then is told.
+    // A refusal or a failed save ("保存改动失败!") leaves the file as it
+    // was, and the page shows what the file holds.
     Outcome Add(const AccountEntry& entry);
     Outcome CheckAdd(const AccountEntry& entry) const;  // the add dialog's OK
     Outcome CheckEdit(size_t row, const AccountEntry& entry) const;
+    // Only the texts that differ from Entry(row) are changed in the file.
     Outcome Edit(size_t row, const AccountEntry& entry);
     // Before the question: nothing selected, or the administrator among them.
     Outcome CheckDelete(const std::vector<size_t>& selected) const;
@@ -81,7 +86,12 @@ class AccountsPage {
     Outcome Restore(const std::string& chosen);
 
   private:
-    Outcome Save(AccountList before);
+    // change works on the file's list; its refusal saves nothing.
+    template <class Fn>
+    Outcome ReadModifyWrite(Fn change);
+    // Where the shown row's account is in stored: the same name, counted
+    // among equal names as in the shown list.
+    std::optional<size_t> Find(size_t row, const AccountList& stored) const;
 
     std::string m_path;
     DataFileAccess m_access;
@@ -93,9 +103,10 @@ class TrustedIdsPage {
     explicit TrustedIdsPage(std::string path = {}, DataFileAccess access = {});
 
     // Reads the file; one that cannot be read leaves the page empty, silently.
-    // A change made then reads the file again first and is refused with the
-    // save failure while it still cannot be read, so that an empty list
-    // never replaces the IDs the file holds.
+    // Every change is a read-modify-write under the file's lock: a file that
+    // cannot be read then is refused with the save failure, so that an empty
+    // list never replaces the IDs the file holds, and IDs added by another
+    // program meanwhile stay. Rows name their IDs as shown.
     void Open();
     const TrustedIdList& List() const { return m_list; }
 
@@ -110,20 +121,22 @@ class TrustedIdsPage {
     Outcome Add(const std::string& id_file, const std::string& description,
                 std::optional<size_t>* select);
     // The edit dialog's OK: a chosen file must be a readable ID file, but
-    // the entry keeps its ID; the description is replaced.
+    // the entry keeps its ID; the description is replaced. A description
+    // longer than the record keeps (kMaxStoredIdDescription bytes) is
+    // refused in both.
     Outcome Edit(size_t row, const std::string& id_file, const std::string& description);
     Outcome Delete(const std::vector<size_t>& selected);
     Outcome Backup(const std::string& chosen);
     Outcome Restore(const std::string& chosen);
 
   private:
-    Outcome Save(TrustedIdList before);
-    bool Loaded();
+    template <class Fn>
+    Outcome ReadModifyWrite(Fn change);
+    std::optional<size_t> Find(size_t row, const TrustedIdList& stored) const;
 
     std::string m_path;
     DataFileAccess m_access;
     TrustedIdList m_list;
-    bool m_loaded = false;
 };
 
 }  // namespace ov::setup

@@ -4,6 +4,8 @@
 
 #include <asio.hpp>
 
+#include <functional>
+
 #include "common/tea.h"
 #include "common/test_dir.h"
 #include "ovsetup/model/port_check.h"
@@ -61,6 +63,92 @@ TEST_F(SetupPages, EveryAccountChangeIsInTheFileAtOnce) {
     AccountList stored = Stored();
     ASSERT_EQ(stored.size(), 2u);
     EXPECT_EQ(stored[1].Name(), "bobby");
+}
+
+// Another program (ovadmin) changes the file while the window is open: each
+// change of the page starts from what the file holds then.
+TEST_F(SetupPages, ChangesKeepWhatAnotherProgramStoredMeanwhile) {
+    AccountsPage page(Accounts());
+    ASSERT_TRUE(page.Open().ok);
+    auto other = [&](const std::function<void(AccountList*)>& change) {
+        AccountList list = Stored();
+        change(&list);
+        ASSERT_TRUE(SaveAccounts(list, Accounts()));
+    };
+    other([](AccountList* l) { l->push_back(AccountRecord::Make("carol", "c", true, "")); });
+    ASSERT_TRUE(page.Add({"dave", "d"}).ok);
+    AccountList stored = Stored();
+    ASSERT_EQ(stored.size(), 4u);
+    EXPECT_EQ(stored[2].Name(), "carol");
+    EXPECT_EQ(stored[3].Name(), "dave");
+    EXPECT_EQ(page.List().size(), 4u) << "the page shows the file";
+
+    // A name another program took meanwhile is refused; the rows show it.
+    other([](AccountList* l) { l->push_back(AccountRecord::Make("erin", "e", true, "")); });
+    Outcome taken = page.Add({"erin", "x"});
+    EXPECT_EQ(taken.message, text::kNameExists);
+    EXPECT_EQ(page.List().size(), 5u);
+
+    // Rows are found by name after others moved them; only the texts the
+    // dialog changed are written over what another program changed.
+    other([](AccountList* l) {
+        l->erase(l->begin() + 1);      // alice
+        (*l)[2].SetPassword("d-new");  // dave, now at 2
+    });
+    ASSERT_TRUE(page.Edit(3, {"dave", "d", true, "desk"}).ok);  // dave, shown at 3
+    stored = Stored();
+    ASSERT_EQ(stored.size(), 4u);
+    EXPECT_EQ(stored[2].Name(), "dave");
+    EXPECT_EQ(stored[2].Password(), "d-new");
+    EXPECT_EQ(stored[2].Description(), "desk");
+
+    // An account deleted elsewhere: its edit is told, its delete is done.
+    other([](AccountList* l) { l->pop_back(); });  // erin
+    EXPECT_EQ(page.Edit(3, {"erin", "e", false, ""}).message, text::kAccountGone);
+    EXPECT_EQ(page.List().size(), 3u);
+    other([](AccountList* l) { l->push_back(AccountRecord::Make("fred", "f", true, "")); });
+    ASSERT_TRUE(page.Delete({1}).ok);  // carol
+    stored = Stored();
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(stored[1].Name(), "dave");
+    EXPECT_EQ(stored[2].Name(), "fred");
+
+    // Trusted IDs alike.
+    TrustedIdsPage ids(Ids());
+    ids.Open();
+    std::optional<size_t> select;
+    ASSERT_TRUE(ids.Add(IdFile("u1.id", 1), "one", &select).ok);
+    TrustedIdsPage elsewhere(Ids());
+    elsewhere.Open();
+    ASSERT_TRUE(elsewhere.Add(IdFile("u2.id", 2), "two", &select).ok);
+    ASSERT_TRUE(ids.Add(IdFile("u3.id", 3), "three", &select).ok);
+    EXPECT_EQ(Slurp(Ids()).size(), 750u) << "the ID added elsewhere stays";
+    ASSERT_TRUE(elsewhere.Delete({0}).ok);
+    ASSERT_TRUE(ids.Edit(2, "", "third").ok);  // shown at 2, stored at 1
+    ASSERT_EQ(ids.List().size(), 2u);
+    EXPECT_EQ(ids.List()[0].Description(), "two");
+    EXPECT_EQ(ids.List()[1].Description(), "third");
+}
+
+TEST_F(SetupPages, TextsThatDoNotFitAreRefusedNotCut) {
+    AccountsPage page(Accounts());
+    ASSERT_TRUE(page.Open().ok);
+    std::string ten;
+    for (int i = 0; i < 10; ++i) ten += "码";
+    EXPECT_NE(page.Add({"carol", ten}).message.find("16"), std::string::npos);
+    EXPECT_EQ(Stored().size(), 2u);
+
+    TrustedIdsPage ids(Ids());
+    ids.Open();
+    std::optional<size_t> select;
+    // The record keeps 147 bytes of a description.
+    Outcome too_long = ids.Add(IdFile("u.id", 1), std::string(148, 'x'), &select);
+    EXPECT_FALSE(too_long.ok);
+    EXPECT_NE(too_long.message.find("147"), std::string::npos);
+    EXPECT_TRUE(Slurp(Ids()).empty());
+    ASSERT_TRUE(ids.Add(IdFile("u.id", 1), std::string(147, 'x'), &select).ok);
+    EXPECT_EQ(ids.List()[0].Description(), std::string(147, 'x'));
+    EXPECT_FALSE(ids.Edit(0, "", std::string(146, 'x') + "长").ok);
 }
 
 TEST_F(SetupPages, AFailedSaveIsReportedAndTheListShowsTheFileAgain) {

@@ -19,6 +19,13 @@ inline constexpr char kEnabled[] = "启用";
 inline constexpr char kDisabled[] = "禁用";
 inline constexpr char kHiddenPassword[] = "*****";
 inline constexpr char kHiddenId[] = "****";
+// The fields that a too long text is refused for.
+inline constexpr char kNameField[] = "用户名";
+inline constexpr char kPasswordField[] = "密码";
+inline constexpr char kDescriptionField[] = "描述";
+// A row whose account or ID another program removed since the list was shown.
+inline constexpr char kAccountGone[] = "该用户帐号已被其它程序删除！";
+inline constexpr char kIdGone[] = "该用户ID已被其它程序删除！";
 
 // Switches.
 inline constexpr char kIdCheckOn[] = "“鉴权”功能已经启用，只有通过ID认证的用户才能接入";

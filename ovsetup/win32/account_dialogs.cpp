@@ -144,7 +144,7 @@ struct TrustedIdDialog {
                                 : page->Add(path, description, &select);
                 // A refused ID file keeps the dialog open; anything else
                 // (a failed save too) is told once the dialog is closed.
-                if (!r.ok && r.message != text::kSaveFailed) {
+                if (!r.ok && r.message != text::kSaveFailed && r.message != text::kIdGone) {
                     Say(m_hwnd, r);
                     return TRUE;
                 }

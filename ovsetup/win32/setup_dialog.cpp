@@ -305,13 +305,18 @@ class PortsPageView {
         if (field == 0)
             return FALSE;
         uint32_t port = uint32_t(std::stoul("0" + widgets::ControlText(m_hwnd, field)));
-        if (AskPort(m_module, m_hwnd, &port))
+        if (AskPort(m_module, m_hwnd, &port)) {
             SetPort(field, port);
+            // Into the settings at once, like the switches: a window that
+            // ends without its close (the console quitting under it) keeps
+            // the port it accepted.
+            Store();
+        }
         return TRUE;
     }
 
-    // When the window closes: both fields go back into the settings,
-    // changed or not.
+    // When a port is accepted and when the window closes: both fields go
+    // back into the settings, changed or not.
     void Store() {
         m_settings->CmdPort = int32_t(std::stoul("0" + widgets::ControlText(m_hwnd, IDC_CMD_PORT)));
         m_settings->ProxyPort =

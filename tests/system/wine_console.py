@@ -4,9 +4,11 @@ instance is refused, the tray menu opens the main dialog, which shows the
 gateway stopped, starts the real service and lists the computer the gateway
 publishes, stops it again, sets an alias through the system settings and
 guards the server settings with the administrator password, behind which
-ovsetup.dll's window opens (and ovagentset.dll's behind web配置); a gateway run
-as a program cannot be stopped through the service manager; the tray icon
-comes back after the shell's "TaskbarCreated"; exit closes the open dialog.
+ovsetup.dll's window opens (and ovagentset.dll's behind web配置); a long
+alias keeps whole characters; a gateway run as a program cannot be stopped
+through the service manager; the tray icon comes back after the shell's
+"TaskbarCreated"; exit closes the open dialogs and writes the port the setup
+window accepted.
 
 Wine runs a virtual desktop with its taskbar, so the tray icon has a shell
 to live in. With OV_SCREENSHOTS=DIR set, the windows are also saved as PNG
@@ -36,7 +38,8 @@ VK_RETURN, VK_DOWN = 13, 40
 MAIN_STATUS, START_STOP, LIST, REFRESH = 1011, 1012, 1009, 1004
 WEB, ADVANCED, SYSTEM = 1014, 1015, 1016
 IDOK = 1
-SIDE_USERS, SWITCH = 1002, 1012
+SIDE_USERS, SIDE_PORTS, SWITCH = 1002, 1003, 1012
+CMD_CHANGE, PORT = 1021, 1060
 STOPPED, RUNNING = "OVG服务状态: 已停止!", "OVG服务状态: 运行中..."
 
 
@@ -275,6 +278,27 @@ def main():
                       and written.startswith(b"[CWebinfo]\r\n"),
                       "and OV_G.ini holds the alias (%r)" % written[-60:])
                 check("计算机别名设置生效" in said(), "the console says the alias is in effect")
+                # An alias longer than its 50 bytes is cut at a whole
+                # character; OK on it again writes and says nothing.
+                long_alias = "a" + "网" * 30
+                for typed in (long_alias, None):
+                    driver("click", "main", SYSTEM)
+                    driver("wait", "alias", 20)
+                    time.sleep(0.3)
+                    if typed:
+                        driver("settext", "alias", 1002, typed)
+                    else:
+                        with open(ini, "rb") as f:
+                            written, told = f.read(), said().count("计算机别名设置生效")
+                    driver("click", "alias", IDOK)
+                    driver.wait_gone("alias", 10)
+                    time.sleep(0.5)
+                with open(ini, "rb") as f:
+                    again = f.read()
+                check(b"\r\nAlias=" + long_alias[:25].encode("gbk") + b"\r\n" in written,
+                      "a long alias keeps its whole characters (%r)" % written[-70:])
+                check(again == written and said().count("计算机别名设置生效") == told,
+                      "and OK on it unchanged writes nothing and says nothing")
 
                 # The server settings need the administrator's password;
                 # web settings need their library (not installed here).
@@ -321,7 +345,7 @@ def main():
 
                 # Without the libraries, each is named.
                 for name in ("ovsetup.dll", "ovagentset.dll"):
-                    os.remove(os.path.join(d, name))
+                    os.rename(os.path.join(d, name), os.path.join(d, name + ".away"))
                 driver("click", "main", ADVANCED)
                 driver("wait", "password", 20)
                 time.sleep(0.5)
@@ -371,13 +395,33 @@ def main():
                 time.sleep(0.5)
                 check(driver("trayicon", "modify") == "ok", "and the icon is back")
 
-                # Exit from the tray menu while the dialog is open.
+                # Exit from the tray menu while the setup window is open on
+                # a port it accepted: the port is written before the end.
+                os.rename(os.path.join(d, "ovsetup.dll.away"), os.path.join(d, "ovsetup.dll"))
+                driver("click", "main", ADVANCED)
+                driver("wait", "password", 20)
+                time.sleep(0.5)
+                driver("settext", "password", 1000, "pw")
+                driver("click", "password", IDOK)
+                driver.wait_gone("password", 10)
+                check(driver("wait", "setup", 60).startswith("ok"), "the setup window opens again")
+                driver("click", "setup", SIDE_PORTS)
+                time.sleep(0.3)
+                driver("click", "setup", CMD_CHANGE)
+                driver("wait", "port", 20)
+                driver("settext", "port", PORT, "7100")
+                driver("click", "port", IDOK)
+                check(driver.wait_gone("port", 10), "a new command port is accepted")
                 driver("tray", 130, WM_RBUTTONUP)
                 driver("wait", "menu", 10)
                 for vk in (VK_DOWN, VK_DOWN, VK_RETURN):
                     driver("key", "menu", vk)
                 rc = ovtest.wait_exit(console, 30)
-                check(rc == 0, "退出 ends the console with its dialog open (rc %r)" % rc)
+                check(rc == 0, "退出 ends the console with its dialogs open (rc %r)" % rc)
+                with open(ini, "rb") as f:
+                    written = f.read()
+                check(b"\r\nCmdPort=7100\r\n" in written,
+                      "and the port the setup window accepted is in OV_G.ini (%r)" % written)
                 console = None
                 check(driver("exists", "main") == "no", "the dialog is gone too")
                 check(driver("trayicon", "modify") == "failed", "and so is the tray icon")

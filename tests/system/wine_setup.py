@@ -3,7 +3,8 @@ by showcfg_host.exe as the console calls them and driven by
 ovconsole_driver.exe: every page of the setup window (trusted IDs with
 import, edit, delete, the ID check switch, backup and restore; accounts
 with add, edit, the administrator's password, delete, the Guest switch, a
-failed save, backup and restore; the two ports with the range and bind
+failed save, backup and restore, texts over their limits in bytes, an
+account that ovadmin adds meanwhile; the two ports with the range and bind
 tests), then the web agent dialog with its rules, a connection test against
 the test web agent (the master answers as a web agent, the backup does not)
 and the key change. The records the host prints and the files afterwards
@@ -193,6 +194,11 @@ def main():
                 dialog("addid", [(ID_PATH, winpath(os.path.join(d, "short.id")))])
                 check(says("the ID file is  corrupted"), "a short ID file is refused")
                 check(driver("exists", "addid") == "yes", "and the dialog stays")
+                # 74 characters are 148 bytes, one more than the record keeps.
+                dialog("addid", [(ID_PATH, winpath(os.path.join(d, "u1.id"))),
+                                 (ID_DESCRIPTION, "长" * 74)])
+                check(says("描述最多147个字节") and driver("exists", "addid") == "yes",
+                      "a description longer than the record is refused, not cut")
                 click("addid", IDCANCEL)
                 driver.wait_gone("addid", 10)
 
@@ -259,6 +265,10 @@ def main():
                 check(says("该用户名已经存在！"), "a name that exists is refused")
                 dialog("adduser", [(NAME, "")])
                 check(says("请输入用户名！"), "an empty name is refused")
+                # Ten Chinese characters: ten for the edit control, 20 bytes.
+                dialog("adduser", [(NAME, "carl"), (PASSWORD, "码" * 10)])
+                check(says("密码最多16个字节"), "a password over 16 bytes is refused")
+                check(driver("exists", "adduser") == "yes", "and the dialog stays")
                 click("adduser", IDCANCEL)
                 driver.wait_gone("adduser", 10)
                 check(rows()[2:] == ["bob|*****|禁用|前台"], "bob is added, disabled (%r)" % rows())
@@ -332,6 +342,16 @@ def main():
                 time.sleep(0.5)
                 check(len(rows()) == 2 and len(accounts(os.path.join(d, "uinfo.dat"))) == 2,
                       "恢复 brings back the backed-up accounts (%r)" % rows())
+                # ovadmin adds an account while the window is open: an add in
+                # the window keeps it, and the rows show both.
+                wine(admin, "accounts", "add", "zoe", "z1")
+                click("setup", ADD)
+                dialog("adduser", [(NAME, "yan")])
+                driver.wait_gone("adduser", 10)
+                time.sleep(0.5)
+                names = [a[0] for a in accounts(os.path.join(d, "uinfo.dat"))]
+                check(names[2:] == ["zoe", "yan"] and [r.split("|")[0] for r in rows()] == names,
+                      "an account added meanwhile by ovadmin stays (%r, %r)" % (names, rows()))
 
                 # Ports.
                 click("setup", SIDE_PORTS)
@@ -398,7 +418,12 @@ def main():
                 check(driver.wait_gone("test", 10), "取消 closes it while the test still waits")
                 driver("settext", "web", MASTER, "  " + good + " ")
                 driver("settext", "web", BACKUP_URL, bad)
+                # The pointer over 取消 darkens it.
+                button = rect_of(driver("rect", "web", IDCANCEL))
+                if button:
+                    driver("cursor", (button[0] + button[2]) // 2, (button[1] + button[3]) // 2)
                 shot("web-agent", "web")
+                driver("cursor", 900, 700)
                 click("web", TEST)
                 check(driver("wait", "test", 20).startswith("ok"), "a second test starts afresh")
                 check(driver.wait_text("test", TEST_GROUP, "测试结束", 30), "the test ends")

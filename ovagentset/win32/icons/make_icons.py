@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Draws the icons of ovagentset.dll with the console's drawing helpers and
 writes them beside this script: the dialog's globe, the four frames of the
-test animation, and the passed and failed pictures. The outputs are
-committed; run this again after changing a drawing."""
+test animation, the idle picture, and the passed and failed pictures. The
+outputs are committed; run this again after changing a drawing."""
 
 import math
 import os
@@ -36,6 +36,10 @@ ICONS = {
 }
 for n in range(4):
     ICONS["wait%d" % n] = frame(n)
+# A slot without an address: the same dots, all faint and none moving.
+ICONS["idle"] = [circle(8 + 5.6 * math.cos(math.radians(90 - 45 * k)),
+                        8 - 5.6 * math.sin(math.radians(90 - 45 * k)), 1.6, 0xC8CCD0)
+                 for k in range(8)]
 
 
 def main():
