@@ -4,6 +4,8 @@
 //   ovload MODE --host H --port P [options]     MODE: auth | stream | pingpong | cer
 //
 // auth      log in on the command port over and over; authentications per second
+//           and the reply's latency (with --reconnect, from the connect on);
+//           --idle N of the connections only connect and stay silent
 // stream    N streams through the relay to an ovsink; throughput (checked bytes)
 // pingpong  1-byte round trips; latency percentiles
 // cer       connect, 1 KiB echo, close; connections per second
@@ -12,7 +14,9 @@
 // --header NAME is given (the computer's name, zero-filled), then the agent's
 // mode byte. --login USER:PASSWORD logs in on the gateway's command port
 // (--cmd-port, 6111 unless given) first and keeps that connection open for
-// the whole run, as a gateway that relays only for those logged in wants. The run lasts --warmup
+// the whole run, as a gateway that relays only for those logged in wants.
+// --bind ADDR gives every connection that source address (one of several on
+// the machine, to load from two addresses at once). The run lasts --warmup
 // plus --seconds and nothing longer: a target that accepts and then stays silent gives a zero
 // result, never a hang. Prints one line of key=value pairs on stdout; exit code 0 when the window
 // saw work done and no corrupted byte, else 1 (2: bad command line).
@@ -80,11 +84,21 @@ struct Config {
     size_t size = 1024;  // cer's echo
     std::string user, password, client_id;
     bool reconnect = false;
+    int idle = 0;  // auth: of the connections, these stay silent
     std::string label;
     bool login = false;  // relay modes: log in before, and stay logged in
     std::string login_user, login_password;
     uint16_t cmd_port = 6111;
+    asio::ip::address bind;  // unspecified: the system's choice
 };
+
+// Opens s with cfg's source address, if one was given.
+void BindSource(const Config& cfg, tcp::socket& s) {
+    if (cfg.bind.is_unspecified())
+        return;
+    s.open(cfg.bind.is_v4() ? tcp::v4() : tcp::v6());
+    s.bind(tcp::endpoint(cfg.bind, 0));
+}
 
 struct Counters {
     uint64_t up = 0, down = 0;  // checked payload bytes, each direction
@@ -107,7 +121,10 @@ class Load {
         for (int i = 0; i < m_cfg.conns; ++i) {
             switch (m_cfg.mode) {
                 case Mode::Auth:
-                    Spawn(Auth());
+                    // The silent ones spread evenly among the others.
+                    Spawn((i + 1) * m_cfg.idle / m_cfg.conns > i * m_cfg.idle / m_cfg.conns
+                              ? Idle()
+                              : Auth());
                     break;
                 case Mode::Stream:
                     Spawn(Stream());
@@ -157,10 +174,12 @@ class Load {
                 break;
             case Mode::Auth:
                 // Only logins that were let in count; a refusal is a cheaper reply.
-                std::printf(" reconnect=%d replies=%llu auth_per_s=%.0f rejected=%llu last_code=%d",
-                            m_cfg.reconnect ? 1 : 0, static_cast<unsigned long long>(d.done),
-                            (d.done - d.rejected) / t, static_cast<unsigned long long>(d.rejected),
-                            m_last_code);
+                std::printf(
+                    " reconnect=%d idle=%d replies=%llu auth_per_s=%.0f rejected=%llu "
+                    "last_code=%d p50_us=%.1f p99_us=%.1f",
+                    m_cfg.reconnect ? 1 : 0, m_cfg.idle, static_cast<unsigned long long>(d.done),
+                    (d.done - d.rejected) / t, static_cast<unsigned long long>(d.rejected),
+                    m_last_code, Percentile(0.50), Percentile(0.99));
                 break;
         }
         std::printf(" errors=%llu corrupt=%llu\n", static_cast<unsigned long long>(d.errors),
@@ -248,6 +267,7 @@ class Load {
     }
 
     awaitable<void> Connect(tcp::socket& s) {
+        BindSource(m_cfg, s);
         co_await s.async_connect(m_cfg.target, use_awaitable);
         s.set_option(tcp::no_delay(true));
     }
@@ -405,8 +425,11 @@ class Load {
                 tcp::socket s(m_io);
                 Open guard(*this, s);
                 try {
+                    auto t0 = Clock::now();
                     co_await Connect(s);
                     while (!m_stopped) {
+                        if (!m_cfg.reconnect)
+                            t0 = Clock::now();
                         co_await asio::async_write(s, asio::buffer(frame), use_awaitable);
                         std::array<uint8_t, 2> size;
                         co_await asio::async_read(s, asio::buffer(size), use_awaitable);
@@ -425,6 +448,7 @@ class Load {
                         m_last_code = DecodeFixed16LE(reply.data() + 1);
                         if (m_last_code != kAuthOk)
                             ++m_c.rejected;
+                        Sample(t0);
                         ++m_c.done;
                         if (m_cfg.reconnect)
                             break;
@@ -437,6 +461,26 @@ class Load {
                 co_return;
             if (!m_cfg.reconnect && !m_stopped)
                 co_await Pause();  // the connection broke
+        }
+    }
+
+    // A connection that says nothing, as a client that holds a slot would:
+    // connected again whenever the target closes it.
+    awaitable<void> Idle() {
+        while (!m_stopped) {
+            {
+                tcp::socket s(m_io);
+                Open guard(*this, s);
+                try {
+                    co_await Connect(s);
+                    std::array<uint8_t, 256> sink;
+                    for (;;) co_await s.async_read_some(asio::buffer(sink), use_awaitable);
+                } catch (const asio::system_error&) {
+                    Failed();
+                }
+            }
+            if (!m_stopped)
+                co_await Pause();
         }
     }
 
@@ -465,6 +509,7 @@ bool LogIn(asio::io_context& io, const Config& cfg, tcp::socket* s, std::string*
     asio::co_spawn(
         io,
         [&]() -> awaitable<void> {
+            BindSource(cfg, *s);
             co_await s->async_connect(tcp::endpoint(cfg.target.address(), cfg.cmd_port),
                                       use_awaitable);
             co_await asio::async_write(*s, asio::buffer(frame), use_awaitable);
@@ -504,9 +549,9 @@ bool LogIn(asio::io_context& io, const Config& cfg, tcp::socket* s, std::string*
 }
 
 const std::vector<std::string_view> kKnown = {
-    "host",      "port",  "header", "conns", "seconds",  "warmup",
-    "direction", "chunk", "size",   "user",  "password", "client-id",
-    "reconnect", "label", "help",   "login", "cmd-port"};
+    "host",  "port",  "header",   "conns",    "seconds",   "warmup",    "direction",
+    "chunk", "size",  "user",     "password", "client-id", "reconnect", "label",
+    "help",  "login", "cmd-port", "bind",     "idle"};
 
 int Usage(const std::string& why) {
     std::fprintf(
@@ -518,6 +563,8 @@ int Usage(const std::string& why) {
         "         [--direction both|up|down] [--chunk BYTES]   stream\n"
         "         [--size BYTES]                   cer (default 1024)\n"
         "         [--user U] [--password P] [--client-id ID] [--reconnect]   auth\n"
+        "         [--idle N]                       auth: N of the connections stay silent\n"
+        "         [--bind ADDR]                    the connections' source address\n"
         "         [--login USER:PASSWORD] [--cmd-port PORT]   log in first (relay modes)\n",
         why.c_str());
     return 2;
@@ -549,12 +596,16 @@ int Main(int argc, char** argv) {
     cfg.warmup = opt.Number("warmup", 0.5);
     cfg.chunk = size_t(opt.Number("chunk", 64 * 1024));
     cfg.size = size_t(opt.Number("size", 1024));
+    const double idle = opt.Number("idle", 0);
     if (auto problem = opt.Problem(kKnown); !problem.empty())
         return Usage(problem);
     if (port < 1 || port > 65535)
         return Usage("--port PORT is needed");
     if (cfg.conns < 1 || cfg.conns > 10000)
         return Usage("--conns: 1 to 10000");
+    if (idle < 0 || idle > cfg.conns || (idle > 0 && cfg.mode != Mode::Auth))
+        return Usage("--idle: auth only, at most --conns");
+    cfg.idle = int(idle);
     if (cfg.seconds <= 0 || cfg.seconds > 600 || cfg.warmup < 0 || cfg.warmup > 60)
         return Usage("--seconds: up to 600, --warmup: up to 60");
     if (cfg.chunk < 1 || cfg.chunk > Pattern::kMaxSpan || cfg.size < 1 ||
@@ -566,6 +617,11 @@ int Main(int argc, char** argv) {
     if (ec)
         return Usage("--host: " + ec.message());
     cfg.target = tcp::endpoint(addr, uint16_t(port));
+    if (opt.Has("bind")) {
+        cfg.bind = asio::ip::make_address(opt.Text("bind", ""), ec);
+        if (ec || cfg.bind.is_unspecified())
+            return Usage("--bind: an address of this machine");
+    }
     cfg.header = opt.Has("header");
     cfg.computer = opt.Text("header", "");
     cfg.direction_name = opt.Text("direction", "both");

@@ -16,7 +16,11 @@ socat (9001), haproxy in tcp mode with one thread (9002); the "direct" case
 is the kernel forwarding between the two links, the limit of any relay. The
 client namespace runs ovload against each; through the gateway each ovload
 run logs in on the command port first and keeps that connection open while
-it measures, as the gateway relays only for those logged in.
+it measures, as the gateway relays only for those logged in. The client also
+holds a second address, 198.51.100.3, from which one ovload floods the
+command port (200 connections: half send logins with a wrong password, half
+connect and say nothing) while a right login from the first address is
+timed: the attack row, next to the same login without the flood.
 
 The gateway runs only inside the gw namespace (its start-up probe is a
 broadcast); every namespace, and everything running in it, is removed on the
@@ -42,7 +46,7 @@ import time
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(SOURCE, "build", "linux")
 
-CLIENT_IP, GW_CLIENT_IP = "198.51.100.2", "198.51.100.1"
+CLIENT_IP, GW_CLIENT_IP, ATTACK_IP = "198.51.100.2", "198.51.100.1", "198.51.100.3"
 GW_LAN_IP, AGENT_IP, LAN_BROADCAST = "192.0.2.1", "192.0.2.2", "192.0.2.255"
 AGENT_PORT, SOCAT_PORT, HAPROXY_PORT = 7000, 9001, 9002
 GW_PROXY_PORT, GW_CMD_PORT = 9821, 9811
@@ -113,6 +117,9 @@ class Lab:
             self.made.append(name)
             self.ip("-n", name, "link", "set", "lo", "up")
         self.link("client", CLIENT_IP, "gw", GW_CLIENT_IP, "c")
+        # The attacker's address, beside the user's on the same link.
+        self.ip("-n", self.ns["client"], "addr", "add", ATTACK_IP + "/24", "dev",
+                "ovbc%s0" % self.tag)
         self.link("gw", GW_LAN_IP, "agent", AGENT_IP, "a")
         self.ip("-n", self.ns["client"], "route", "add", "192.0.2.0/24", "via", GW_CLIENT_IP)
         self.ip("-n", self.ns["agent"], "route", "add", "198.51.100.0/24", "via", GW_LAN_IP)
@@ -390,8 +397,53 @@ class Bench:
             self.load(name, "auth", "auth", GW_CLIENT_IP, GW_CMD_PORT, ["--conns", "8"] + auth)
             self.load(name, "auth_reconnect", "auth", GW_CLIENT_IP, GW_CMD_PORT,
                       ["--conns", "8", "--reconnect"] + auth)
+            self.login_under_flood(name, d, env, adm)
         if notes:
             self.notes[name] = "; ".join(notes)
+
+
+    def login_under_flood(self, name, d, env, adm):
+        """The attack row: a right login from CLIENT_IP (a new connection each,
+        as a client logs in), timed alone and while ATTACK_IP floods the
+        command port with 200 connections, half of them guessing passwords
+        over and over, half silent; each one the gateway closes connects
+        again. The gateway lets one address hold only its share of the slots
+        (MaxSlotsPerAddress, 20 by default) and holds back the replies to an
+        address that failed to log in."""
+        login = ["--conns", "1", "--reconnect", "--bind", CLIENT_IP, "--user", "Administrator",
+                 "--password", ADMIN_PASSWORD]
+        self.load(name, "login", "auth", GW_CLIENT_IP, GW_CMD_PORT, login)
+
+        def counters():
+            r = subprocess.run([adm, "--dir", d, "stats", "--json"], capture_output=True,
+                               text=True, env=env)
+            with contextlib.suppress(ValueError):
+                return json.loads(r.stdout)
+            return {}
+        before = counters()
+        flood_seconds = self.args.seconds + 3
+        argv = [self.ovload, "auth", "--host", GW_CLIENT_IP, "--port", str(GW_CMD_PORT),
+                "--bind", ATTACK_IP, "--conns", "200", "--idle", "100", "--user",
+                "Administrator", "--password", "guess", "--seconds", str(flood_seconds),
+                "--warmup", "0", "--label", name + "/flood"]
+        flood = self.lab.start("client", argv, stdout=subprocess.PIPE, text=True)
+        try:
+            time.sleep(1)  # the flood takes every slot it may
+            self.load(name, "login_flood", "auth", GW_CLIENT_IP, GW_CMD_PORT, login)
+            out, _ = flood.communicate(timeout=flood_seconds + 10)
+        finally:
+            self.lab.stop(flood)
+        after = counters()
+        line = parse_line(out) or {}
+        # Its connections closed by the gateway are the defence at work, not
+        # errors of a measurement.
+        line["flood_closed"] = line.pop("errors", "-")
+        for key in ("cmd_refused_per_address", "login_replies_held", "logins_bad_password"):
+            line[key] = after.get(key, 0) - before.get(key, 0)
+        self.raw.append({"target": name, "metric": "flood", "argv": argv[1:],
+                         "exit": flood.returncode, "line": out.strip()})
+        self.results.setdefault(name, {}).setdefault("flood", []).append(line)
+        log("%s/flood: %s" % (name, " ".join("%s=%s" % kv for kv in sorted(line.items()))))
 
 
 def fnum(v, digits=0):
@@ -403,7 +455,8 @@ def value(results, target, metric):
     (the highest for memory); None when not measured."""
     # p50 and p99 come from one run, as does a stream's figure per CPU.
     source = ("pingpong" if metric.startswith("pingpong_")
-              else metric[:-len("_per_cpu")] if metric.endswith("_per_cpu") else metric)
+              else metric[:-len("_per_cpu")] if metric.endswith("_per_cpu")
+              else metric[:-len("_p50")] if metric.startswith("login") else metric)
     figures = [x for x in (figure(r, metric) for r in results.get(target, {}).get(source, []))
                if x is not None]
     if not figures:
@@ -425,6 +478,9 @@ def figure(r, metric):
         return float(r["rtt_p50_us"])
     if metric == "pingpong_p99":
         return float(r["rtt_p99_us"])
+    if metric.startswith("login"):
+        # A login with no reply in the window has no latency to show.
+        return float(r[metric[-3:] + "_us"]) / 1000.0 if float(r.get("replies", 0)) else None
     if metric == "cer":
         return float(r["conn_per_s"])
     if metric == "rss40":
@@ -446,6 +502,10 @@ def table(results, notes, seconds, repeat):
         ("rss40", "peak RSS at 40 busy pairs (MiB)", 1),
         ("auth", "authentications/s (8 kept connections)", 0),
         ("auth_reconnect", "authentications/s (new connection each)", 0),
+        ("login_p50", "login p50 (ms, new connection each)", 2),
+        ("login_p99", "login p99 (ms, new connection each)", 2),
+        ("login_flood_p50", "login p50 (ms), another address flooding", 2),
+        ("login_flood_p99", "login p99 (ms), another address flooding", 2),
     ]
     head = "%-44s %9s %9s %9s %9s %8s %8s %8s" % (
         "measure", "direct", "socat", "haproxy", "gateway", "gw/socat", "gw/hap", "gw/dir")
@@ -474,6 +534,25 @@ def table(results, notes, seconds, repeat):
         bad = sum(int(r.get("corrupt", 0)) for r in runs)
         if errs or bad:
             lines.append("%s: %d connection errors, %d corrupted streams in the windows" % (t, errs, bad))
+    # The attack row: the same login with and without the flood.
+    for t in TARGETS:
+        alone = [value(results, t, "login_" + q) for q in ("p50", "p99")]
+        flooded = [value(results, t, "login_flood_" + q) for q in ("p50", "p99")]
+        floods = results.get(t, {}).get("flood", [])
+        if not floods or None in alone + flooded:
+            continue
+        # Each of the flood's figures: the median over the runs.
+        f = {k: sorted(int(r[k]) for r in floods)[len(floods) // 2]
+             for k in ("replies", "flood_closed", "cmd_refused_per_address", "login_replies_held")
+             if all(str(r.get(k, "")).isdigit() for r in floods)}
+        lines.append(
+            "%s under attack: a right login from a second address while one address floods the "
+            "command port with 200 connections (100 guessing, 100 silent): p50 x%.2f, p99 x%.2f "
+            "of the same login alone; the flood got %s replies and had %s connections closed, "
+            "%s of them at once (one address's share of the slots), %s replies held back" % (
+                t, flooded[0] / alone[0], flooded[1] / alone[1], f.get("replies", "-"),
+                f.get("flood_closed", "-"), f.get("cmd_refused_per_address", "-"),
+                f.get("login_replies_held", "-")))
     if results.get("baseline"):
         lines.append("gateway / baseline (another build, same run): " + ", ".join(
             "%s %s" % (metric, "-" if not value(results, "baseline", metric)
