@@ -127,8 +127,11 @@ class InstantService : public ServiceSystem, public MessageSink {
     bool IsNtFamily() override { return true; }
     Installed IsInstalled() override { return Installed::Yes; }
     bool RunGateway(const std::string&) override { return true; }
+    Elevation RunElevated(const std::string&, const std::string&, unsigned long*) override {
+        return Elevation::Failed;
+    }
     void Sleep(unsigned ms) override { slept += ms; }
-    bool OpenService() override { return true; }
+    Open OpenService() override { return Open::Opened; }
     bool StartService() override {
         started = true;
         return accept;

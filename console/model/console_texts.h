@@ -23,6 +23,13 @@ inline constexpr char kNotInstalled[] = "ORVIK Gateway服务没有安装!";
 inline constexpr char kRunServicesUnreadable[] = "打开注册表RunServices失败!";
 inline constexpr char kStartFailed[] = "启动OVG服务失败!";
 inline constexpr char kStopFailed[] = "停止OVG服务失败!";
+inline constexpr char kServiceNotAllowed[] =
+    "没有权限查看ORVIK Gateway服务的状态。\n请以管理员身份运行控制台，或请管理员检查服务的权限。";
+inline constexpr char kElevationRefused[] = "没有得到管理员权限，操作已取消，什么都没有改变。";
+inline constexpr char kElevationFailed[] = "不能以管理员身份运行";
+inline constexpr char kInstallFailed[] = "安装ORVIK Gateway服务失败!";
+inline constexpr char kRemoveFailed[] = "删除ORVIK Gateway服务失败!";
+inline constexpr char kExitCode[] = "返回值";
 
 // The main dialog.
 inline constexpr char kRunning[] = "OVG服务状态: 运行中...";

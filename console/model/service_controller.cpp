@@ -4,25 +4,73 @@
 
 namespace ov::console {
 
+using Installed = ServiceSystem::Installed;
+
 bool ServiceController::IsInstalled() {
     switch (m_system->IsInstalled()) {
-        case ServiceSystem::Installed::Yes:
+        case Installed::Yes:
             return true;
-        case ServiceSystem::Installed::RegistryUnreadable:
+        case Installed::RegistryUnreadable:
             m_messages->Show(text::kRunServicesUnreadable, text::kConsoleCaption, true);
             return false;
-        case ServiceSystem::Installed::No:
+        case Installed::NotAllowed:
+            m_messages->Show(text::kServiceNotAllowed, text::kConsoleCaption, true);
+            return false;
+        case Installed::No:
             break;
     }
     return false;
 }
 
+bool ServiceController::ShouldOfferInstall() {
+    const Installed presence = m_system->IsInstalled();
+    if (presence == Installed::NotAllowed)
+        m_messages->Show(text::kServiceNotAllowed, text::kConsoleCaption, true);
+    else if (presence == Installed::RegistryUnreadable)
+        m_messages->Show(text::kRunServicesUnreadable, text::kConsoleCaption, true);
+    return presence == Installed::No || presence == Installed::RegistryUnreadable;
+}
+
+bool ServiceController::Elevated(const char* program, const std::string& parameters,
+                                 unsigned long* exit_code) {
+    switch (m_system->RunElevated(program, parameters, exit_code)) {
+        case ServiceSystem::Elevation::Done:
+            return true;
+        case ServiceSystem::Elevation::Refused:
+            m_messages->Show(text::kElevationRefused, text::kConsoleCaption, true);
+            return false;
+        case ServiceSystem::Elevation::Failed:
+            break;
+    }
+    m_messages->Show(std::string(text::kElevationFailed) + ": " + program, text::kConsoleCaption,
+                     true);
+    return false;
+}
+
 bool ServiceController::Install() {
-    if (IsInstalled()) {
+    const Installed before = m_system->IsInstalled();
+    if (before == Installed::Yes) {
         m_messages->Show(text::kAlreadyInstalled, text::kAppTitle, false);
         return false;
     }
-    return m_system->RunGateway("-install");
+    if (before == Installed::NotAllowed) {
+        // It may well be there: never offer what could replace it.
+        m_messages->Show(text::kServiceNotAllowed, text::kConsoleCaption, true);
+        return false;
+    }
+    if (before == Installed::RegistryUnreadable)
+        m_messages->Show(text::kRunServicesUnreadable, text::kConsoleCaption, true);
+    if (!m_system->IsNtFamily())
+        return m_system->RunGateway("-install");
+    // OV_G.exe tells its own result and exits 1 either way, so the service
+    // manager is asked afterwards.
+    unsigned long ignored = 0;
+    if (!Elevated(kGatewayProgram, "-install", &ignored))
+        return false;
+    if (m_system->IsInstalled() == Installed::Yes)
+        return true;
+    m_messages->Show(text::kInstallFailed, text::kConsoleCaption, true);
+    return false;
 }
 
 bool ServiceController::Remove() {
@@ -30,13 +78,34 @@ bool ServiceController::Remove() {
         m_messages->Show(text::kNotInstalled, text::kConsoleCaption, false);
         return false;
     }
-    return m_system->RunGateway("-remove");
+    if (!m_system->IsNtFamily())
+        return m_system->RunGateway("-remove");
+    unsigned long ignored = 0;
+    if (!Elevated(kGatewayProgram, "-remove", &ignored))
+        return false;
+    if (m_system->IsInstalled() == Installed::No)
+        return true;
+    m_messages->Show(text::kRemoveFailed, text::kConsoleCaption, true);
+    return false;
 }
 
 bool ServiceController::Drive(bool start, ServiceSystem::State pending,
                               ServiceSystem::State wanted) {
-    if (!m_system->OpenService())
-        return false;
+    switch (m_system->OpenService()) {
+        case ServiceSystem::Open::Opened:
+            break;
+        case ServiceSystem::Open::Denied: {
+            // A standard user: the one action in the elevated console,
+            // which exits 0 when the service reached the state wanted.
+            unsigned long exit_code = 1;
+            return m_elevate &&
+                   Elevated(kConsoleProgram, start ? kStartServiceSwitch : kStopServiceSwitch,
+                            &exit_code) &&
+                   exit_code == 0;
+        }
+        case ServiceSystem::Open::Failed:
+            return false;
+    }
     bool ok = false;
     if (start ? m_system->StartService() : m_system->StopService()) {
         ServiceSystem::State state = pending;
@@ -58,9 +127,16 @@ bool ServiceController::Drive(bool start, ServiceSystem::State pending,
 }
 
 bool ServiceController::Start() {
-    if (!IsInstalled()) {
-        m_messages->Show(text::kNotInstalled, text::kConsoleCaption, false);
-        return false;
+    switch (m_system->IsInstalled()) {
+        case Installed::Yes:
+        case Installed::NotAllowed:  // the elevated helper may see it
+            break;
+        case Installed::RegistryUnreadable:
+            m_messages->Show(text::kRunServicesUnreadable, text::kConsoleCaption, true);
+            [[fallthrough]];
+        case Installed::No:
+            m_messages->Show(text::kNotInstalled, text::kConsoleCaption, false);
+            return false;
     }
     if (m_system->IsNtFamily())
         return Drive(true, ServiceSystem::State::StartPending, ServiceSystem::State::Running);

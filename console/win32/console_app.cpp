@@ -25,6 +25,25 @@ int ShowBox(HWND owner, const std::string& text, const std::string& caption, UIN
     return ::MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
 }
 
+namespace {
+
+// The elevated helper's messages: its own boxes, owned by nobody.
+class HelperMessages : public MessageSink {
+  public:
+    void Show(const std::string& text, const std::string& caption, bool exclamation) override {
+        ShowBox(nullptr, text, caption, MB_OK | (exclamation ? MB_ICONEXCLAMATION : 0));
+    }
+};
+
+}  // namespace
+
+int RunServiceHelper(bool start) {
+    Win32ServiceSystem system;
+    HelperMessages messages;
+    ServiceController service(&system, &messages, false);
+    return (start ? service.Start() : service.Stop()) ? 0 : 1;
+}
+
 ConsoleApp::ConsoleApp(HINSTANCE instance) : m_instance(instance), m_service(&m_system, this) {}
 
 ConsoleApp::~ConsoleApp() {
@@ -54,7 +73,7 @@ int ConsoleApp::Run() {
         ShowBox(nullptr, message, text::kAppTitle, MB_OK);
         return 0;
     }
-    if (!m_service.IsInstalled()) {
+    if (m_service.ShouldOfferInstall()) {
         ShowBox(nullptr, text::kWillInstall, text::kAppTitle, MB_OK);
         m_service.Install();
     }

@@ -18,6 +18,10 @@ namespace ov::console {
 // standard error, answered with its default button.
 int ShowBox(HWND owner, const std::string& text, const std::string& caption, UINT flags);
 
+// ovconsole.exe -startservice / -stopservice, started elevated by a console
+// that may not: the one action, no window of its own; 0 when it succeeded.
+int RunServiceHelper(bool start);
+
 class ConsoleApp : public MessageSink {
   public:
     explicit ConsoleApp(HINSTANCE instance);

@@ -10,6 +10,10 @@ namespace {
 constexpr char kServiceName[] = "OV_Gateway service";
 constexpr char kRunServicesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 
+static_assert(kManagerRights == SC_MANAGER_CONNECT);
+static_assert(kStatusRights == SERVICE_QUERY_STATUS);
+static_assert(kControlRights == (SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP));
+
 bool PlatformIsNt() {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
@@ -37,15 +41,50 @@ ServiceSystem::Installed Win32ServiceSystem::IsInstalled() {
         ::RegCloseKey(key);
         return found ? Installed::Yes : Installed::No;
     }
-    SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, kManagerRights);
     if (manager == nullptr)
-        return Installed::No;
-    SC_HANDLE service = ::OpenServiceA(manager, kServiceName, SERVICE_QUERY_CONFIG);
-    const bool found = service != nullptr;
-    if (service)
+        return Installed::NotAllowed;
+    SC_HANDLE service = ::OpenServiceA(manager, kServiceName, kStatusRights);
+    Installed answer = Installed::Yes;
+    if (service != nullptr) {
         ::CloseServiceHandle(service);
+    } else {
+        const DWORD error = ::GetLastError();
+        // A service whose status is refused is there all the same.
+        answer = error == ERROR_SERVICE_DOES_NOT_EXIST ? Installed::No
+                 : error == ERROR_ACCESS_DENIED        ? Installed::Yes
+                                                       : Installed::NotAllowed;
+    }
     ::CloseServiceHandle(manager);
-    return found ? Installed::Yes : Installed::No;
+    return answer;
+}
+
+ServiceSystem::Elevation Win32ServiceSystem::RunElevated(const std::string& program,
+                                                         const std::string& parameters,
+                                                         unsigned long* exit_code) {
+    const std::string file = m_directory + program;
+    SHELLEXECUTEINFOA run{};
+    run.cbSize = sizeof run;
+    run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    run.lpVerb = "runas";
+    run.lpFile = file.c_str();
+    run.lpParameters = parameters.c_str();
+    run.lpDirectory = m_directory.empty() ? nullptr : m_directory.c_str();
+    run.nShow = SW_HIDE;
+    if (!::ShellExecuteExA(&run))
+        return ::GetLastError() == ERROR_CANCELLED ? Elevation::Refused : Elevation::Failed;
+    if (run.hProcess == nullptr)
+        return Elevation::Failed;
+    // The console's window waits with the helper, which ends on its own:
+    // the service manager's waits are bounded, OV_G.exe's switches return.
+    ::WaitForSingleObject(run.hProcess, INFINITE);
+    DWORD code = 1;
+    const bool read = ::GetExitCodeProcess(run.hProcess, &code) != FALSE;
+    ::CloseHandle(run.hProcess);
+    if (!read)
+        return Elevation::Failed;
+    *exit_code = code;
+    return Elevation::Done;
 }
 
 bool Win32ServiceSystem::RunGateway(const std::string& parameters) {
@@ -58,17 +97,18 @@ void Win32ServiceSystem::Sleep(unsigned milliseconds) {
     ::Sleep(milliseconds);
 }
 
-bool Win32ServiceSystem::OpenService() {
+ServiceSystem::Open Win32ServiceSystem::OpenService() {
     CloseService();
-    m_manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    m_manager = ::OpenSCManagerA(nullptr, nullptr, kManagerRights);
     if (m_manager == nullptr)
-        return false;
-    m_service = ::OpenServiceA(m_manager, kServiceName, SERVICE_ALL_ACCESS);
+        return ::GetLastError() == ERROR_ACCESS_DENIED ? Open::Denied : Open::Failed;
+    m_service = ::OpenServiceA(m_manager, kServiceName, kControlRights);
     if (m_service == nullptr) {
+        const bool denied = ::GetLastError() == ERROR_ACCESS_DENIED;
         CloseService();
-        return false;
+        return denied ? Open::Denied : Open::Failed;
     }
-    return true;
+    return Open::Opened;
 }
 
 bool Win32ServiceSystem::StartService() {

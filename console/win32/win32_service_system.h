@@ -20,7 +20,9 @@ class Win32ServiceSystem : public ServiceSystem {
     Installed IsInstalled() override;
     bool RunGateway(const std::string& parameters) override;
     void Sleep(unsigned milliseconds) override;
-    bool OpenService() override;
+    Elevation RunElevated(const std::string& program, const std::string& parameters,
+                          unsigned long* exit_code) override;
+    Open OpenService() override;
     bool StartService() override;
     bool StopService() override;
     bool QueryState(State* state) override;
