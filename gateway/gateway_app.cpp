@@ -40,7 +40,7 @@ bool ComputerIdFromLibrary(uint8_t* id, int limit) {
 
 ConfigEnvironment RealEnvironment() {
     ConfigEnvironment env;
-    env.program_dir = platform::ProgramDirectory();
+    env.program_dir = platform::DataDirectory();
     env.error_box = [](const std::string& text, const std::string& caption) {
         platform::ShowMessageBox(text, caption,
                                  platform::kMbIconError | platform::kMbServiceNotification);
@@ -137,7 +137,7 @@ int RunGateway() {
     auto stats = std::make_shared<StatsPublisher>(stats_options);
     stats->StartPublishing();
     // Beside OV_G.log; shared, since a thread given up on may still record.
-    auto access = AccessLog::Start(platform::ProgramDirectory());
+    auto access = AccessLog::Start(platform::DataDirectory());
     auto handler =
         std::make_unique<CMyThread>(g.config, computers, NetworkWorkers{}, stats, access);
     const CMyThread& network_end = *handler;  // lives as long as network
@@ -204,7 +204,7 @@ int GatewayMain(const std::string& command_line) {
         return 0;
     }
     GatewayLog& log = TheLog();
-    log.SetLogFile(platform::ProgramDirectory() + "OV_G.log", false);
+    log.SetLogFile(platform::DataDirectory() + "OV_G.log", false);
     log.SetLogOutputs(2);
     log.SetLogThreshold(StartupLogThreshold());
     platform::service::SetHooks({[] { return RunGateway(); }, [] { StopGateway(); },

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace ov::platform {
@@ -277,6 +278,17 @@ std::string ProgramDirectory() {
         }
         buf.resize(buf.size() * 2);
     }
+}
+
+std::string DataDirectory() {
+    const char* env = std::getenv("OVG_DATA_DIR");
+    // A path longer than any directory can be is taken for a mistake.
+    if (!env || !*env || std::strlen(env) >= 4096)
+        return ProgramDirectory();
+    std::string dir = env;
+    if (dir.back() != '/')
+        dir += '/';
+    return dir;
 }
 
 }  // namespace ov::platform

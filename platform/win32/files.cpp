@@ -207,4 +207,8 @@ std::string ProgramDirectory() {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::string DataDirectory() {
+    return ProgramDirectory();
+}
+
 }  // namespace ov::platform

@@ -105,4 +105,11 @@ Result RetryWhileInUse(std::chrono::milliseconds wait, const std::function<Resul
 // it cannot be told.
 std::string ProgramDirectory();
 
+// Where the gateway and its tools keep their data files (accounts, trusted
+// IDs, settings, logs), with its trailing separator: the directory named by
+// OVG_DATA_DIR when it is set (an installed Linux gateway keeps its data
+// apart from its programs), else ProgramDirectory(). Windows keeps the
+// files beside the program.
+std::string DataDirectory();
+
 }  // namespace ov::platform
