@@ -1,10 +1,16 @@
 """The Debian package: built with cpack from this build, it holds the
-programs in /opt/ov-gateway with the commands on the PATH, the systemd unit
-and the documentation; its dependencies are computed; its maintainer scripts
-are sound shell; and the programs it carries run from an unpacked root (the
-gateway only inside a test namespace)."""
+programs in /usr/lib/ov-gateway with the commands on the PATH, the systemd
+unit, the documentation and the manual pages; its dependencies are computed;
+lintian finds no error or warning; its maintainer scripts are sound shell;
+the unit's exposure stays within 2.0; and the programs it carries run from
+an unpacked root: ovadmin, run by root, makes the administrator in a data
+directory of the gateway's own user, and the gateway, run as that user with
+CAP_NET_BIND_SERVICE alone (inside test namespaces), binds port 768, lists an
+announced computer, relays to it and writes its log; without the capability
+it fails with its message."""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -14,8 +20,12 @@ import time
 sys.path.insert(0, os.path.dirname(__file__))
 import ovtest  # noqa: E402
 
-DIR = "/opt/ov-gateway"
+DIR = "/usr/lib/ov-gateway"
+DATA = "/var/lib/ov-gateway"
 PROGRAMS = ["OV_G", "ovadmin", "ovconnect", "ovannounce", "libovhttp.so", "libovident.so"]
+# A user and group of no account: the gateway's own user in the test.
+TEST_UID = 64124
+EXPOSURE_GOAL = 2.0
 
 
 def main():
@@ -53,14 +63,27 @@ def main():
     paths = {l.split()[5]: l for l in contents.splitlines() if len(l.split()) >= 6}
     for p in PROGRAMS:
         check("." + DIR + "/" + p in paths, "%s/%s is in the package" % (DIR, p))
-    for cmd in ("ovadmin", "ovconnect"):
-        line = paths.get("./usr/bin/" + cmd, "")
-        check(line.startswith("l") and line.endswith("-> %s/%s" % (DIR, cmd)),
-              "%s on the PATH: %r" % (cmd, line))
+    for link in ("bin/ovadmin", "bin/ovconnect", "bin/ovannounce", "sbin/OV_G"):
+        line = paths.get("./usr/" + link, "")
+        check(line.startswith("l") and
+              line.endswith("-> ../lib/ov-gateway/" + link.split("/")[1]),
+              "%s on the PATH, a relative link: %r" % (link, line))
     for f in ("./lib/systemd/system/ov-gateway.service",
               "./usr/share/doc/ov-gateway/README.md",
-              "./usr/share/doc/ov-gateway/compatibility.md"):
+              "./usr/share/doc/ov-gateway/compatibility.md",
+              "./usr/share/doc/ov-gateway/copyright",
+              "./usr/share/doc/ov-gateway/changelog.gz",
+              "./usr/share/man/man8/OV_G.8.gz", "./usr/share/man/man1/ovadmin.1.gz",
+              "./usr/share/man/man1/ovconnect.1.gz", "./usr/share/man/man1/ovannounce.1.gz"):
         check(f in paths, "%s is in the package" % f)
+
+    if shutil.which("lintian"):
+        r = subprocess.run(["lintian", "--fail-on", "error,warning", "--tag-display-limit", "0",
+                            deb], capture_output=True, text=True, timeout=300)
+        tags = [l for l in r.stdout.splitlines() if l[:2] in ("E:", "W:")]
+        check(r.returncode == 0 and not tags, "lintian: no error, no warning: %r" % tags)
+    else:
+        print("note: lintian is missing; tools/test installs it")
 
     root = tempfile.mkdtemp(prefix="ovdeb-")
     try:
@@ -75,8 +98,11 @@ def main():
         with open(unit) as f:
             text = f.read()
         check("ExecStart=%s/OV_G -run" % DIR in text and
-              "ConditionPathExists=%s/uinfo.dat" % DIR in text,
+              "ConditionPathExists=%s/uinfo.dat" % DATA in text,
               "the unit runs the gateway once there is an administrator")
+        check("\nUser=ov-gateway\n" in text and "OVG_DATA_DIR=%s " % DATA in text and
+              "\nAmbientCapabilities=CAP_NET_BIND_SERVICE\n" in text,
+              "as the user ov-gateway, with its data in %s and one capability" % DATA)
         check("\nRestart=on-failure\n" in text and "\nRestartSec=" in text,
               "and starts it again, after a pause, when it ends with a failure")
         if shutil.which("systemd-analyze"):
@@ -89,38 +115,140 @@ def main():
             shutil.rmtree(d, ignore_errors=True)
             check(r.returncode == 0 and not r.stderr.strip(),
                   "systemd-analyze verify finds nothing: %r" % r.stderr)
+            r = subprocess.run(["systemd-analyze", "security", "--offline=yes", unit],
+                               capture_output=True, text=True)
+            m = re.search(r"Overall exposure level for \S+: (\d+\.\d+)", r.stdout)
+            check(r.returncode == 0 and m and float(m.group(1)) <= EXPOSURE_GOAL,
+                  "systemd-analyze security rates the unit %s (goal %.1f)"
+                  % (m.group(1) if m else r.stdout[-300:] + r.stderr, EXPOSURE_GOAL))
 
-        env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", OVG_LOG_THRESHOLD="-1",
-                   OVG_NO_DIALOGS="1", OVG_IPC_DIR=os.path.join(prog, "ipc"))
-        os.makedirs(env["OVG_IPC_DIR"])
-        adm = lambda *a: subprocess.run([os.path.join(prog, "ovadmin")] + list(a),
-                                        capture_output=True, text=True, env=env)
-        check(adm("init", "--admin-password", "pw").returncode == 0,
-              "the packaged ovadmin makes the administrator beside itself")
-        check(os.path.exists(os.path.join(prog, "uinfo.dat")), "uinfo.dat is in %s" % DIR)
-        for tool in ("ovconnect", "ovannounce"):
-            r = subprocess.run([os.path.join(prog, tool), "--help"], capture_output=True,
-                               text=True)
-            check(r.returncode == 0 and "usage" in (r.stdout + r.stderr).lower(),
-                  "the packaged %s runs" % tool)
-        if ovtest.can_make_namespaces():
-            with ovtest.namespaces("deb", "deblan") as (ns, lan):
-                ovtest.link(ns, "192.0.2.1", lan, "192.0.2.2")
-                gw = ns.popen([os.path.join(prog, "OV_G"), "-run"], env=env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-                end, status = time.time() + 15, None
-                while time.time() < end and gw.poll() is None:
-                    status = adm("status")
-                    if status.returncode == 0:
-                        break
-                    time.sleep(0.2)
-                check(status is not None and status.returncode == 0,
-                      "the packaged gateway runs and publishes its list (%r)" % (status,))
-                ns.run([os.path.join(prog, "OV_G"), "-end"], env=env, timeout=30)
-                check(ovtest.wait_exit(gw, 15) == 0, "and ends on -end")
+        upgrade_from_opt(check, os.path.join(root, "DEBIAN", "postinst"))
+        run_installed(check, root, prog)
     finally:
         shutil.rmtree(root, ignore_errors=True)
     return check.exit_code()
+
+
+def upgrade_from_opt(check, postinst):
+    """postinst configure over a package that kept its data in /opt, run in
+    a mount namespace where /opt, /var/lib, the unit links and the user
+    database are copies of the test's own."""
+    if not shutil.which("unshare"):
+        print("note: no unshare: the upgrade from /opt is not tried")
+        return
+    t = tempfile.mkdtemp(prefix="ovupg-")
+    try:
+        for d in ("opt/ov-gateway", "varlib", "units"):
+            os.makedirs(os.path.join(t, d))
+        files = {"uinfo.dat": os.urandom(300), "TrustID.dat": os.urandom(200),
+                 "OV_G.ini": b"[S_CFG]\r\nflg_encrypt=1\r\n", "OV_G.log": b"old log\n"}
+        for name, data in files.items():
+            with open(os.path.join(t, "opt/ov-gateway", name), "wb") as f:
+                f.write(data)
+        for db, line in (("passwd", "ov-gateway:x:%d:%d::/var/lib/ov-gateway:/usr/sbin/nologin"),
+                         ("group", "ov-gateway:x:%d:")):
+            with open("/etc/" + db) as f:
+                text = f.read()
+            with open(os.path.join(t, db), "w") as f:
+                f.write(text.rstrip("\n") + "\n" + line.replace("%d", str(TEST_UID)) + "\n")
+        script = ("set -e; mount --bind %(t)s/opt /opt; mount --bind %(t)s/varlib /var/lib; "
+                  "mount --bind %(t)s/units /etc/systemd/system; "
+                  "mount --bind %(t)s/passwd /etc/passwd; mount --bind %(t)s/group /etc/group; "
+                  "sh %(p)s configure 0.1" % {"t": t, "p": postinst})
+        r = subprocess.run(["unshare", "--mount", "--propagation", "private", "sh", "-c", script],
+                           capture_output=True, text=True, timeout=60)
+        check(r.returncode == 0, "postinst configure over the /opt package: %r" % (r,))
+        data = os.path.join(t, "varlib/ov-gateway")
+        moved = all(os.path.exists(os.path.join(data, n)) and
+                    open(os.path.join(data, n), "rb").read() == v for n, v in files.items())
+        check(moved and not os.path.exists(os.path.join(t, "opt/ov-gateway")),
+              "the upgrade moves accounts, IDs, settings and log from /opt/ov-gateway to %s "
+              "intact (%r)" % (DATA, os.listdir(data) if os.path.isdir(data) else None))
+        st = os.stat(data) if os.path.isdir(data) else None
+        check(st is not None and st.st_uid == TEST_UID and st.st_mode & 0o777 == 0o750 and
+              all(os.stat(os.path.join(data, n)).st_uid == TEST_UID for n in files
+                  if os.path.exists(os.path.join(data, n))),
+              "the directory and the moved files are the gateway user's, the directory 0750")
+    finally:
+        shutil.rmtree(t, ignore_errors=True)
+
+
+def run_installed(check, root, prog):
+    """The unpacked programs with the data in a directory of the gateway's
+    user and the named objects in one of its own, as the unit has them."""
+    os.chmod(root, 0o755)
+    data = os.path.join(root, DATA.lstrip("/"))
+    ipc = os.path.join(root, "run/ov-gateway")
+    for d in (data, ipc):
+        os.makedirs(d)
+        os.chown(d, TEST_UID, TEST_UID)
+        os.chmod(d, 0o750)
+    env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", OVG_LOG_THRESHOLD="-1",
+               OVG_NO_DIALOGS="1", OVG_IPC_DIR=ipc, OVG_DATA_DIR=data)
+    adm = lambda *a: subprocess.run([os.path.join(prog, "ovadmin")] + list(a),
+                                    capture_output=True, text=True, env=env)
+    r = adm("init", "--admin-password", "pw")
+    check(r.returncode == 0, "the packaged ovadmin makes the administrator: %r" % (r,))
+    uinfo = os.path.join(data, "uinfo.dat")
+    check(os.path.exists(uinfo) and os.stat(uinfo).st_uid == TEST_UID,
+          "uinfo.dat is in the data directory, owned by its user, not root")
+    check(adm("server", "set", "--id-check", "0").returncode == 0, "the ID check off")
+    for tool in ("ovconnect", "ovannounce"):
+        r = subprocess.run([os.path.join(prog, tool), "--help"], capture_output=True, text=True)
+        check(r.returncode == 0 and "usage" in (r.stdout + r.stderr).lower(),
+              "the packaged %s runs" % tool)
+    if not ovtest.can_make_namespaces() or not shutil.which("setpriv"):
+        print("note: no namespaces or setpriv: the packaged gateway is not run")
+        return
+    as_user = ["setpriv", "--reuid=%d" % TEST_UID, "--regid=%d" % TEST_UID, "--clear-groups",
+               "--no-new-privs"]
+    with_cap = as_user + ["--inh-caps=-all,+net_bind_service",
+                          "--ambient-caps=-all,+net_bind_service",
+                          "--bounding-set=-all,+net_bind_service"]
+    without = as_user + ["--inh-caps=-all", "--bounding-set=-all"]
+    gateway = [os.path.join(prog, "OV_G"), "-run"]
+    with ovtest.namespaces("deb", "deblan") as (ns, lan):
+        ovtest.link(ns, "192.0.2.1", lan, "192.0.2.2")
+        r = ns.run(without + gateway, env=env, timeout=30)
+        err = r.stderr.decode("gbk", "replace")
+        log = ovtest.read_gbk(os.path.join(data, "OV_G.log"))
+        check(r.returncode != 0 and "socket err:err 13 - Permission denied" in err + log,
+              "without CAP_NET_BIND_SERVICE the gateway fails with its message (%d, %r, %r)"
+              % (r.returncode, err[-300:], log[-300:]))
+        gw = ns.popen(with_cap + gateway, env=env, stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL)
+        pc = lan.popen([sys.executable, "-c", ovtest.ANNOUNCING_ECHO, "192.0.2.2", "9000",
+                        "192.0.2.255", "pc1:9000"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        try:
+            out, end = "", time.time() + 30
+            while time.time() < end and gw.poll() is None:
+                r = lan.run([sys.executable, "-c", ovtest.LOGIN_CLIENT, "192.0.2.1", "6111",
+                             "Administrator", "pw", "pc1"])
+                out = (r.stdout + r.stderr[-300:]).decode("utf-8", "replace")
+                if "relayed=True" in out:
+                    break
+                time.sleep(0.5)
+            check("names=pc1" in out and "relayed=True" in out,
+                  "the gateway as that user with CAP_NET_BIND_SERVICE alone lists the "
+                  "announced computer and relays to it (%r)" % out)
+            status = adm("list")
+            check(status.returncode == 0 and "pc1" in status.stdout,
+                  "root's ovadmin reads the running gateway's list: %r" % (status,))
+            bound = ns.run(["ss", "-Hlunp", "sport", "= :768"]).stdout.decode()
+            check("OV_G" in bound, "it holds UDP port 768 (%r)" % bound)
+            ns.run(as_user + [os.path.join(prog, "OV_G"), "-end"], env=env, timeout=30)
+            check(ovtest.wait_exit(gw, 15) == 0, "and ends on -end")
+        finally:
+            for p in (pc, gw):
+                if p.poll() is None:
+                    p.kill()
+                p.wait()
+    log = os.path.join(data, "OV_G.log")
+    check(os.path.exists(log) and os.stat(log).st_uid == TEST_UID and
+          os.path.getsize(log) > 0, "it writes OV_G.log in its data directory")
+    check(os.path.exists(os.path.join(data, "OV_G.access.log")),
+          "and its access record beside it")
 
 
 if __name__ == "__main__":
