@@ -76,4 +76,23 @@ bool ChooseFile(HWND owner, bool save, const char* filter, const char* default_n
     return true;
 }
 
+OwnActivationContext::OwnActivationContext(HMODULE module) {
+    ACTCTXA context{};
+    context.cbSize = sizeof context;
+    context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    context.hModule = module;
+    context.lpResourceName = MAKEINTRESOURCEA(2);
+    m_context = ::CreateActCtxA(&context);
+    // Without it the windows still work, with the host's controls.
+    if (m_context != INVALID_HANDLE_VALUE)
+        m_active = ::ActivateActCtx(m_context, &m_cookie) != FALSE;
+}
+
+OwnActivationContext::~OwnActivationContext() {
+    if (m_active)
+        ::DeactivateActCtx(0, m_cookie);
+    if (m_context != INVALID_HANDLE_VALUE)
+        ::ReleaseActCtx(m_context);
+}
+
 }  // namespace ov::widgets

@@ -33,6 +33,22 @@ bool ChooseFile(HWND owner, bool save, const char* filter, const char* default_n
 
 // A dialog procedure for class T: WM_INITDIALOG's parameter is the T,
 // whose m_hwnd is set and whose OnMessage(msg, wp, lp) gets every message.
+// The activation context of a library's own manifest (resource 2), active
+// while the object lives: a library's windows get the common controls it
+// asks for whatever program loaded it.
+class OwnActivationContext {
+  public:
+    explicit OwnActivationContext(HMODULE module);
+    ~OwnActivationContext();
+    OwnActivationContext(const OwnActivationContext&) = delete;
+    OwnActivationContext& operator=(const OwnActivationContext&) = delete;
+
+  private:
+    HANDLE m_context = INVALID_HANDLE_VALUE;
+    ULONG_PTR m_cookie = 0;
+    bool m_active = false;
+};
+
 template <class T>
 INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_INITDIALOG) {

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "console/model/gateway_settings.h"
+#include "console/win32/dialog_helpers.h"
 #include "ovsetup/win32/setup_dialog.h"
 
 namespace {
@@ -24,6 +25,9 @@ extern "C" void ShowCfg(ov::console::ServerSettings* settings) {
     if (settings == nullptr)
         return;
     try {
+        // The controls' classes are registered inside the library's own
+        // context, so they are the version its manifest names.
+        ov::widgets::OwnActivationContext context(g_module);
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
         ::InitCommonControlsEx(&controls);
         ov::setup::RunSetupDialog(g_module, settings);
