@@ -1,5 +1,11 @@
 #include "console/win32/console_app.h"
 
+#include <shellapi.h>
+
+#include "common/account_file.h"
+#include "common/trusted_id_file.h"
+#include "platform/files.h"
+
 #include "console/model/console_texts.h"
 #include "console/win32/main_config_dialog.h"
 #include "console/win32/resource.h"
@@ -11,6 +17,7 @@ namespace ov::console {
 namespace {
 
 constexpr char kInstanceMutex[] = "Orvik_GateWay_Console_Mutex";
+constexpr char kConfigurationMutex[] = "Orvik_GateWay_Console_Configuration_Mutex";
 constexpr char kFrameClass[] = "OVConsoleMainFrame";
 constexpr UINT_PTR kFrameTimer = 1;
 constexpr int kSideBarWidth = 17;
@@ -37,6 +44,39 @@ class HelperMessages : public MessageSink {
 
 }  // namespace
 
+namespace {
+
+// Whether this process may change the file (or create it in its
+// directory); the test changes nothing. With the manifest's asInvoker a
+// denied write fails here instead of landing in a per-user copy.
+bool MayWrite(const std::string& path) {
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(file);
+        return true;
+    }
+    if (::GetLastError() != ERROR_FILE_NOT_FOUND)
+        return false;
+    const std::string probe = path + ".probe";
+    file = ::CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return ::GetLastError() == ERROR_FILE_EXISTS;  // someone's probe: a writer
+    ::CloseHandle(file);
+    return true;
+}
+
+// Every file the configuration saves: OV_G.ini here, uinfo.dat and
+// TrustID.dat in the setup library.
+bool MayWriteDataFiles() {
+    return MayWrite(SettingsPath()) && MayWrite(AccountFilePath()) &&
+           MayWrite(platform::DataDirectory() + kTrustedIdFileName);
+}
+
+}  // namespace
+
 int RunServiceHelper(bool start) {
     Win32ServiceSystem system;
     HelperMessages messages;
@@ -51,6 +91,8 @@ ConsoleApp::~ConsoleApp() {
         ::DestroyWindow(m_frame);
     if (m_frame_icon)
         ::DestroyIcon(m_frame_icon);
+    if (m_elevated_configuration)
+        ::CloseHandle(m_elevated_configuration);
 }
 
 void ConsoleApp::Show(const std::string& text, const std::string& caption, bool exclamation) {
@@ -87,6 +129,47 @@ int ConsoleApp::Run() {
     ::DestroyWindow(m_frame);
     m_frame = nullptr;
     return int(msg.wParam);
+}
+
+int ConsoleApp::RunConfiguration() {
+    platform::NamedMutex configuration_mutex;
+    bool exists = false;
+    if (!configuration_mutex.Create(kConfigurationMutex, &exists) || exists)
+        return 0;  // the elevated window is open already
+    if (!platform::StartSocketLibrary()) {
+        ShowBox(nullptr, text::kSocketsFailed, text::kAppTitle, MB_OK);
+        return 1;
+    }
+    MainConfigDialog dialog(this);
+    dialog.Run(nullptr);
+    return 0;
+}
+
+void ConsoleApp::OpenElevatedConfiguration() {
+    if (m_elevated_configuration != nullptr) {
+        if (::WaitForSingleObject(m_elevated_configuration, 0) == WAIT_TIMEOUT)
+            return;  // still open, in front of the desktop's other windows
+        ::CloseHandle(m_elevated_configuration);
+        m_elevated_configuration = nullptr;
+    }
+    const std::string program = platform::ProgramDirectory() + kConsoleProgram;
+    SHELLEXECUTEINFOA run{};
+    run.cbSize = sizeof run;
+    run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    run.hwnd = m_frame;
+    run.lpVerb = "runas";
+    run.lpFile = program.c_str();
+    run.lpParameters = kConfigureSwitch;
+    run.nShow = SW_SHOWNORMAL;
+    if (!::ShellExecuteExA(&run)) {
+        const bool refused = ::GetLastError() == ERROR_CANCELLED;
+        ShowBox(nullptr,
+                refused ? std::string(text::kElevationRefused)
+                        : std::string(text::kElevationFailed) + ": " + kConsoleProgram,
+                text::kConsoleCaption, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    m_elevated_configuration = run.hProcess;
 }
 
 bool ConsoleApp::CreateFrame() {
@@ -198,6 +281,13 @@ void ConsoleApp::OpenConfiguration() {
     }
     if (m_dialog_open)
         return;  // still being built
+    // A user who may not save the settings and data files (a standard
+    // user, or an administrator's unelevated log-on) gets the whole
+    // configuration in an elevated console; one prompt for all its saves.
+    if (!MayWriteDataFiles()) {
+        OpenElevatedConfiguration();
+        return;
+    }
     MainConfigDialog dialog(this);
     dialog.Run(m_frame);
 }

@@ -22,6 +22,10 @@ int ShowBox(HWND owner, const std::string& text, const std::string& caption, UIN
 // that may not: the one action, no window of its own; 0 when it succeeded.
 int RunServiceHelper(bool start);
 
+// ovconsole.exe -configure: the configuration window alone, started
+// elevated by a console whose user may not write the data files.
+inline constexpr char kConfigureSwitch[] = "-configure";
+
 class ConsoleApp : public MessageSink {
   public:
     explicit ConsoleApp(HINSTANCE instance);
@@ -31,6 +35,8 @@ class ConsoleApp : public MessageSink {
 
     // The whole program; its exit code.
     int Run();
+    // The configuration window alone (-configure); its exit code.
+    int RunConfiguration();
 
     void Show(const std::string& text, const std::string& caption, bool exclamation) override;
 
@@ -48,6 +54,9 @@ class ConsoleApp : public MessageSink {
     bool CreateFrame();
     void OnTrayNotify(WPARAM id, LPARAM mouse);
     void OpenConfiguration();
+    // The configuration in an elevated console of its own, not waited for:
+    // the tray stays live. False when the user refused (and was told).
+    void OpenElevatedConfiguration();
     void Exit();
 
     HINSTANCE m_instance;
@@ -59,6 +68,7 @@ class ConsoleApp : public MessageSink {
     SideBarMenu* m_menu = nullptr;  // while the tray menu is open
     bool m_dialog_open = false;
     HWND m_dialog = nullptr;
+    HANDLE m_elevated_configuration = nullptr;  // while it runs
 };
 
 }  // namespace ov::console

@@ -14,10 +14,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
             return ov::console::RunServiceHelper(true);
         if (std::strcmp(line, ov::console::kStopServiceSwitch) == 0)
             return ov::console::RunServiceHelper(false);
+        const bool configure = std::strcmp(line, ov::console::kConfigureSwitch) == 0;
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
         ::InitCommonControlsEx(&controls);
         ov::console::ConsoleApp app(instance);
-        return app.Run();
+        return configure ? app.RunConfiguration() : app.Run();
     } catch (...) {
         return 1;
     }

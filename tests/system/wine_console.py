@@ -438,6 +438,32 @@ def main():
                     text = f.read().decode("gbk", "replace")
                 check(rc == 0 and "系统将要安装" not in text,
                       "without asking to install again, and 退出 ends it (rc %r, %r)" % (rc, text))
+
+                # What a standard user's console starts elevated (Wine grants
+                # every right, so no prompt here): the start and the stop
+                # as one action each, answered by the exit code, and the
+                # configuration window alone.
+                admin = os.path.join(d, "ovadmin.exe")
+                rc, out, err = wine(exe, "-startservice")
+                _, status, _ = wine(admin, "status")
+                check(rc == 0 and not status.startswith("stopped"),
+                      "ovconsole -startservice starts the service (rc %r, %r)" % (rc, status))
+                rc, out, err = wine(exe, "-stopservice")
+                _, status, _ = wine(admin, "status")
+                check(rc == 0 and status.startswith("stopped"),
+                      "ovconsole -stopservice stops it (rc %r, %r)" % (rc, status))
+                rc, out, err = wine(exe, "-stopservice")
+                check(rc == 1, "and a stop of a stopped service is a failure (rc %r)" % rc)
+                console = gw.popen([WINE, exe, "-configure"], env=env, stdin=subprocess.DEVNULL,
+                                   stdout=again, stderr=again)
+                check(driver("wait", "main", 30).startswith("ok")
+                      and driver.text("main", MAIN_STATUS) == STOPPED,
+                      "ovconsole -configure opens the configuration alone")
+                check(driver("exists", "frame") == "no", "without a tray icon of its own")
+                driver("click", "main", IDOK)
+                rc = ovtest.wait_exit(console, 30)
+                console = None
+                check(rc == 0, "and ends with it (rc %r)" % rc)
                 driver.close()
                 driver = None
     finally:
