@@ -38,7 +38,8 @@ void ToggleGateway(ComputerListSource* list, ServiceController* service,
                    const std::function<void(const char* message)>& show_failure) {
     const bool running = list->Attach();
     if (running ? !service->Stop() : !service->Start()) {
-        show_failure(running ? text::kStopFailed : text::kStartFailed);
+        if (!service->FailureTold())
+            show_failure(running ? text::kStopFailed : text::kStartFailed);
         return;
     }
     // The list follows the service with a delay: wait until it has gone

@@ -128,10 +128,10 @@ class InstantService : public ServiceSystem, public MessageSink {
     Installed IsInstalled() override { return Installed::Yes; }
     bool RunGateway(const std::string&) override { return true; }
     Elevation RunElevated(const std::string&, const std::string&, unsigned long*) override {
-        return Elevation::Failed;
+        return Elevation::Refused;
     }
     void Sleep(unsigned ms) override { slept += ms; }
-    Open OpenService() override { return Open::Opened; }
+    Open OpenService() override { return open; }
     bool StartService() override {
         started = true;
         return accept;
@@ -145,7 +145,9 @@ class InstantService : public ServiceSystem, public MessageSink {
         return true;
     }
     void CloseService() override {}
-    void Show(const std::string&, const std::string&, bool) override {}
+    void Show(const std::string& text, const std::string&, bool) override { shown.push_back(text); }
+    Open open = Open::Opened;
+    std::vector<std::string> shown;
     bool accept = true, started = false, stopped = false;
     unsigned slept = 0;
 };
@@ -170,6 +172,15 @@ TEST(ToggleGatewayTest, StopsARunningGatewayAndWaitsForItsListToGo) {
     sys.slept = 0;
     ToggleGateway(&list, &service, [&](const char* m) { failures.push_back(m); });
     EXPECT_EQ(failures, std::vector<std::string>{"停止OVG服务失败!"});
+    EXPECT_EQ(sys.slept, 0u);
+
+    // A refused elevation prompt is told once, by the controller.
+    failures.clear();
+    list.attach_results = {true};
+    sys.open = ServiceSystem::Open::Denied;
+    ToggleGateway(&list, &service, [&](const char* m) { failures.push_back(m); });
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(sys.shown.size(), 1u);
     EXPECT_EQ(sys.slept, 0u);
 }
 

@@ -97,11 +97,15 @@ bool ServiceController::Drive(bool start, ServiceSystem::State pending,
         case ServiceSystem::Open::Denied: {
             // A standard user: the one action in the elevated console,
             // which exits 0 when the service reached the state wanted.
+            if (!m_elevate)
+                return false;
             unsigned long exit_code = 1;
-            return m_elevate &&
-                   Elevated(kConsoleProgram, start ? kStartServiceSwitch : kStopServiceSwitch,
-                            &exit_code) &&
-                   exit_code == 0;
+            if (!Elevated(kConsoleProgram, start ? kStartServiceSwitch : kStopServiceSwitch,
+                          &exit_code)) {
+                m_failure_told = true;
+                return false;
+            }
+            return exit_code == 0;
         }
         case ServiceSystem::Open::Failed:
             return false;
@@ -127,6 +131,7 @@ bool ServiceController::Drive(bool start, ServiceSystem::State pending,
 }
 
 bool ServiceController::Start() {
+    m_failure_told = false;
     switch (m_system->IsInstalled()) {
         case Installed::Yes:
         case Installed::NotAllowed:  // the elevated helper may see it
@@ -146,6 +151,7 @@ bool ServiceController::Start() {
 }
 
 bool ServiceController::Stop() {
+    m_failure_told = false;
     if (m_system->IsNtFamily())
         return Drive(false, ServiceSystem::State::StopPending, ServiceSystem::State::Stopped);
     bool ok = m_system->RunGateway("-end");

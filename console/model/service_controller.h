@@ -94,6 +94,9 @@ class ServiceController {
     bool Run();
 
     void Sleep(unsigned milliseconds) { m_system->Sleep(milliseconds); }
+    // The last Start or Stop failed at the elevation prompt and said so
+    // already, so no second message follows.
+    bool FailureTold() const { return m_failure_told; }
 
   private:
     // One request to the service manager, then a poll every second while the
@@ -106,6 +109,7 @@ class ServiceController {
     ServiceSystem* m_system;
     MessageSink* m_messages;
     bool m_elevate;
+    bool m_failure_told = false;
 };
 
 }  // namespace ov::console
