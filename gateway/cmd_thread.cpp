@@ -30,11 +30,6 @@ std::string Why(const asio::error_code& ec) {
     return platform::Error::From(ec).Text();
 }
 
-// IPv4 in host order (the listeners are IPv4), 0 when it cannot be told.
-uint32_t AddressKey(const tcp::endpoint& e) {
-    return e.address().is_v4() ? e.address().to_v4().to_uint() : 0;
-}
-
 void CopyAddress(uint32_t key, uint8_t out[4]) {
     const auto b = asio::ip::address_v4(key).to_bytes();
     std::memcpy(out, b.data(), 4);
@@ -137,7 +132,7 @@ class CmdSocket : public std::enable_shared_from_this<CmdSocket> {
         asio::error_code ec;
         const tcp::endpoint peer = m_socket.remote_endpoint(ec);
         if (!ec) {
-            m_address = AddressKey(peer);
+            m_address = AddressKey(peer.address());
             m_port = peer.port();
         }
     }
@@ -377,7 +372,7 @@ void CCmdThread::OnAccepted(tcp::socket socket) {
         m_options.stats->Set(Counter::SlotsPerAddressCap, uint64_t(cap));
     if (cap > 0) {
         asio::error_code ec;
-        const uint32_t address = AddressKey(socket.remote_endpoint(ec));
+        const uint32_t address = AddressKey(socket.remote_endpoint(ec).address());
         int held = 0;
         for (const auto& slot : m_slots)
             if (slot && slot->Address() == address)

@@ -9,9 +9,17 @@
 #include <mutex>
 #include <unordered_map>
 
+#include <asio/ip/address.hpp>
+
 namespace ov::gateway {
 
 using GuardClock = std::chrono::steady_clock;
+
+// An address as these tables know it: IPv4 in host order (the listeners are
+// IPv4), 0 for anything else.
+inline uint32_t AddressKey(const asio::ip::address& a) {
+    return a.is_v4() ? a.to_v4().to_uint() : 0;
+}
 
 // The addresses that may relay when relays need a login: those with an
 // authenticated command connection open, and those that logged in within

@@ -56,10 +56,6 @@ void LogSocketError(const std::error_code& ec) {
     TheLog().LogPrint(9, "    MySocket错误:%s\r\n", ec.message().c_str());
 }
 
-uint32_t AddressKey(const tcp::endpoint& e) {
-    return e.address().is_v4() ? e.address().to_v4().to_uint() : 0;
-}
-
 std::string DottedAddress(const tcp::endpoint& e) {
     return e.address().to_string();
 }
@@ -248,7 +244,7 @@ void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket) {
 }
 
 bool CProxyThread::Refused(const tcp::endpoint& user, Counter* counter, unsigned* limit) {
-    const uint32_t address = AddressKey(user);
+    const uint32_t address = AddressKey(user.address());
     const bool needs_login = m_config.ProxyNeedsLogin();
     if (m_stats)
         m_stats->Set(Counter::ProxyNeedsLogin, needs_login ? 1 : 0);
@@ -263,7 +259,7 @@ bool CProxyThread::Refused(const tcp::endpoint& user, Counter* counter, unsigned
     for (const auto& p : m_pairs) {
         if (p->state == Pair::State::Free)
             ++free;
-        else if (p->state == Pair::State::Header && AddressKey(p->user) == address)
+        else if (p->state == Pair::State::Header && AddressKey(p->user.address()) == address)
             ++waiting_here;
     }
     if (free == 0) {
@@ -292,9 +288,7 @@ void CProxyThread::Refuse(tcp::socket& socket, const tcp::endpoint& user) {
         return;
     RelayAccess record;
     record.started = record.ended = std::time(nullptr);
-    const auto b = user.address().is_v4() ? user.address().to_v4().to_bytes()
-                                          : asio::ip::address_v4::bytes_type{};
-    std::memcpy(record.user_address, b.data(), 4);
+    CopyAddress(user.address(), record.user_address);
     record.user_port = user.port();
     record.how = RelayEnd::Refused;
     m_options.access->Relay(record);
