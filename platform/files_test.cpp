@@ -205,11 +205,22 @@ TEST_F(FilesTest, AtomicWriteKeepsTheModeAndNewPrivateFilesAreTheOwnersOnly) {
     }
     ASSERT_TRUE(WriteFileAtomically(Path("fresh.dat"), "x", 1, NewFile::OwnerOnly));
     EXPECT_EQ(Mode(Path("fresh.dat")), 0600u);
-    // A log: nobody but its owner and group, whatever the umask allows.
-    ExclusiveFile log;
-    ASSERT_TRUE(log.Open(Path("x.log"), ExclusiveFile::Mode::OpenAlways, ExclusiveFile::Share::Read,
-                         NewFile::OwnerAndGroup));
-    EXPECT_EQ(Mode(Path("x.log")) & 0037u, 0u);
+    // A log: its owner and group, neither more under a lax umask nor less
+    // under a service's 0077; an existing one keeps its mode.
+    for (mode_t mask : {0002u, 0077u}) {
+        mode_t before = ::umask(mask);
+        const std::string log_path = Path(mask == 0002u ? "lax.log" : "service.log");
+        ExclusiveFile log;
+        ASSERT_TRUE(log.Open(log_path, ExclusiveFile::Mode::OpenAlways,
+                             ExclusiveFile::Share::Read, NewFile::OwnerAndGroup));
+        ::umask(before);
+        EXPECT_EQ(Mode(log_path), 0640u) << mask;
+        log.Close();
+        ASSERT_EQ(::chmod(log_path.c_str(), 0600), 0);
+        ASSERT_TRUE(log.Open(log_path, ExclusiveFile::Mode::OpenAlways,
+                             ExclusiveFile::Share::Read, NewFile::OwnerAndGroup));
+        EXPECT_EQ(Mode(log_path), 0600u) << mask;
+    }
 }
 #endif
 

@@ -100,9 +100,23 @@ Result ExclusiveFile::Open(const std::string& path, Mode mode, Share /*share*/, 
     const mode_t new_mode = created == NewFile::OwnerOnly       ? 0600
                             : created == NewFile::OwnerAndGroup ? 0640
                                                                 : 0644;
-    int fd = ::open(path.c_str(), flags, new_mode);
+    // A service runs with a umask of 0077; its logs are still meant for the
+    // group that its data directory lets in, so a file this open makes gets
+    // its mode exactly. One that exists keeps what it has.
+    int fd = -1;
+    bool made = false;
+    if (mode != Mode::ReadExisting && created != NewFile::Default) {
+        fd = ::open(path.c_str(), flags | O_EXCL, new_mode);
+        made = fd >= 0;
+        if (fd < 0 && errno != EEXIST)
+            return Error::Last();
+    }
+    if (fd < 0)
+        fd = ::open(path.c_str(), flags, new_mode);
     if (fd < 0)
         return Error::Last();
+    if (made && ::fchmod(fd, new_mode) != 0)
+        return CloseAfterFailure(fd);
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);

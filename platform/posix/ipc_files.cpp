@@ -28,6 +28,20 @@ int FlockRetrying(int fd, int op) {
     return r;
 }
 
+// An object is there to be read by whoever may enter its directory: the
+// shared default lets everybody in, a service's runtime directory (0750)
+// its group. So a new object's file is readable by the group and by others
+// as far as the directory lets them search it, whatever the creator's umask
+// (a service runs with 0077); only its creator writes it.
+mode_t NewObjectMode(const std::string& path) {
+    struct stat st {};
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    if (::stat(dir.c_str(), &st) != 0)
+        return 0600;
+    return 0600 | ((st.st_mode & (S_IXGRP | S_IXOTH)) << 2);
+}
+
 }  // namespace
 
 std::string Directory() {
@@ -90,8 +104,16 @@ bool HoldShared(int fd) {
 }
 
 int OpenObjectFile(const std::string& path, bool create) {
-    int flags = O_CLOEXEC | (create ? O_CREAT : 0);
-    int fd = ::open(path.c_str(), O_RDWR | flags, 0644);
+    if (create) {
+        int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_CREAT | O_EXCL, 0600);
+        if (fd >= 0) {
+            ::fchmod(fd, NewObjectMode(path));
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0 && errno == EACCES)
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     return fd;

@@ -206,7 +206,11 @@ def run_installed(check, root, prog):
                           "--ambient-caps=-all,+net_bind_service",
                           "--bounding-set=-all,+net_bind_service"]
     without = as_user + ["--inh-caps=-all", "--bounding-set=-all"]
-    gateway = [os.path.join(prog, "OV_G"), "-run"]
+    # The unit's umask: the gateway's named objects and logs must still be
+    # readable by the group its directories are made for.
+    gateway = ["sh", "-c", 'umask 077 && exec "$0" -run', os.path.join(prog, "OV_G")]
+    member = ["setpriv", "--reuid=%d" % (TEST_UID + 1), "--regid=%d" % (TEST_UID + 1),
+              "--groups=%d" % TEST_UID, "--no-new-privs", os.path.join(prog, "ovadmin")]
     with ovtest.namespaces("deb", "deblan") as (ns, lan):
         ovtest.link(ns, "192.0.2.1", lan, "192.0.2.2")
         r = ns.run(without + gateway, env=env, timeout=30)
@@ -237,6 +241,12 @@ def run_installed(check, root, prog):
             status = adm("list")
             check(status.returncode == 0 and "pc1" in status.stdout,
                   "root's ovadmin reads the running gateway's list: %r" % (status,))
+            for args, want in ((["list"], "pc1"), (["stats"], "relays"),
+                               (["access", "--user", "Administrator"], "Administrator")):
+                r = subprocess.run(member + args, capture_output=True, text=True, env=env)
+                check(r.returncode == 0 and want in r.stdout,
+                      "a member of the gateway's group, not root, runs ovadmin %s: %r"
+                      % (args[0], r))
             bound = ns.run(["ss", "-Hlunp", "sport", "= :768"]).stdout.decode()
             check("OV_G" in bound, "it holds UDP port 768 (%r)" % bound)
             ns.run(as_user + [os.path.join(prog, "OV_G"), "-end"], env=env, timeout=30)

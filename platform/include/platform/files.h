@@ -22,7 +22,9 @@ namespace ov::platform {
 enum class NewFile {
     Default,        // as the system gives new files (umask, inherited permissions)
     OwnerOnly,      // Linux: mode 0600; Windows: as Default
-    OwnerAndGroup,  // Linux: mode 0640, for logs; Windows: as Default
+    OwnerAndGroup,  // Linux: mode 0640 whatever the umask, for logs that the
+                    // members of the data directory's group read; Windows:
+                    // as Default
 };
 
 class ExclusiveFile {
@@ -45,7 +47,7 @@ class ExclusiveFile {
 
     // Fails when the file cannot be opened or another opener holds it
     // (then error().InUse()). A file the open creates gets the access of
-    // created (never more than the umask allows on Linux).
+    // created (Default: within the umask; the others exactly).
     Result Open(const std::string& path, Mode mode, Share share = Share::None,
                 NewFile created = NewFile::Default);
     bool IsOpen() const { return m_handle != kInvalid; }
