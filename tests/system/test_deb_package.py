@@ -7,7 +7,10 @@ an unpacked root: ovadmin, run by root, makes the administrator in a data
 directory of the gateway's own user, and the gateway, run as that user with
 CAP_NET_BIND_SERVICE alone (inside test namespaces), binds port 768, lists an
 announced computer, relays to it and writes its log; without the capability
-it fails with its message."""
+it fails with its message; members of its group read its list, counters and
+access record. Last, the unit itself: a container booted by systemd-nspawn
+starts the gateway in the unit's sandbox, where it still learns a computer's
+hardware address, lists and relays."""
 
 import os
 import re
@@ -124,6 +127,7 @@ def main():
 
         upgrade_from_opt(check, os.path.join(root, "DEBIAN", "postinst"))
         run_installed(check, root, prog)
+        run_under_systemd(check, root, prog)
     finally:
         shutil.rmtree(root, ignore_errors=True)
     return check.exit_code()
@@ -261,6 +265,143 @@ def run_installed(check, root, prog):
           os.path.getsize(log) > 0, "it writes OV_G.log in its data directory")
     check(os.path.exists(os.path.join(data, "OV_G.access.log")),
           "and its access record beside it")
+
+
+# The container's own services that would touch the test's network or wait
+# for a bus it has no use for.
+MASKED = ("systemd-networkd.service", "systemd-networkd.socket",
+          "systemd-networkd-wait-online.service", "systemd-resolved.service",
+          "systemd-timesyncd.service", "systemd-logind.service", "dbus.service",
+          "dbus.socket", "console-getty.service", "getty.target")
+
+
+def container_process(leader, name):
+    """The pid (as the host sees it) of the process called name in the
+    container whose first process is leader."""
+    ns = os.readlink("/proc/%d/ns/pid" % leader)
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if (open("/proc/%s/comm" % pid).read().strip() == name and
+                    os.readlink("/proc/%s/ns/pid" % pid) == ns):
+                return int(pid)
+        except OSError:
+            pass
+    return None
+
+
+def run_under_systemd(check, root, prog):
+    """The unit itself, its sandbox applied by systemd: a container that
+    systemd-nspawn boots on this system's /usr (through an overlay: nothing
+    of the host changes) with the package's files added, the network being
+    a test namespace's. The gateway that the unit starts must list an
+    announced computer, which needs its ARP answer (a datagram, netlink and
+    /proc/net/arp) under the sandbox, and relay to it."""
+    if not shutil.which("systemd-nspawn") or not ovtest.can_make_namespaces():
+        print("note: no systemd-nspawn or namespaces: the unit is not booted")
+        return
+    t = tempfile.mkdtemp(prefix="ovboot-")
+    os.chmod(t, 0o755)  # ovadmin prepares the data as the gateway's user
+    tree = os.path.join(t, "tree")
+    usr = os.path.join(tree, "usr")
+    etc = os.path.join(tree, "etc")
+    for d in (usr, os.path.join(t, "upper"), os.path.join(t, "work"),
+              os.path.join(etc, "systemd/system/multi-user.target.wants"),
+              os.path.join(tree, "var/lib")):
+        os.makedirs(d)
+    r = subprocess.run(["mount", "-t", "overlay", "overlay", "-o",
+                        "lowerdir=/usr,upperdir=%s/upper,workdir=%s/work" % (t, t), usr],
+                       capture_output=True, text=True)
+    if r.returncode != 0:
+        print("note: no overlay mount here (%s): the unit is not booted" % r.stderr.strip())
+        shutil.rmtree(t, ignore_errors=True)
+        return
+    boot = None
+    try:
+        for d in ("bin", "lib", "lib64", "sbin"):
+            os.symlink("usr/" + d, os.path.join(tree, d))
+        shutil.copytree(os.path.join(root, "usr"), usr, symlinks=True, dirs_exist_ok=True)
+        shutil.copytree(os.path.join(root, "lib"), os.path.join(usr, "lib"), symlinks=True,
+                        dirs_exist_ok=True)
+        with open(os.path.join(etc, "passwd"), "w") as f:
+            f.write("root:x:0:0::/root:/bin/sh\n"
+                    "ov-gateway:x:%d:%d::%s:/usr/sbin/nologin\n" % (TEST_UID, TEST_UID, DATA))
+        with open(os.path.join(etc, "group"), "w") as f:
+            f.write("root:x:0:\nov-gateway:x:%d:\n" % TEST_UID)
+        for unit in MASKED:
+            os.symlink("/dev/null", os.path.join(etc, "systemd/system", unit))
+        os.symlink("/lib/systemd/system/ov-gateway.service",
+                   os.path.join(etc, "systemd/system/multi-user.target.wants/ov-gateway.service"))
+        data = os.path.join(tree, DATA.lstrip("/"))
+        os.makedirs(data)
+        os.chown(data, TEST_UID, TEST_UID)
+        os.chmod(data, 0o750)
+        env = dict(os.environ, LANG="C.UTF-8", OVG_DATA_DIR=data)
+        for args in (["init", "--admin-password", "pw"], ["server", "set", "--id-check", "0"]):
+            r = subprocess.run([os.path.join(prog, "ovadmin")] + args, capture_output=True,
+                               text=True, env=env)
+            check(r.returncode == 0, "ovadmin %s for the container: %r" % (args[0], r))
+        with ovtest.namespaces("unit", "unitlan") as (ns, lan):
+            ovtest.link(ns, "192.0.2.1", lan, "192.0.2.2")
+            console = open(os.path.join(t, "console"), "w+")
+            boot = subprocess.Popen(["systemd-nspawn", "--quiet", "--register=no", "--keep-unit",
+                                     "--console=pipe", "-D", tree,
+                                     "--network-namespace-path=/run/netns/" + ns.name, "--boot"],
+                                    stdin=subprocess.DEVNULL, stdout=console,
+                                    stderr=subprocess.STDOUT)
+            pc = lan.popen([sys.executable, "-c", ovtest.ANNOUNCING_ECHO, "192.0.2.2", "9000",
+                            "192.0.2.255", "pc1:9000"], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            try:
+                out, end = "", time.time() + 60
+                while time.time() < end and boot.poll() is None:
+                    r = lan.run([sys.executable, "-c", ovtest.LOGIN_CLIENT, "192.0.2.1", "6111",
+                                 "Administrator", "pw", "pc1"])
+                    out = (r.stdout + r.stderr[-300:]).decode("utf-8", "replace")
+                    if "names=pc1" in out and "relayed=True" in out:
+                        break
+                    time.sleep(0.5)
+                check("names=pc1" in out and "relayed=True" in out,
+                      "the gateway started by the unit, in its sandbox, learns the announced "
+                      "computer's hardware address, lists it and relays to it (%r)" % out)
+                leader = int(subprocess.run(["ps", "-o", "pid=", "--ppid", str(boot.pid)],
+                                            capture_output=True, text=True).stdout.split()[0])
+                pid = container_process(leader, "OV_G")
+                status = {}
+                if pid:
+                    for line in open("/proc/%d/status" % pid):
+                        k, _, v = line.partition(":")
+                        status[k] = v.split()
+                check(status.get("Uid", [None])[0] == str(TEST_UID) and
+                      status.get("CapEff") == ["0000000000000400"] and
+                      status.get("CapBnd") == ["0000000000000400"] and
+                      status.get("NoNewPrivs") == ["1"] and status.get("Seccomp") == ["2"],
+                      "as the user ov-gateway with CAP_NET_BIND_SERVICE alone, no new "
+                      "privileges and a system call filter: %r" % {
+                          k: status.get(k) for k in ("Uid", "CapEff", "CapBnd", "NoNewPrivs",
+                                                     "Seccomp")})
+                inside = ["nsenter", "-t", str(leader), "-a"]
+                r = subprocess.run(inside + ["/usr/bin/ovadmin", "list"], capture_output=True,
+                                   text=True, timeout=30)
+                check(r.returncode == 0 and "pc1" in r.stdout,
+                      "ovadmin, without --dir or environment, finds the service's list: %r" % r)
+                r = subprocess.run(inside + ["journalctl", "--no-pager", "-u", "ov-gateway"],
+                                   capture_output=True, text=True, timeout=30)
+                check("Started" in r.stdout and "ov-gateway" in r.stdout,
+                      "the journal has the service's start: %r" % r.stdout[-500:])
+            finally:
+                pc.kill()
+                pc.wait()
+                boot.terminate()
+                if ovtest.wait_exit(boot, 30) is None:
+                    boot.kill()
+                    boot.wait()
+                console.close()
+    finally:
+        if boot is not None and boot.poll() is None:
+            boot.kill()
+            boot.wait()
+        subprocess.run(["umount", "-l", usr], capture_output=True)
+        shutil.rmtree(t, ignore_errors=True)
 
 
 if __name__ == "__main__":
