@@ -25,15 +25,20 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <asio.hpp>
 
 #include "bench/bench_util.h"
 #include "common/bytes.h"
+#include "common/login_frame.h"
+#include "common/relay_header.h"
 
 namespace ov::bench {
 namespace {
@@ -43,28 +48,14 @@ using asio::use_awaitable;
 using tcp = asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
-// Command port frames.
-constexpr uint8_t kRequestSign = 0x15, kReplySign = 0x16;
-constexpr size_t kClientIdSize = 100, kUserSize = 50, kPasswordSize = 20;
-constexpr size_t kAuthBodySize = kClientIdSize + kUserSize + kPasswordSize;  // 170
-constexpr size_t kAuthFrameSize = 2 + 1 + kAuthBodySize;
-constexpr uint16_t kAuthOk = 1;
-// The longest list reply: 500 computers of 50 bytes after sign, code and port.
-constexpr size_t kMaxReplySize = 5 + 500 * 50;
-// The proxy port's header: the computer's name in the first 40 of 50 bytes.
-constexpr size_t kHeaderSize = 50, kHeaderNameSize = 40;
-
-std::array<uint8_t, kAuthFrameSize> AuthFrame(const std::string& client_id, const std::string& user,
-                                              const std::string& password) {
-    std::array<uint8_t, kAuthFrameSize> f{};
-    EncodeFixed16LE(f.data(), uint16_t(1 + kAuthBodySize));
-    f[2] = kRequestSign;
-    uint8_t* body = f.data() + 3;
-    std::memcpy(body, client_id.data(), std::min(client_id.size(), kClientIdSize));
-    std::memcpy(body + kClientIdSize, user.data(), std::min(user.size(), kUserSize - 1));
-    std::memcpy(body + kClientIdSize + kUserSize, password.data(),
-                std::min(password.size(), kPasswordSize - 1));
-    return f;
+// The login frame with each text cut to leave its field a NUL, and the
+// client ID the text given, zero-filled.
+std::vector<uint8_t> AuthFrame(const std::string& client_id, const std::string& user,
+                               const std::string& password) {
+    uint8_t id[AuthRequest::kClientIdSize] = {};
+    std::memcpy(id, client_id.data(), std::min(client_id.size(), sizeof id));
+    return RequestFrame(id, std::string_view(user).substr(0, AuthRequest::kUserSize - 1),
+                        std::string_view(password).substr(0, AuthRequest::kPasswordSize - 1));
 }
 
 enum class Mode { Auth, Stream, PingPong, Cer };
@@ -111,9 +102,8 @@ class Load {
     Load(asio::io_context& io, const Config& cfg, const Pattern& pattern)
         : m_io(io), m_cfg(cfg), m_pattern(pattern), m_timer(io) {
         if (cfg.header) {
-            m_preamble.resize(kHeaderSize, 0);
-            std::memcpy(m_preamble.data(), cfg.computer.data(),
-                        std::min(cfg.computer.size(), kHeaderNameSize));
+            const RelayHeader h = MakeRelayHeader(cfg.computer);
+            m_preamble.assign(h.begin(), h.end());
         }
     }
 
@@ -418,7 +408,7 @@ class Load {
 
     awaitable<void> Auth() {
         const auto frame = AuthFrame(m_cfg.client_id, m_cfg.user, m_cfg.password);
-        std::vector<uint8_t> reply(kMaxReplySize);
+        std::vector<uint8_t> rest;  // grows to the longest reply seen, 64 KiB at most
         while (!m_stopped) {
             bool again = true;
             {
@@ -431,22 +421,19 @@ class Load {
                         if (!m_cfg.reconnect)
                             t0 = Clock::now();
                         co_await asio::async_write(s, asio::buffer(frame), use_awaitable);
-                        std::array<uint8_t, 2> size;
-                        co_await asio::async_read(s, asio::buffer(size), use_awaitable);
-                        size_t n = DecodeFixed16LE(size.data());
-                        if (n < 3 || n > kMaxReplySize) {
+                        std::array<uint8_t, kReplyHeadSize> head;
+                        co_await asio::async_read(s, asio::buffer(head), use_awaitable);
+                        std::string why;
+                        const std::optional<size_t> n = ReplyRest(head.data(), &why);
+                        if (!n) {
                             ++m_c.corrupt;
                             again = false;
                             break;
                         }
-                        co_await asio::async_read(s, asio::buffer(reply.data(), n), use_awaitable);
-                        if (reply[0] != kReplySign) {
-                            ++m_c.corrupt;
-                            again = false;
-                            break;
-                        }
-                        m_last_code = DecodeFixed16LE(reply.data() + 1);
-                        if (m_last_code != kAuthOk)
+                        rest.resize(*n);
+                        co_await asio::async_read(s, asio::buffer(rest), use_awaitable);
+                        m_last_code = DecodeFixed16LE(head.data() + 3);
+                        if (m_last_code != int(AuthCode::Ok))
                             ++m_c.rejected;
                         Sample(t0);
                         ++m_c.done;
@@ -513,12 +500,12 @@ bool LogIn(asio::io_context& io, const Config& cfg, tcp::socket* s, std::string*
             co_await s->async_connect(tcp::endpoint(cfg.target.address(), cfg.cmd_port),
                                       use_awaitable);
             co_await asio::async_write(*s, asio::buffer(frame), use_awaitable);
-            std::array<uint8_t, 5> head;  // size, sign, code
+            std::array<uint8_t, kReplyHeadSize> head;
             co_await asio::async_read(*s, asio::buffer(head), use_awaitable);
-            const size_t n = DecodeFixed16LE(head.data());
-            if (head[2] != kReplySign || n < 3 || n > kMaxReplySize)
+            const std::optional<size_t> n = ReplyRest(head.data(), why);
+            if (!n)
                 co_return;
-            std::vector<uint8_t> rest(n - 3);
+            std::vector<uint8_t> rest(*n);
             co_await asio::async_read(*s, asio::buffer(rest), use_awaitable);
             code = DecodeFixed16LE(head.data() + 3);
         },
@@ -541,7 +528,7 @@ bool LogIn(asio::io_context& io, const Config& cfg, tcp::socket* s, std::string*
         *why = "no answer within 5 s";
     }
     io.restart();
-    if (code == int(kAuthOk))
+    if (code == int(AuthCode::Ok))
         return true;
     if (why->empty())
         *why = code < 0 ? "not a login reply" : "refused with code " + std::to_string(code);
@@ -647,7 +634,8 @@ int Main(int argc, char** argv) {
         cfg.login = true;
         cfg.login_user = login.substr(0, colon);
         cfg.login_password = login.substr(colon + 1);
-        if (cfg.login_user.size() >= kUserSize || cfg.login_password.size() >= kPasswordSize)
+        if (cfg.login_user.size() >= AuthRequest::kUserSize ||
+            cfg.login_password.size() >= AuthRequest::kPasswordSize)
             return Usage("--login: a user name up to 49 bytes, a password up to 19");
     }
     if (cmd_port < 1 || cmd_port > 65535)

@@ -7,7 +7,7 @@
 #include <deque>
 #include <vector>
 
-#include "gateway/net/proxy_thread.h"
+#include "common/relay_header.h"
 #include "gateway/net/relay_buffer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -49,14 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (fits)
                 model.insert(model.end(), bytes.begin(), bytes.end());
             ++fill;
-        } else if (ring.Count() >= ov::gateway::kRelayHeaderSize) {  // a header
-            uint8_t header[ov::gateway::kRelayHeaderSize];
+        } else if (ring.Count() >= ov::kRelayHeaderSize) {  // a header
+            uint8_t header[ov::kRelayHeaderSize];
             ring.Peek(header, sizeof header);
             if (!std::equal(header, header + sizeof header, model.begin()))
                 __builtin_trap();
             ring.Consume(sizeof header);
             model.erase(model.begin(), model.begin() + sizeof header);
-            if (ov::gateway::RelayHeaderName(header).size() > 40)
+            if (ov::RelayHeaderName(header).size() > 40)
                 __builtin_trap();
         }
         if (ring.Count() != model.size())

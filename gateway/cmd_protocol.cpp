@@ -28,56 +28,6 @@ AuthDecision Decide(AuthCode code, const std::string& line) {
 
 }  // namespace
 
-std::string AuthRequest::UserName() const {
-    return FieldText(reinterpret_cast<const char*>(bytes + kUserOffset), kUserSize);
-}
-
-std::string AuthRequest::Password() const {
-    return FieldText(reinterpret_cast<const char*>(bytes + kPasswordOffset), kPasswordSize);
-}
-
-AuthRequest AuthRequest::Make(const uint8_t client_id[kClientIdSize], const std::string& user,
-                              const std::string& password) {
-    AuthRequest r;
-    std::memcpy(r.bytes + kClientIdOffset, client_id, kClientIdSize);
-    std::memcpy(r.bytes + kUserOffset, user.data(), std::min(user.size(), kUserSize));
-    std::memcpy(r.bytes + kPasswordOffset, password.data(),
-                std::min(password.size(), kPasswordSize));
-    return r;
-}
-
-std::vector<uint8_t> RequestFrame(const AuthRequest& request) {
-    std::vector<uint8_t> frame(3 + AuthRequest::kSize);
-    EncodeFixed16LE(frame.data(), uint16_t(1 + AuthRequest::kSize));
-    frame[2] = kRequestSign;
-    std::memcpy(frame.data() + 3, request.bytes, AuthRequest::kSize);
-    return frame;
-}
-
-std::vector<uint8_t> ShortReply(AuthCode code) {
-    std::vector<uint8_t> reply(kShortReplySize);
-    EncodeFixed16LE(reply.data(), 3);
-    reply[2] = kReplySign;
-    EncodeFixed16LE(reply.data() + 3, uint16_t(code));
-    return reply;
-}
-
-std::vector<uint8_t> ListReply(uint16_t proxy_port, size_t count,
-                               const std::function<ComputerEntry(size_t)>& entry_at) {
-    const size_t n = std::min(count, kMaxListReplyEntries);
-    std::vector<uint8_t> reply(kListReplyHeader + kListRecordSize * n);  // zero-filled
-    EncodeFixed16LE(reply.data(), uint16_t(reply.size() - 2));
-    reply[2] = kReplySign;
-    EncodeFixed16LE(reply.data() + 3, uint16_t(AuthCode::Ok));
-    EncodeFixed16LE(reply.data() + 5, proxy_port);
-    for (size_t i = 0; i < n; ++i) {
-        ComputerEntry e = entry_at(i);
-        std::memcpy(reply.data() + kListReplyHeader + kListRecordSize * i, e.bytes,
-                    ComputerEntry::kSize);
-    }
-    return reply;
-}
-
 FrameAssembler::Result FrameAssembler::Take(const uint8_t* data, size_t size) {
     Result r;
     while (r.used < size) {

@@ -65,31 +65,6 @@ TEST(FrameAssembler, TellsWhichFieldIsMissingAndStopsAtAWrongSign) {
     EXPECT_EQ(r.used, 3u);  // nothing after the sign is taken
 }
 
-TEST(Replies, ShortAndListRepliesHaveTheirSizesAndRecords) {
-    EXPECT_EQ(ShortReply(AuthCode::AccountLocked), (std::vector<uint8_t>{3, 0, 0x16, 204, 0}));
-
-    const uint8_t addr[4] = {192, 0, 2, 9};
-    const ComputerEntry entries[3] = {ComputerEntry::Make("a", 5901, addr),
-                                      ComputerEntry::Make("b", 5902, addr),
-                                      ComputerEntry::Make(std::string(45, 'c'), 5903, addr)};
-    std::vector<uint8_t> r = ListReply(821, 3, [&](size_t i) { return entries[i]; });
-    ASSERT_EQ(r.size(), 157u);
-    EXPECT_EQ(DecodeFixed16LE(r.data()), 155);
-    EXPECT_EQ(r[2], 0x16);
-    EXPECT_EQ(DecodeFixed16LE(r.data() + 3), 1);
-    EXPECT_EQ(DecodeFixed16LE(r.data() + 5), 821);
-    for (size_t i = 0; i < 3; ++i) {
-        const uint8_t* rec = r.data() + 7 + 50 * i;
-        EXPECT_EQ(std::memcmp(rec, entries[i].bytes, 48), 0) << i;
-        EXPECT_EQ(rec[48] | rec[49], 0) << i;
-    }
-
-    // More computers than a 16-bit size can count: the size still tells the length.
-    std::vector<uint8_t> big = ListReply(1, 5000, [&](size_t) { return entries[0]; });
-    EXPECT_EQ(big.size(), 7 + 50 * kMaxListReplyEntries);
-    EXPECT_EQ(DecodeFixed16LE(big.data()) + 2u, big.size());
-}
-
 class Authentication : public ov::testing::TestDir {
   public:
     void SetUp() override {

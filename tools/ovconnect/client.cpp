@@ -200,7 +200,7 @@ bool ParseArguments(const std::vector<std::string>& args,
     }
     if (names_computer) {
         o.computer = positional[1];
-        if (o.computer.empty() || o.computer.size() > kHeaderNameSize) {
+        if (o.computer.empty() || o.computer.size() > kRelayHeaderNameSize) {
             *error = "a computer's name has 1 to 40 bytes: " + o.computer;
             return false;
         }
@@ -256,14 +256,14 @@ class LoginAttempt : public std::enable_shared_from_this<LoginAttempt> {
           m_done(std::move(done)) {}
 
     void Start() {
-        std::array<uint8_t, kIdSize> id = ClientId(nullptr);
+        ClientIdBytes id = ClientId(nullptr);
         if (!m_options.id_file.empty()) {
             IdFileResult file = ReadIdFile(m_options.id_file);
             if (!file.ok)
                 return Finish(kExitLocal, m_options.id_file + ": " + file.message);
             id = ClientId(&file.value);
         }
-        m_request = LoginRequest(id, m_options.user, m_options.password);
+        m_request = RequestFrame(id.data(), m_options.user, m_options.password);
         asio::error_code ec;
         asio::ip::address_v4 a = asio::ip::make_address_v4(m_options.gateway_host, ec);
         if (!ec)
@@ -347,7 +347,7 @@ class LoginAttempt : public std::enable_shared_from_this<LoginAttempt> {
                 if (!ParseReply(self->m_reply, &self->m_login.reply, &why))
                     return self->Finish(kExitNetwork, self->m_where + ": " + why);
                 const uint16_t code = self->m_login.reply.code;
-                if (code != kAuthOk)
+                if (code != uint16_t(AuthCode::Ok))
                     return self->Finish(ExitFor(code), MessageFor(code, self->m_options.user));
                 self->Finish(kExitOk, "");
             });
@@ -396,7 +396,7 @@ class LoginAttempt : public std::enable_shared_from_this<LoginAttempt> {
     tcp::socket m_socket;
     asio::steady_timer m_timer;
     Done m_done;
-    std::array<uint8_t, kRequestSize> m_request{};
+    std::vector<uint8_t> m_request;
     std::string m_reply;
     Login m_login;
     bool m_timed_out = false;
@@ -531,8 +531,8 @@ void LoginKeeper::Flush(const Outcome& outcome) {
 }
 
 Outcome CheckListed(const Options& o, const LoginReply& reply) {
-    for (const Computer& c : reply.computers)
-        if (c.name == o.computer)
+    for (const ComputerEntry& c : reply.computers)
+        if (c.Name() == o.computer)
             return {};
     return {kExitNotListed, "the gateway lists no computer " + o.computer};
 }
@@ -553,7 +553,7 @@ class Tunnel : public std::enable_shared_from_this<Tunnel> {
           m_remote(m_local.get_executor()),
           m_timer(m_local.get_executor()),
           m_proxy(proxy),
-          m_header(RelayHeader(computer)),
+          m_header(MakeRelayHeader(computer)),
           m_computer(computer),
           m_timeout(timeout),
           m_log(std::move(log)),
@@ -671,7 +671,7 @@ class Tunnel : public std::enable_shared_from_this<Tunnel> {
     tcp::socket m_local, m_remote;
     asio::steady_timer m_timer;
     tcp::endpoint m_proxy;
-    std::array<uint8_t, kHeaderSize> m_header;
+    RelayHeader m_header;
     std::string m_computer, m_who;
     std::chrono::milliseconds m_timeout;
     std::function<void(const std::string&)> m_log;
@@ -771,7 +771,7 @@ Outcome Stdio(const Options& o, const std::string& proxy_host, uint16_t proxy_po
     if (ec)
         return {kExitNetwork, "cannot connect to the proxy port " + proxy_host + ":" +
                                   std::to_string(proxy_port) + ": " + Describe(ec)};
-    const auto header = RelayHeader(o.computer);
+    const RelayHeader header = MakeRelayHeader(o.computer);
     asio::write(st->socket, asio::buffer(header), ec);
     if (ec)
         return {kExitNetwork, "cannot send the header: " + ec.message()};

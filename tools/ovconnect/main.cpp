@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
         return Fail(login.outcome);
     if (o.command == "list") {
         std::string out = "proxy port\t" + std::to_string(login.reply.proxy_port) + "\n";
-        for (const Computer& c : login.reply.computers)
-            out += c.name + "\t" + c.address + "\t" + std::to_string(c.port) + "\n";
+        for (const ov::ComputerEntry& c : login.reply.computers)
+            out += c.Name() + "\t" + c.AddressText() + "\t" + std::to_string(c.Port()) + "\n";
         pf::ConsoleOutput(pf::GbkToTerminal(out));
         return 0;
     }

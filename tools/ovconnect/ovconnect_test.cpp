@@ -16,7 +16,7 @@ using asio::ip::tcp;
 TEST(LoginFrames, RequestCarriesIdUserAndPasswordInTheirFields) {
     IdValue id;
     for (size_t i = 0; i < id.size(); ++i) id[i] = uint8_t(0xA0 + i);
-    const auto r = LoginRequest(ClientId(&id), "Administrator", "pw");
+    const auto r = RequestFrame(ClientId(&id).data(), "Administrator", "pw");
     EXPECT_EQ(DecodeFixed16LE(r.data()), 171);
     EXPECT_EQ(r[2], 0x15);
     EXPECT_EQ(r[3], 0xA0);
@@ -24,7 +24,7 @@ TEST(LoginFrames, RequestCarriesIdUserAndPasswordInTheirFields) {
     for (size_t i = 14; i < 103; ++i) ASSERT_EQ(r[i], 0) << "the id is padded with zeros at " << i;
     EXPECT_EQ(FieldText(reinterpret_cast<const char*>(r.data()) + 103, 50), "Administrator");
     EXPECT_EQ(FieldText(reinterpret_cast<const char*>(r.data()) + 153, 20), "pw");
-    const auto none = LoginRequest(ClientId(nullptr), "u", "");
+    const auto none = RequestFrame(ClientId(nullptr).data(), "u", "");
     for (size_t i = 3; i < 103; ++i) ASSERT_EQ(none[i], 0);
     EXPECT_EQ(CheckLogin(std::string(50, 'u'), std::string(20, 'p')), "");
     EXPECT_NE(CheckLogin(std::string(51, 'u'), "p"), "");
@@ -57,39 +57,12 @@ std::string ShortReply(uint16_t code, uint16_t size = 3, uint8_t sign = 0x16) {
     return r;
 }
 
-TEST(LoginFrames, ReplyParsingKeepsNamesBoundedAndRefusesMalformedReplies) {
-    LoginReply reply;
-    std::string error;
-    ASSERT_TRUE(
-        ParseReply(ListReply(6121, {{"pc1", 5900}, {std::string(40, 'n'), 22}}), &reply, &error))
-        << error;
-    EXPECT_EQ(reply.proxy_port, 6121);
-    ASSERT_EQ(reply.computers.size(), 2u);
-    EXPECT_EQ(reply.computers[0].name, "pc1");
-    EXPECT_EQ(reply.computers[0].address, "192.0.2.7");
-    EXPECT_EQ(reply.computers[0].port, 5900u);
-    EXPECT_EQ(reply.computers[1].name, std::string(40, 'n')) << "a full name ends at its field";
-
-    ASSERT_TRUE(ParseReply(ShortReply(0xBB), &reply, &error));
-    EXPECT_EQ(reply.code, 0xBB);
-    EXPECT_FALSE(ParseReply(ShortReply(0xBB, 3, 0x15), &reply, &error)) << "wrong sign";
-    EXPECT_FALSE(ParseReply(ShortReply(0xBB, 5), &reply, &error)) << "size of a refusal";
-    EXPECT_FALSE(ParseReply(ShortReply(1, 3), &reply, &error)) << "a login without its port";
-    std::string cut = ListReply(6121, {{"pc1", 5900}});
-    EXPECT_FALSE(ParseReply(cut.substr(0, cut.size() - 1), &reply, &error));
-    std::string odd = ListReply(6121, {});
-    EncodeFixed16LE(reinterpret_cast<uint8_t*>(odd.data()), 5 + 49);
-    odd += std::string(49, 'x');
-    EXPECT_FALSE(ParseReply(odd, &reply, &error)) << "records are 50 bytes each";
-}
-
 TEST(LoginFrames, EveryRefusalHasItsOwnExitCode) {
-    EXPECT_EQ(ExitFor(kAuthOk), kExitOk);
+    EXPECT_EQ(ExitFor(1), kExitOk);
     std::set<int> seen;
-    for (uint16_t c : {kIdRejected, kNoSuchUser, kBadPassword, kAccountLocked})
-        EXPECT_TRUE(seen.insert(ExitFor(c)).second) << c;
+    for (uint16_t c : {0x00, 0xAA, 0xBB, 0xCC}) EXPECT_TRUE(seen.insert(ExitFor(c)).second) << c;
     EXPECT_EQ(ExitFor(7), kExitNetwork);
-    EXPECT_NE(MessageFor(kNoSuchUser, "bob").find("bob"), std::string::npos);
+    EXPECT_NE(MessageFor(0xAA, "bob").find("bob"), std::string::npos);
 }
 
 TEST(Arguments, PasswordFromTheEnvironmentAndRefusals) {
@@ -345,7 +318,7 @@ TEST(Forward, RelaysWhileTheLoginIsHeldAndLogsInAgainBeforeTheNextRelay) {
             return;
         ++logins;
         const int held = drops;
-        asio::write(s, asio::buffer(refuse ? ShortReply(kBadPassword) : ListReply(6121, {})), ec);
+        asio::write(s, asio::buffer(refuse ? ShortReply(0xBB) : ListReply(6121, {})), ec);
         while (!refuse && drops == held && !done)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         s.close(ec);
