@@ -411,9 +411,9 @@ std::vector<uint8_t> CCmdThread::BuildListReply() {
     const auto port = uint16_t(m_config.GetProxyPort());
     if (!m_list)
         return ListReply(port, 0, nullptr);
-    std::lock_guard<std::recursive_mutex> lock(m_list->Mutex());
-    return ListReply(port, size_t(m_list->EntryCount()),
-                     [this](size_t i) { return m_list->EntryAt(int(i)); });
+    // A copy: the list is not held while the reply is made.
+    const std::vector<ComputerEntry> entries = m_list->Entries();
+    return ListReply(port, entries.size(), [&entries](size_t i) { return entries[i]; });
 }
 
 bool CCmdThread::OnRequest(CmdSocket& slot, const AuthRequest& request) {

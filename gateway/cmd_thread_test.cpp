@@ -124,7 +124,6 @@ class CmdPort : public ov::testing::GatewayTestDir {
 
 TEST_F(CmdPort, RequestsOnOneConnectionGetTheirRepliesAndTheList) {
     {
-        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
         const uint8_t addr[4] = {192, 0, 2, 7};
         for (const char* name : {"pc1", "pc2", "pc3"})
             list->AddOrUpdateEntry(ComputerEntry::Make(name, 5900, addr));

@@ -17,11 +17,8 @@ int OnExistData(ControlledComputerList& list, int index, int flag, const ArpProb
     if (flag == 0)
         return -1;
     ComputerAnnouncement a;
-    {
-        std::lock_guard<std::recursive_mutex> lock(list.Mutex());
-        if (!list.AnnouncementAt(index, &a))
-            return -1;
-    }
+    if (!list.AnnouncementAt(index, &a))
+        return -1;
     return ConvertAnnouncement(list, a, probe, log_line);
 }
 
@@ -29,20 +26,13 @@ int ConvertAnnouncement(ControlledComputerList& list, const ComputerAnnouncement
                         const ArpProbe& probe, const LogLineFn& log_line,
                         const std::atomic<bool>* cancelled, uint32_t generation) {
     const std::string name = a.Name();
-    std::string own;
-    {
-        std::lock_guard<std::recursive_mutex> lock(list.Mutex());
-        if (generation != 0 && !list.IsCurrent(name, generation))
-            return -1;
-        own = list.LocalHostName();
-    }
+    if (generation != 0 && !list.IsCurrent(name, generation))
+        return -1;
+    const std::string own = list.LocalHostName();
     auto dropped = [&] {
         if (cancelled && cancelled->load())
             return true;
-        if (generation == 0)
-            return false;
-        std::lock_guard<std::recursive_mutex> lock(list.Mutex());
-        return !list.IsCurrent(name, generation);
+        return generation != 0 && !list.IsCurrent(name, generation);
     };
     if (name.empty()) {
         if (log_line)
@@ -78,20 +68,12 @@ int ConvertAnnouncement(ControlledComputerList& list, const ComputerAnnouncement
             return -1;
         }
     }
-    ComputerEntry e = ComputerEntry::Make(name, a.Port(), chosen);
-    std::lock_guard<std::recursive_mutex> lock(list.Mutex());
+    // A stopped queue publishes nothing. Stop() never takes the list's
+    // lock, so this is as good a moment to look as any inside it.
     if (cancelled && cancelled->load())
         return -1;
-    if (generation != 0) {
-        if (!list.IsCurrent(name, generation))
-            return -1;
-    } else {
-        ComputerAnnouncement now;
-        if (!list.FindAnnouncement(name, &now) ||
-            std::memcmp(now.bytes, a.bytes, sizeof a.bytes) != 0)
-            return -1;
-    }
-    list.AddOrUpdateEntry(e);
+    if (!list.SettleConversion(a, generation, ComputerEntry::Make(name, a.Port(), chosen)))
+        return -1;
     return 0;
 }
 
@@ -143,19 +125,18 @@ void ConversionQueue::StartThread(const std::shared_ptr<Shared>& s, bool hurried
 }
 
 // REQUIRES s.mutex held. Takes the list's lock inside the queue's (never the
-// other way round): one sweep over at most max_waiting names, after at least
-// half as many requests, so each request costs a constant on average.
+// other way round), one name at a time: a name once stale stays so, so the
+// sweep needs no single look at the whole table. One sweep over at most
+// max_waiting names, after at least half as many requests, so each request
+// costs a constant on average.
 void ConversionQueue::DropStale(Shared& s) {
-    {
-        std::lock_guard<std::recursive_mutex> lock(s.list->Mutex());
-        for (auto it = s.waiting.begin(); it != s.waiting.end();) {
-            if (s.list->IsCurrent(it->first, it->second.generation)) {
-                ++it;
-                continue;
-            }
-            (it->second.hurried ? s.hurried : s.fresh).erase(it->second.at);
-            it = s.waiting.erase(it);
+    for (auto it = s.waiting.begin(); it != s.waiting.end();) {
+        if (s.list->IsCurrent(it->first, it->second.generation)) {
+            ++it;
+            continue;
         }
+        (it->second.hurried ? s.hurried : s.fresh).erase(it->second.at);
+        it = s.waiting.erase(it);
     }
     while (s.waiting.size() >= s.max_waiting && !s.fresh.empty()) {
         s.waiting.erase(s.fresh.front());
@@ -165,11 +146,8 @@ void ConversionQueue::DropStale(Shared& s) {
 
 void ConversionQueue::Request(uint32_t generation, bool hurry) {
     ComputerAnnouncement a;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_shared->list->Mutex());
-        if (!m_shared->list->AnnouncementOf(generation, &a))
-            return;  // pushed out of the table or changed since: nothing to settle
-    }
+    if (!m_shared->list->AnnouncementOf(generation, &a))
+        return;  // pushed out of the table or changed since: nothing to settle
     std::string name = a.Name();
     Shared& s = *m_shared;
     std::lock_guard<std::mutex> lock(s.mutex);

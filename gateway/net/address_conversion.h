@@ -19,8 +19,8 @@ using ArpProbe = std::function<bool(uint32_t address_network_order)>;
 
 using LogLineFn = std::function<void(const std::string&)>;
 
-// Settles one announcement, a copy taken under the list's lock: probes
-// without the lock, so logins and relays never wait for ARP, and publishes
+// Settles one announcement, a copy taken from the list: probes while the
+// list is not held, so logins and relays never wait for ARP, and publishes
 // the entry only if the list still holds this very announcement for the name
 // (otherwise its newer version has a conversion of its own coming) and
 // `cancelled` is not set. With a generation (see ControlledComputerList) the

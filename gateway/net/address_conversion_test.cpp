@@ -38,10 +38,7 @@ class Conversion : public ::testing::Test {
         o.host_name = [] { return std::string("gateway-host"); };
         list = std::make_unique<ControlledComputerList>(o);
     }
-    void Convert(const ComputerAnnouncement& a) {
-        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
-        list->AddOrUpdateAnnouncement(a);
-    }
+    void Convert(const ComputerAnnouncement& a) { list->AddOrUpdateAnnouncement(a); }
     int Run(int index, int flag = 1) {
         return OnExistData(*list, index, flag, probe,
                            [this](const std::string& l) { lines.push_back(l); });
@@ -100,7 +97,6 @@ TEST_F(Conversion, AnAnnouncementChangedDuringTheProbeIsLeftToItsOwnConversion) 
     answering = NetworkOrder({192, 0, 2, 1});
     probe = [this](uint32_t a) {
         // Meanwhile the computer announces new addresses.
-        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
         list->AddOrUpdateAnnouncement(Announce("pc", {{192, 0, 2, 2}}));
         return a == answering;
     };
@@ -146,16 +142,10 @@ TEST(ConversionQueueTest, AFloodOfUnreachableNamesDoesNotHoldUpARealComputer) {
     };
     ConversionQueue queue(list, probe, nullptr, 3);
     auto announce = [&](const ComputerAnnouncement& a) {
-        uint32_t generation = 0;
-        {
-            std::lock_guard<std::recursive_mutex> lock(list->Mutex());
-            list->AddOrUpdateAnnouncement(a, &generation);
-            if (generation == 0)
-                generation = list->HeardAgain(a.Name());
-            else
-                return queue.Request(generation);
-        }
-        queue.Request(generation, true);  // announced again while it waits
+        uint32_t generation = 0, hurry = 0;
+        if (list->AddOrUpdateAnnouncement(a, &generation, &hurry))
+            return queue.Request(generation);
+        queue.Request(hurry, true);  // announced again while it waits
     };
     for (int i = 0; i < 50; ++i)
         announce(Announce("fake" + std::to_string(i), {{192, 0, 2, uint8_t(i)}}));
@@ -168,7 +158,6 @@ TEST(ConversionQueueTest, AFloodOfUnreachableNamesDoesNotHoldUpARealComputer) {
     bool published = false;
     for (int i = 0; i < 1000 && !published; ++i) {
         std::this_thread::sleep_for(5ms);
-        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
         published = list->HasEntry("real");
     }
     release.set_value();
@@ -227,10 +216,7 @@ TEST(ConversionQueueTest, ConversionsOfNamesPushedOutAreDropped) {
     ConversionQueue queue(list, probe, nullptr, 1);
     auto announce = [&](const ComputerAnnouncement& a) {
         uint32_t generation = 0;
-        {
-            std::lock_guard<std::recursive_mutex> lock(list->Mutex());
-            list->AddOrUpdateAnnouncement(a, &generation);
-        }
+        list->AddOrUpdateAnnouncement(a, &generation);
         queue.Request(generation);
     };
     announce(Announce("fake0", {{192, 0, 2, 100}, {192, 0, 2, 101}}));
@@ -247,12 +233,10 @@ TEST(ConversionQueueTest, ConversionsOfNamesPushedOutAreDropped) {
     bool settled = false;
     for (int i = 0; i < 1000 && !settled; ++i) {
         std::this_thread::sleep_for(5ms);
-        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
         settled = list->HasEntry("fake199");
     }
     ASSERT_TRUE(settled);
     queue.Stop();
-    std::lock_guard<std::recursive_mutex> lock(list->Mutex());
     EXPECT_FALSE(list->HasEntry("fake0"));
     EXPECT_EQ(list->EntryCount(), 4);
     std::lock_guard<std::mutex> asked_lock(asked_shared->mutex);
@@ -265,19 +249,15 @@ TEST(ConversionQueueTest, ConversionsOfNamesPushedOutAreDropped) {
 TEST_F(Conversion, AConversionOfAnOlderGenerationProbesAndPublishesNothing) {
     const ComputerAnnouncement a = Announce("pc", {{192, 0, 2, 1}, {192, 0, 2, 2}});
     uint32_t first = 0, second = 0;
-    {
-        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
-        list->AddOrUpdateAnnouncement(a, &first);
-        list->RemoveComputer("pc");
-        list->AddOrUpdateAnnouncement(a, &second);  // the same bytes, back again
-    }
+    list->AddOrUpdateAnnouncement(a, &first);
+    list->RemoveComputer("pc");
+    list->AddOrUpdateAnnouncement(a, &second);  // the same bytes, back again
     answering = NetworkOrder({192, 0, 2, 2});
     EXPECT_EQ(ConvertAnnouncement(*list, a, probe, nullptr, nullptr, first), -1);
     EXPECT_TRUE(asked.empty());
     // Pushed out while the first address is probed: the second is not asked.
     probe = [this](uint32_t address) {
         asked.push_back(address);
-        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
         list->RemoveComputer("pc");
         return false;
     };
@@ -317,26 +297,21 @@ TEST(ConversionQueueTest, ALeaveBetweenTheRequestAndTheConversionConvertsTheRigh
         return true;
     };
     uint32_t a = 0, b = 0, c = 0;
-    {
-        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
-        list->AddOrUpdateAnnouncement(Announce("a", {{192, 0, 2, 1}}), &a);
-        list->AddOrUpdateAnnouncement(Announce("b", {{192, 0, 2, 2}}), &b);
-        list->AddOrUpdateAnnouncement(Announce("c", {{192, 0, 2, 3}}), &c);
-        ASSERT_NE(c, 0u);
-        list->RemoveComputer("a");  // its leave arrives before the conversions run
-    }
+    list->AddOrUpdateAnnouncement(Announce("a", {{192, 0, 2, 1}}), &a);
+    list->AddOrUpdateAnnouncement(Announce("b", {{192, 0, 2, 2}}), &b);
+    list->AddOrUpdateAnnouncement(Announce("c", {{192, 0, 2, 3}}), &c);
+    ASSERT_NE(c, 0u);
+    list->RemoveComputer("a");  // its leave arrives before the conversions run
     ConversionQueue queue(list, probe, nullptr, 1);
     queue.Request(a);
     queue.Request(b);
     bool settled = false;
     for (int i = 0; i < 1000 && !settled; ++i) {
         std::this_thread::sleep_for(5ms);
-        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
         settled = list->HasEntry("b");
     }
     queue.Stop();
     ASSERT_TRUE(settled);
-    std::lock_guard<std::recursive_mutex> lock(list->Mutex());
     EXPECT_FALSE(list->HasEntry("a"));
     EXPECT_FALSE(list->HasEntry("c"));
     EXPECT_EQ(list->EntryCount(), 1);

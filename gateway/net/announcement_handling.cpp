@@ -35,7 +35,7 @@ AnnouncementHandler::Result AnnouncementHandler::OnDatagram(const uint8_t* data,
     const bool repeat = std::memcmp(data, m_last.bytes, ComputerAnnouncement::kSize) == 0;
     if (repeat && m_last.Port() == 0)
         return {Outcome::Repeat};
-    std::lock_guard<std::recursive_mutex> lock(m_list.Mutex());
+    // Each branch is one operation of the list, which locks itself.
     if (repeat) {
         Result r{Outcome::Repeat};
         r.hurry_generation = m_list.HeardAgain(m_last.Name());
@@ -47,10 +47,8 @@ AnnouncementHandler::Result AnnouncementHandler::OnDatagram(const uint8_t* data,
         return {Outcome::Removed};
     }
     Result r{Outcome::Unchanged};
-    if (m_list.AddOrUpdateAnnouncement(m_last, &r.convert_generation))
+    if (m_list.AddOrUpdateAnnouncement(m_last, &r.convert_generation, &r.hurry_generation))
         r.outcome = Outcome::Updated;
-    else
-        r.hurry_generation = m_list.HeardAgain(m_last.Name());
     return r;
 }
 

@@ -44,16 +44,23 @@ void ControlledComputerList::LogOnceAMinute(OncePerMinute& when, const std::stri
 }
 
 int ControlledComputerList::AddOrUpdateAnnouncement(const ComputerAnnouncement& a,
-                                                    uint32_t* convert_generation) {
+                                                    uint32_t* convert_generation,
+                                                    uint32_t* hurry_generation) {
     if (convert_generation)
         *convert_generation = 0;
+    if (hurry_generation)
+        *hurry_generation = 0;
     const std::string name = a.Name();
+    std::lock_guard lock(m_mutex);
     if (auto found = m_announcement_index.find(name); found != m_announcement_index.end()) {
-        HeardAgain(name);
+        const uint32_t unpublished = HeardAgainLocked(name);
         Announcement& stored = m_announcements[found->second];
         // A changed port alone changes nothing; the stored port stays.
-        if (stored.a.SameAddresses(a))
+        if (stored.a.SameAddresses(a)) {
+            if (hurry_generation)
+                *hurry_generation = unpublished;
             return 0;
+        }
         std::memcpy(stored.a.bytes + ComputerAnnouncement::kAddressOffset,
                     a.bytes + ComputerAnnouncement::kAddressOffset,
                     4 * ComputerAnnouncement::kAddresses);
@@ -80,7 +87,7 @@ int ControlledComputerList::AddOrUpdateAnnouncement(const ComputerAnnouncement& 
     Announcement stored;
     stored.a = a;
     stored.generation = NextGeneration();
-    if (!HasEntry(name)) {
+    if (!m_entry_index.count(name)) {
         stored.unpublished = true;
         stored.age = m_unpublished.insert(m_unpublished.end(), name);
     }
@@ -93,6 +100,11 @@ int ControlledComputerList::AddOrUpdateAnnouncement(const ComputerAnnouncement& 
 }
 
 uint32_t ControlledComputerList::HeardAgain(const std::string& name) {
+    std::lock_guard lock(m_mutex);
+    return HeardAgainLocked(name);
+}
+
+uint32_t ControlledComputerList::HeardAgainLocked(const std::string& name) {
     auto found = m_announcement_index.find(name);
     if (found == m_announcement_index.end())
         return 0;
@@ -104,6 +116,7 @@ uint32_t ControlledComputerList::HeardAgain(const std::string& name) {
 }
 
 bool ControlledComputerList::AnnouncementOf(uint32_t generation, ComputerAnnouncement* out) const {
+    std::lock_guard lock(m_mutex);
     auto it = m_generation_names.find(generation);
     if (it == m_generation_names.end())
         return false;
@@ -112,6 +125,11 @@ bool ControlledComputerList::AnnouncementOf(uint32_t generation, ComputerAnnounc
 }
 
 bool ControlledComputerList::IsCurrent(const std::string& name, uint32_t generation) const {
+    std::lock_guard lock(m_mutex);
+    return IsCurrentLocked(name, generation);
+}
+
+bool ControlledComputerList::IsCurrentLocked(const std::string& name, uint32_t generation) const {
     auto it = m_announcement_index.find(name);
     return it != m_announcement_index.end() && m_announcements[it->second].generation == generation;
 }
@@ -144,6 +162,7 @@ void ControlledComputerList::MarkPublished(const std::string& name) {
 
 void ControlledComputerList::RemoveComputer(std::string_view name) {
     const std::string key(name);
+    std::lock_guard lock(m_mutex);
     if (auto it = m_announcement_index.find(key); it != m_announcement_index.end())
         RemoveAnnouncementAt(it->second);
     if (auto it = m_entry_index.find(key); it != m_entry_index.end()) {
@@ -154,7 +173,29 @@ void ControlledComputerList::RemoveComputer(std::string_view name) {
     Publish(true);
 }
 
+bool ControlledComputerList::SettleConversion(const ComputerAnnouncement& a, uint32_t generation,
+                                              const ComputerEntry& e) {
+    const std::string name = a.Name();
+    std::lock_guard lock(m_mutex);
+    if (generation != 0) {
+        if (!IsCurrentLocked(name, generation))
+            return false;
+    } else {
+        auto it = m_announcement_index.find(name);
+        if (it == m_announcement_index.end() ||
+            std::memcmp(m_announcements[it->second].a.bytes, a.bytes, sizeof a.bytes) != 0)
+            return false;
+    }
+    AddOrUpdateEntryLocked(e);
+    return true;
+}
+
 int ControlledComputerList::AddOrUpdateEntry(const ComputerEntry& e) {
+    std::lock_guard lock(m_mutex);
+    return AddOrUpdateEntryLocked(e);
+}
+
+int ControlledComputerList::AddOrUpdateEntryLocked(const ComputerEntry& e) {
     const std::string name = e.Name();
     if (auto it = m_entry_index.find(name); it != m_entry_index.end()) {
         ComputerEntry& stored = m_entries[it->second];
@@ -171,7 +212,43 @@ int ControlledComputerList::AddOrUpdateEntry(const ComputerEntry& e) {
     return 1;
 }
 
+std::vector<ComputerEntry> ControlledComputerList::Entries() const {
+    std::lock_guard lock(m_mutex);
+    return std::vector<ComputerEntry>(m_entries.begin(), m_entries.begin() + EntryCountLocked());
+}
+
+uint64_t ControlledComputerList::EvictedCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_evicted;
+}
+
+int ControlledComputerList::AnnouncementCount() const {
+    std::lock_guard lock(m_mutex);
+    return int(m_announcements.size());
+}
+
+bool ControlledComputerList::HasEntry(const std::string& name) const {
+    std::lock_guard lock(m_mutex);
+    return m_entry_index.count(name) != 0;
+}
+
+int ControlledComputerList::EntryCount() const {
+    std::lock_guard lock(m_mutex);
+    return EntryCountLocked();
+}
+
+ComputerEntry ControlledComputerList::EntryAt(int index) const {
+    std::lock_guard lock(m_mutex);
+    return m_entries.at(size_t(index));
+}
+
+bool ControlledComputerList::Publishing() const {
+    std::lock_guard lock(m_mutex);
+    return m_view.IsOpen();
+}
+
 bool ControlledComputerList::AnnouncementAt(int index, ComputerAnnouncement* out) const {
+    std::lock_guard lock(m_mutex);
     if (index < 0 || size_t(index) >= m_announcements.size())
         return false;
     *out = m_announcements[size_t(index)].a;
@@ -180,6 +257,7 @@ bool ControlledComputerList::AnnouncementAt(int index, ComputerAnnouncement* out
 
 bool ControlledComputerList::FindAnnouncement(const std::string& name,
                                               ComputerAnnouncement* out) const {
+    std::lock_guard lock(m_mutex);
     auto it = m_announcement_index.find(name);
     if (it == m_announcement_index.end())
         return false;
@@ -188,26 +266,33 @@ bool ControlledComputerList::FindAnnouncement(const std::string& name,
 }
 
 int ControlledComputerList::AnnouncementIndex(const std::string& name) const {
+    std::lock_guard lock(m_mutex);
     auto it = m_announcement_index.find(name);
     return it == m_announcement_index.end() ? -1 : int(it->second);
 }
 
-bool ControlledComputerList::LookUp(std::string_view name, std::string* address_text,
+bool ControlledComputerList::LookUp(const std::string& name, std::string* address_text,
                                     uint32_t* port) {
     // Names are compared over at most 40 characters, and no stored name is longer.
-    std::string wanted = FieldText(name.data(), std::min(name.size(), kHostNameSize));
-    if (auto it = m_entry_index.find(wanted); it != m_entry_index.end()) {
-        const ComputerEntry& e = m_entries[it->second];
-        *address_text = e.AddressText();
-        *port = e.Port();
-        return true;
+    const std::string wanted = FieldText(name.data(), std::min(name.size(), kHostNameSize));
+    {
+        std::lock_guard lock(m_mutex);
+        if (auto it = m_entry_index.find(wanted); it != m_entry_index.end()) {
+            const ComputerEntry& e = m_entries[it->second];
+            *address_text = e.AddressText();
+            *port = e.Port();
+            return true;
+        }
     }
+    // Outside the lock: a flood of unknown names must not hold up the list
+    // behind the log's file.
     if (m_options.log_raw)
-        m_options.log_raw("    没找到" + std::string(name) + "\r\n\r\n");
+        m_options.log_raw("    没找到" + name + "\r\n\r\n");
     return false;
 }
 
-const std::string& ControlledComputerList::LocalHostName() {
+std::string ControlledComputerList::LocalHostName() {
+    std::lock_guard lock(m_mutex);
     if (!m_have_host_name) {
         m_host_name = m_options.host_name ? m_options.host_name() : std::string();
         if (m_host_name.size() > 49)
@@ -238,7 +323,7 @@ void ControlledComputerList::Publish(bool zero_first) {
 }
 
 void ControlledComputerList::ClosePublishing() {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    std::lock_guard lock(m_mutex);
     m_view.Close();
     m_view_mutex.Close();
 }

@@ -41,7 +41,18 @@ class ControlledComputerList {
 
     explicit ControlledComputerList(Options options);
 
-    // "OVS_List_Mutex": guards both arrays. Every call below REQUIRES it held.
+    // The network, conversion, command and proxy threads share this list.
+    // Each operation below takes the list's own lock ("OVS_List_Mutex") for
+    // its whole length, so callers never lock and none sees the list
+    // half-changed; data leaves it as copies. While the lock is held the
+    // list calls only the Options' log_line and host_name, which therefore
+    // must never call back into the list (the gateway's log and host name
+    // do not).
+
+    // TO BE REMOVED with the proxy thread's `lock_guard(m_list->Mutex())`
+    // (and its test's): callers no longer lock. Until then the lock is a
+    // recursive one so that such a caller may still call in; once this is
+    // gone m_mutex becomes a std::mutex, as no operation calls another.
     std::recursive_mutex& Mutex() { return m_mutex; }
 
     // Every stored announcement carries a generation, new with each new name
@@ -49,46 +60,62 @@ class ControlledComputerList {
     // checked by generation, so one whose name left the table or changed
     // since finds nothing, whatever now sits where it was.
     //
-    // 1 when the announcements changed; *convert_generation (if given) is
-    // then the generation whose address must be settled, else 0. A new name
-    // in a full table pushes out the unpublished name heard least recently
-    // (one log line a minute), or is dropped (0) when every name is published.
+    // Applies an announcement heard: 1 when the announcements changed;
+    // *convert_generation (if given) is then the generation whose address
+    // must be settled, else 0. When nothing changed, *hurry_generation (if
+    // given) is the name's generation if it has no published entry yet, so
+    // that its waiting conversion may go first, else 0. A new name in a full
+    // table pushes out the unpublished name heard least recently (one log
+    // line a minute), or is dropped (0) when every name is published.
     int AddOrUpdateAnnouncement(const ComputerAnnouncement& a,
-                                uint32_t* convert_generation = nullptr);
+                                uint32_t* convert_generation = nullptr,
+                                uint32_t* hurry_generation = nullptr);
     // The name was heard again: if it has no published entry it becomes the
     // last to be pushed out. Its generation then, else 0 (published or unknown).
     uint32_t HeardAgain(const std::string& name);
+    // Removes the name from both arrays and rewrites the view (always).
+    void RemoveComputer(std::string_view name);
+
     // The announcement of that generation while the table still holds it.
     bool AnnouncementOf(uint32_t generation, ComputerAnnouncement* out) const;
     // True while the name's stored announcement is of that generation.
     bool IsCurrent(const std::string& name, uint32_t generation) const;
-    // Names pushed out to make room, since the start.
-    uint64_t EvictedCount() const { return m_evicted; }
-    size_t MaxAnnouncements() const { return m_options.max_announcements; }
-    // Removes the name from both arrays and rewrites the view (always).
-    void RemoveComputer(std::string_view name);
-    // 1 when the view was rewritten, 0 when nothing changed.
+    // Ends a conversion of `a`: hands `e` (a's name, the address settled) to
+    // the list only if the list still holds that very announcement, the one
+    // of `generation`, or with generation 0 one of the same bytes as `a`.
+    // False when it no longer does (its newer version, if any, has a
+    // conversion of its own).
+    bool SettleConversion(const ComputerAnnouncement& a, uint32_t generation,
+                          const ComputerEntry& e);
+    // Adds or changes a published entry as it is. 1 when the view was
+    // rewritten, 0 when nothing changed.
     int AddOrUpdateEntry(const ComputerEntry& e);
 
-    // Positions are valid only while the lock is held: a removal moves the
-    // last announcement into the freed place.
-    int AnnouncementCount() const { return int(m_announcements.size()); }
+    // The published entries, as a login's list reply is made of them.
+    std::vector<ComputerEntry> Entries() const;
+    // The entry whose name matches over at most 40 characters.
+    bool LookUp(const std::string& name, std::string* address_text, uint32_t* port);
+    // The host name, asked once and kept (at most 49 characters).
+    std::string LocalHostName();
+
+    // Names pushed out to make room, since the start.
+    uint64_t EvictedCount() const;
+    size_t MaxAnnouncements() const { return m_options.max_announcements; }  // never changes
+
+    // A position says something only while no other thread changes the
+    // table (tests, the fuzzer): a removal moves the last announcement into
+    // the freed place.
+    int AnnouncementCount() const;
     bool AnnouncementAt(int index, ComputerAnnouncement* out) const;
     // The stored announcement of that name.
     bool FindAnnouncement(const std::string& name, ComputerAnnouncement* out) const;
     // The index of the announcement of that name, or -1.
     int AnnouncementIndex(const std::string& name) const;
-    bool HasEntry(const std::string& name) const { return m_entry_index.count(name) != 0; }
-    int EntryCount() const { return int(m_entries.size() & 0xffff); }
-    ComputerEntry EntryAt(int index) const { return m_entries.at(size_t(index)); }
+    bool HasEntry(const std::string& name) const;
+    int EntryCount() const;
+    ComputerEntry EntryAt(int index) const;
 
-    // The entry whose name matches over at most 40 characters.
-    bool LookUp(std::string_view name, std::string* address_text, uint32_t* port);
-
-    // The host name, asked once and kept (at most 49 characters).
-    const std::string& LocalHostName();
-
-    bool Publishing() const { return m_view.IsOpen(); }
+    bool Publishing() const;
     // Stops publishing for good and removes the shared view, so that other
     // processes see the gateway gone even while a thread that was given up
     // on still holds this object.
@@ -105,14 +132,20 @@ class ControlledComputerList {
         bool unpublished = false;  // then `age` is its place in m_unpublished
         std::list<std::string>::iterator age;
     };
+    // Everything below REQUIRES m_mutex held, and calls no public operation.
+    uint32_t HeardAgainLocked(const std::string& name);
+    bool IsCurrentLocked(const std::string& name, uint32_t generation) const;
+    int AddOrUpdateEntryLocked(const ComputerEntry& e);
+    int EntryCountLocked() const { return int(m_entries.size() & 0xffff); }
     void Publish(bool zero_first);
     uint32_t NextGeneration();
     void RemoveAnnouncementAt(size_t at);
     void MarkPublished(const std::string& name);
     void LogOnceAMinute(OncePerMinute& when, const std::string& line);
 
-    Options m_options;
-    std::recursive_mutex m_mutex;
+    const Options m_options;
+    // "OVS_List_Mutex": guards every member below.
+    mutable std::recursive_mutex m_mutex;
     std::vector<Announcement> m_announcements;
     std::vector<ComputerEntry> m_entries;
     // Name -> position in the arrays above: announcements arrive by the

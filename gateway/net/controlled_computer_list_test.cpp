@@ -5,6 +5,7 @@
 #include <atomic>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/published_list.h"
@@ -228,6 +229,58 @@ TEST_F(ComputerList, NoListWithoutAGateway) {
         EXPECT_TRUE(ReadPublishedList(&e, options.view_name));
     }
     EXPECT_FALSE(ReadPublishedList(&e, options.view_name));
+}
+
+// Announcements, leaves and settled conversions on one thread while others
+// copy the list for logins and look names up, none of them locking: every
+// copy is whole, each entry as it was written (its port and address made
+// from its name's number), never more entries than settled announcements.
+TEST_F(ComputerList, ThreadsSeeOnlyWholeChangesWithoutLocking) {
+    options.max_announcements = 64;
+    options.log_raw = nullptr;  // look-ups that miss log outside the lock
+    ControlledComputerList list(options);
+    std::atomic<bool> done{false};
+    std::atomic<int> copies{0};
+    auto reader = [&] {
+        while (!done) {
+            for (const ComputerEntry& e : list.Entries()) {
+                const int n = std::stoi(e.Name().substr(2));
+                ASSERT_EQ(e.Port(), uint32_t(1000 + n));
+                ASSERT_EQ(e.AddressText(), "10.0.1." + std::to_string(n));
+            }
+            std::string address;
+            uint32_t port = 0;
+            if (list.LookUp("pc7", &address, &port)) {
+                ASSERT_EQ(port, 1007u);
+            }
+            ASSERT_LE(list.EntryCount(), 64);
+            ++copies;
+        }
+    };
+    std::thread readers[2] = {std::thread(reader), std::thread(reader)};
+    for (int i = 0; i < 20000; ++i) {
+        const int n = i % 100;
+        const std::string name = "pc" + std::to_string(n);
+        if (i % 7 == 0) {
+            list.RemoveComputer(name);
+            continue;
+        }
+        uint32_t generation = 0;
+        list.AddOrUpdateAnnouncement(Announce(name, 1, {10, 0, 2, uint8_t(i)}), &generation);
+        const uint8_t address[4] = {10, 0, 1, uint8_t(n)};
+        if (generation != 0 && i % 3 != 0)
+            list.SettleConversion(Announce(name, 1, {10, 0, 2, uint8_t(i)}), generation,
+                                  ComputerEntry::Make(name, uint32_t(1000 + n), address));
+    }
+    done = true;
+    for (std::thread& t : readers) t.join();
+    EXPECT_GT(copies.load(), 0);
+    ExpectConsistent(list);
+    const std::vector<ComputerEntry> entries = list.Entries();
+    auto view = Published();
+    ASSERT_EQ(view.size(), entries.size());
+    for (size_t i = 0; i < view.size(); ++i)
+        EXPECT_EQ(0, std::memcmp(view[i].bytes, entries[i].bytes, ComputerEntry::kSize));
 }
 
 }  // namespace
