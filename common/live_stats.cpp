@@ -73,17 +73,16 @@ SessionInfo SessionInfo::DecodeFrom(const uint8_t* r) {
     return s;
 }
 
-void EncodeStats(const StatsSnapshot& stats, uint8_t* area) {
+void EncodeStats(const StatsSnapshot& stats, uint8_t* area, size_t max_sessions) {
     using L = StatsLayout;
-    std::memset(area, 0, L::kAreaSize);
-    const size_t n =
-        stats.sessions.size() < L::kMaxSessions ? stats.sessions.size() : L::kMaxSessions;
+    std::memset(area, 0, L::AreaSize(max_sessions));
+    const size_t n = stats.sessions.size() < max_sessions ? stats.sessions.size() : max_sessions;
     EncodeFixed32LE(area + L::kMagicOffset, L::kMagic);
     EncodeFixed32LE(area + L::kVersionOffset, L::kVersion);
     EncodeFixed32LE(area + L::kHeaderSizeOffset, L::kHeaderSize);
     EncodeFixed32LE(area + L::kCounterCountOffset, kCounterCount);
     EncodeFixed32LE(area + L::kSessionSizeOffset, SessionRecord::kSize);
-    EncodeFixed32LE(area + L::kMaxSessionsOffset, L::kMaxSessions);
+    EncodeFixed32LE(area + L::kMaxSessionsOffset, uint32_t(max_sessions));
     EncodeFixed32LE(area + L::kSessionCountOffset, uint32_t(n));
     EncodeFixed32LE(area + L::kSequenceOffset, stats.sequence);
     EncodeFixed64LE(area + L::kStartedOffset, uint64_t(stats.started));
@@ -103,12 +102,13 @@ bool DecodeStats(const uint8_t* area, size_t size, StatsSnapshot* out) {
     const uint64_t header = DecodeFixed32LE(area + L::kHeaderSizeOffset);
     const uint64_t counters = DecodeFixed32LE(area + L::kCounterCountOffset);
     const uint64_t session_size = DecodeFixed32LE(area + L::kSessionSizeOffset);
+    const uint64_t slots = DecodeFixed32LE(area + L::kMaxSessionsOffset);
     const uint64_t count = DecodeFixed32LE(area + L::kSessionCountOffset);
     const uint64_t sessions_at = DecodeFixed32LE(area + L::kSessionsAtOffset);
     // 64-bit sums of 32-bit fields cannot wrap, so a hostile or stale area
     // is refused here rather than read past its end.
     if (header < kHeaderKnown || header + 8 * counters > size || session_size < kSessionKnown ||
-        sessions_at + count * session_size > size)
+        count > slots || sessions_at + count * session_size > size)
         return false;
     StatsSnapshot s;
     s.sequence = DecodeFixed32LE(area + L::kSequenceOffset);
@@ -124,15 +124,40 @@ bool DecodeStats(const uint8_t* area, size_t size, StatsSnapshot* out) {
 }
 
 bool ReadPublishedStats(StatsSnapshot* stats, const std::string& view_name) {
+    using L = StatsLayout;
+    // The header first: it says how large the whole area is, which depends
+    // on the gateway's MaxRelays (and on its version).
     platform::SharedMemory view;
-    if (!view.Open(view_name, StatsLayout::kAreaSize, platform::SharedMemory::Access::ReadOnly))
+    if (!view.Open(view_name, L::kHeaderSize, platform::SharedMemory::Access::ReadOnly))
         return false;
+    platform::NamedMutex mutex;
+    mutex.Create(view_name + "Mutex");
+    uint64_t wanted = 0;
+    {
+        platform::NamedMutexLock lock(mutex);
+        const uint8_t* h = view.data();
+        const uint64_t counters_end = uint64_t(DecodeFixed32LE(h + L::kHeaderSizeOffset)) +
+                                      8 * uint64_t(DecodeFixed32LE(h + L::kCounterCountOffset));
+        const uint64_t sessions_end = uint64_t(DecodeFixed32LE(h + L::kSessionsAtOffset)) +
+                                      uint64_t(DecodeFixed32LE(h + L::kMaxSessionsOffset)) *
+                                          uint64_t(DecodeFixed32LE(h + L::kSessionSizeOffset));
+        wanted = counters_end > sessions_end ? counters_end : sessions_end;
+    }
+    // Far beyond any gateway's area: a header that says more is not read.
+    constexpr uint64_t kReadLimit = uint64_t(64) << 20;
+    if (wanted > kReadLimit)
+        return false;
+    if (wanted > view.size()) {
+        view.Close();
+        // Smaller than its header says (a gateway restarted meanwhile with
+        // fewer relays): not attached, so nothing past its end is read.
+        if (!view.Open(view_name, size_t(wanted), platform::SharedMemory::Access::ReadOnly))
+            return false;
+    }
     // Copied under the lock, decoded after it: the gateway never waits on
     // a slow reader for longer than one copy.
     std::vector<uint8_t> copy(view.size());
     {
-        platform::NamedMutex mutex;
-        mutex.Create(view_name + "Mutex");
         platform::NamedMutexLock lock(mutex);
         std::memcpy(copy.data(), view.data(), copy.size());
     }

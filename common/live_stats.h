@@ -73,13 +73,21 @@ struct StatsLayout {
     // Room for counters added later without moving the sessions of old readers:
     // readers take the sessions' place from the header, never from this.
     static constexpr size_t kCounterRoom = 32;
-    static constexpr size_t kMaxSessions = 40;
     static constexpr size_t kSessionsOffset = kHeaderSize + 8 * kCounterRoom;
-    static constexpr size_t kAreaSize = kSessionsOffset + kMaxSessions * SessionRecord::kSize;
+    // One session record per relay the gateway may run at once (MaxRelays),
+    // fixed for the life of the area and written in the header (MaxSessions),
+    // so a reader sizes the area from the header, never from these.
+    static constexpr size_t kDefaultSessions = 40;
+    static constexpr size_t kSessionsLimit = 1000;
+    static constexpr size_t AreaSize(size_t max_sessions) {
+        return kSessionsOffset + max_sessions * SessionRecord::kSize;
+    }
 };
 static_assert(StatsLayout::kSessionsAtOffset + 4 <= StatsLayout::kHeaderSize);
 static_assert(kCounterCount <= StatsLayout::kCounterRoom);
-static_assert(StatsLayout::kAreaSize == 4160);
+// The area of 40 sessions is byte for byte the one readers built before the
+// number of relays became a setting expect.
+static_assert(StatsLayout::AreaSize(StatsLayout::kDefaultSessions) == 4160);
 
 inline constexpr char kStatsViewName[] = "ovs_stats";
 
@@ -106,15 +114,17 @@ struct StatsSnapshot {
     uint64_t Get(Counter c) const { return counters[size_t(c)]; }
 };
 
-// Writes a whole record into an area of StatsLayout::kAreaSize bytes.
-// Sessions past kMaxSessions are left out.
-void EncodeStats(const StatsSnapshot& stats, uint8_t* area);
-// Reads a record; false when it is not one (wrong magic, a version from
-// before this one, or sizes that do not fit the area).
+// Writes a whole record of max_sessions session slots into an area of
+// StatsLayout::AreaSize(max_sessions) bytes. Sessions past max_sessions are
+// left out.
+void EncodeStats(const StatsSnapshot& stats, uint8_t* area, size_t max_sessions);
+// Reads a record of any number of slots; false when it is not one (wrong
+// magic, a version from before this one, more sessions than its slots, or
+// sizes that do not fit the size bytes given).
 bool DecodeStats(const uint8_t* area, size_t size, StatsSnapshot* stats);
 
 // False when no gateway publishes (the area cannot be attached) or what it
-// holds cannot be read.
+// holds cannot be read. The area is attached at the size its header gives.
 bool ReadPublishedStats(StatsSnapshot* stats, const std::string& view_name = kStatsViewName);
 
 }  // namespace ov

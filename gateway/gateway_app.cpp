@@ -134,6 +134,9 @@ int RunGateway() {
     // Shared for the same reason: a relay given up on may still count.
     StatsPublisher::Options stats_options;
     stats_options.log_line = [](const std::string& line) { LogLine(line); };
+    // A slot for every relay the gateway may run; the area is made before
+    // the network thread loads the configuration, so the key is read here.
+    stats_options.max_sessions = size_t(g.config.PeekMaxRelays());
     auto stats = std::make_shared<StatsPublisher>(stats_options);
     stats->StartPublishing();
     // Beside OV_G.log; shared, since a thread given up on may still record.

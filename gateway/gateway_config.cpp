@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/bytes.h"
@@ -82,6 +84,7 @@ bool GatewayConfig::ReadIniLocked() {
     const std::string per_address = r.GetValue("S_CFG", "MaxSlotsPerAddress");
     m_max_slots_per_address =
         per_address.empty() ? kDefaultSlotsPerAddress : std::max(0, std::atoi(per_address.c_str()));
+    m_max_relays = ParseMaxRelays(r.GetValue("S_CFG", "MaxRelays"));
     m_own.cmdPort = uint32_t(r.GetValueI("S_CFG", "CmdPort"));
     m_proxy_port = r.GetValueI("S_CFG", "ProxyPort");
     m_update_time = r.GetValueI("Base", "UpdateTime");
@@ -216,6 +219,29 @@ bool GatewayConfig::ProxyNeedsLogin() const {
 int GatewayConfig::MaxSlotsPerAddress() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_max_slots_per_address;
+}
+
+int GatewayConfig::MaxRelays() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_max_relays;
+}
+
+int GatewayConfig::PeekMaxRelays() const {
+    IniFile ini(m_env.program_dir + "OV_G.ini");
+    return ini.ReadFile() ? ParseMaxRelays(ini.GetValue("S_CFG", "MaxRelays")) : kDefaultMaxRelays;
+}
+
+int GatewayConfig::ParseMaxRelays(const std::string& value) {
+    const char* begin = value.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(begin, &end, 10);
+    // Trailing text is ignored as the other numeric keys ignore it.
+    if (end == begin)
+        return kDefaultMaxRelays;
+    if (n < 1)
+        return 1;
+    return n > kMaxRelaysLimit || errno == ERANGE ? kMaxRelaysLimit : int(n);
 }
 
 PeerInfo GatewayConfig::OwnRecord() const {

@@ -72,6 +72,18 @@ class GatewayConfig {
     // no cap. A missing key gives kDefaultSlotsPerAddress.
     static constexpr int kDefaultSlotsPerAddress = 20;
     int MaxSlotsPerAddress() const;
+    // [S_CFG] MaxRelays: the relays that may run at once, 1..kMaxRelaysLimit
+    // (a number beyond is taken as the nearest bound); a missing key or one
+    // that is not a number gives kDefaultMaxRelays. Read at start: the relay
+    // and the live-sessions area are sized once.
+    static constexpr int kDefaultMaxRelays = 40, kMaxRelaysLimit = 1000;
+    int MaxRelays() const;
+    // The key as OV_G.ini holds it now, read without a message box, for
+    // what is sized before the configuration is loaded (the live-sessions
+    // area): a file that cannot be read gives the default, and the start
+    // that follows says why.
+    int PeekMaxRelays() const;
+    static int ParseMaxRelays(const std::string& value);
     PeerInfo OwnRecord() const;
     void SetWanAddress(uint32_t address);
     WebAgentInfo MasterAgent() const;
@@ -97,6 +109,7 @@ class GatewayConfig {
     int m_guest = 0;
     int m_proxy_needs_login = 0;
     int m_max_slots_per_address = kDefaultSlotsPerAddress;
+    int m_max_relays = kDefaultMaxRelays;
     bool m_running = false;  // LoadConfiguration has succeeded once
     bool m_accounts_loaded = false;
     int m_no_delay = 0;

@@ -54,7 +54,25 @@ TEST_F(Config, MissingKeysTakeTheirDefaultsWhereTheyAreUsed) {
     EXPECT_TRUE(c.NoDelayFor(ProxySide::User));
     EXPECT_TRUE(c.NoDelayFor(ProxySide::Computer));
     EXPECT_EQ(c.Accounts().size(), 1u);
+    EXPECT_EQ(c.MaxRelays(), 40);
     EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(Config, MaxRelaysIsBoundedAndReadBeforeTheStartWithoutABox) {
+    GatewayConfig c(env);
+    EXPECT_EQ(c.PeekMaxRelays(), 40) << "no OV_G.ini yet";
+    EXPECT_TRUE(boxes.empty());
+    Ini("[S_CFG]\nMaxRelays=1000\n");
+    EXPECT_EQ(c.PeekMaxRelays(), 1000);
+    ASSERT_TRUE(c.LoadConfiguration());
+    EXPECT_EQ(c.MaxRelays(), 1000);
+    const std::pair<const char*, int> values[] = {
+        {"", 40},      {"many", 40},  {"1", 1},
+        {"0", 1},      {"-7", 1},     {"1001", 1000},
+        {"250x", 250}, {"0400", 400}, {"99999999999999999999999", 1000},
+    };
+    for (auto [text, relays] : values)
+        EXPECT_EQ(GatewayConfig::ParseMaxRelays(text), relays) << text;
 }
 
 TEST_F(Config, KeysAreReadWithTheirTypesAndCutToTheirFields) {

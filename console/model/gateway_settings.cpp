@@ -38,6 +38,7 @@ void GatewaySettings::SetDefaults() {
     server.ProxyPort = 6121;
     proxy_needs_login.clear();
     max_slots_per_address.clear();
+    max_relays.clear();
 }
 
 std::string SettingsPath() {
@@ -63,6 +64,7 @@ void ReadSettings(GatewaySettings* s, const std::string& path) {
     s->alias = ini.GetValue("Base", "Alias");
     s->proxy_needs_login = ini.GetValue("S_CFG", "ProxyNeedsLogin");
     s->max_slots_per_address = ini.GetValue("S_CFG", "MaxSlotsPerAddress");
+    s->max_relays = ini.GetValue("S_CFG", "MaxRelays");
 }
 
 WriteResult WriteSettings(const GatewaySettings& s, const std::string& path) {
@@ -88,6 +90,8 @@ WriteResult WriteSettings(const GatewaySettings& s, const std::string& path) {
         set("S_CFG", "ProxyNeedsLogin", s.proxy_needs_login);
     if (!s.max_slots_per_address.empty())
         set("S_CFG", "MaxSlotsPerAddress", s.max_slots_per_address);
+    if (!s.max_relays.empty())
+        set("S_CFG", "MaxRelays", s.max_relays);
     if (!ini.WriteFile())
         return {false, platform::PathExists(path) ? text::kIniWriteFailed : text::kIniCreateFailed};
     return {true, {}};

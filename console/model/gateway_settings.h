@@ -56,7 +56,7 @@ class GatewaySettings {
     // [S_CFG] keys that no dialog shows (ovadmin server sets them), as the
     // file holds them. Empty: not in the file, and then not written either,
     // so the gateway's default for a missing key stays in force.
-    std::string proxy_needs_login, max_slots_per_address;
+    std::string proxy_needs_login, max_slots_per_address, max_relays;
 
     int32_t& Guest() { return *m_guest; }
     int32_t Guest() const { return *m_guest; }

@@ -66,23 +66,26 @@ def main():
         check(rc == 0, "server set (%r)" % err)
         rc, out, _ = admin("server", "show")
         check(out == "id-check\t0\nguest\t0\ncmd-port\t0\nproxy-port\t6500\n"
-              "proxy-needs-login\t1\nmax-slots-per-address\t20\n",
-              "server show reads them back, the cap at its default (%r)" % out)
+              "proxy-needs-login\t1\nmax-slots-per-address\t20\nmax-relays\t40\n",
+              "server show reads them back, the caps at their defaults (%r)" % out)
         rc, out, err = admin("server", "set", "--cmd-port", "65001")
         check(rc == 1 and "65000" in err, "a port above 65000 is refused (%r)" % err)
 
         rc, out, err = admin("server", "set", "--proxy-needs-login", "0",
-                             "--max-slots-per-address", "80")
-        check(rc == 0, "the relay's login and the per-address cap are set (%r)" % err)
+                             "--max-slots-per-address", "80", "--max-relays", "1000")
+        check(rc == 0, "the relay's login, the per-address cap and the relays are set (%r)" % err)
         rc, out, _ = admin("server", "show")
-        check(out.endswith("proxy-needs-login\t0\nmax-slots-per-address\t80\n"),
+        check(out.endswith("proxy-needs-login\t0\nmax-slots-per-address\t80\nmax-relays\t1000\n"),
               "and shown (%r)" % out)
         with open(ini, "rb") as f:
             text = f.read()
-        check(b"\r\nProxyNeedsLogin=0\r\n" in text and b"\r\nMaxSlotsPerAddress=80\r\n" in text,
+        check(b"\r\nProxyNeedsLogin=0\r\n" in text and b"\r\nMaxSlotsPerAddress=80\r\n" in text
+              and b"\r\nMaxRelays=1000\r\n" in text,
               "OV_G.ini holds them (%r)" % text)
         for args, why in ((["--max-slots-per-address", "81"], "81 slots"),
                           (["--max-slots-per-address", "-3"], "a negative cap"),
+                          (["--max-relays", "1001"], "1001 relays"),
+                          (["--max-relays", "0"], "no relays"),
                           (["--proxy-needs-login", "yes"], "a flag that is not 0 or 1")):
             rc, out, err = admin("server", "set", *args)
             check(rc == 2 and args[0] in err, "%s is refused (%r)" % (why, err))

@@ -18,6 +18,7 @@ constexpr char kUsage[] =
     "  web show | test | set [--master URL] [--backup URL] [--key TEXT] [--direct 0|1]\n"
     "  server show | set [--id-check 0|1] [--guest 0|1] [--cmd-port N] [--proxy-port N]\n"
     "                    [--proxy-needs-login 0|1] [--max-slots-per-address N]\n"
+    "                    [--max-relays N]\n"
     "  status | list        (the running gateway's computer list)\n"
     "  sessions [--json]    (its live relays)\n"
     "  stats [--json | --prometheus]   (its counters since start)\n"

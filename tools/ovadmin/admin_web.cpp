@@ -137,6 +137,18 @@ int SlotsPerAddress(const console::GatewaySettings& s) {
                : std::max(0, std::atoi(s.max_slots_per_address.c_str()));
 }
 
+// MaxRelays, as the gateway reads it: missing or not a number 40, a number
+// outside 1..1000 the nearest bound.
+constexpr int kDefaultMaxRelays = 40, kMaxRelaysLimit = 1000;
+int MaxRelays(const console::GatewaySettings& s) {
+    const char* begin = s.max_relays.c_str();
+    char* end = nullptr;
+    const long n = std::strtol(begin, &end, 10);
+    if (end == begin)
+        return kDefaultMaxRelays;
+    return n < 1 ? 1 : n > kMaxRelaysLimit ? kMaxRelaysLimit : int(n);
+}
+
 int ServerShow(const Context& ctx, const console::GatewaySettings& s) {
     ctx.Say("id-check\t" + std::to_string(s.server.flg_encrypt));
     ctx.Say("guest\t" + std::to_string(s.Guest()));
@@ -144,18 +156,19 @@ int ServerShow(const Context& ctx, const console::GatewaySettings& s) {
     ctx.Say("proxy-port\t" + std::to_string(s.server.ProxyPort));
     ctx.Say("proxy-needs-login\t" + std::to_string(ProxyNeedsLogin(s)));
     ctx.Say("max-slots-per-address\t" + std::to_string(SlotsPerAddress(s)));
+    ctx.Say("max-relays\t" + std::to_string(MaxRelays(s)));
     return 0;
 }
 
 constexpr char kServerSetUsage[] =
     "usage: server set [--id-check 0|1] [--guest 0|1] [--cmd-port N] [--proxy-port N] "
-    "[--proxy-needs-login 0|1] [--max-slots-per-address N]";
+    "[--proxy-needs-login 0|1] [--max-slots-per-address N] [--max-relays N]";
 
 int ServerSet(const Context& ctx, const Args& args, console::GatewaySettings* s) {
     int32_t id_check = s->server.flg_encrypt, guest = s->Guest();
     int32_t needs_login = ProxyNeedsLogin(*s);
     bool has_needs_login = false;
-    std::string slots;  // as given
+    std::string slots, relays;  // as given
     struct PortOption {
         const char* name;
         int32_t* field;
@@ -189,6 +202,15 @@ int ServerSet(const Context& ctx, const Args& args, console::GatewaySettings* s)
                 return ctx.Fail("--max-slots-per-address takes a number from 0 (no cap) to " +
                                     std::to_string(kCommandSlots) + ": " + slots,
                                 2);
+        } else if (args[i] == "--max-relays") {
+            if (!OptionValue(ctx, args, &i, &relays, &code))
+                return code;
+            const bool digits = !relays.empty() && relays.size() <= 4 &&
+                                relays.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits || std::stoi(relays) < 1 || std::stoi(relays) > kMaxRelaysLimit)
+                return ctx.Fail("--max-relays takes a number from 1 to " +
+                                    std::to_string(kMaxRelaysLimit) + ": " + relays,
+                                2);
         } else {
             return ctx.Fail(kServerSetUsage, 2);
         }
@@ -218,6 +240,8 @@ int ServerSet(const Context& ctx, const Args& args, console::GatewaySettings* s)
         s->proxy_needs_login = std::to_string(needs_login);
     if (!slots.empty())
         s->max_slots_per_address = std::to_string(std::stoi(slots));  // "07" as 7
+    if (!relays.empty())
+        s->max_relays = std::to_string(std::stoi(relays));
     return Write(ctx, *s);
 }
 
@@ -249,7 +273,8 @@ int RunServer(const Context& ctx, const Args& args) {
         return ServerSet(ctx, args, &settings);
     return ctx.Fail(
         "usage: server show | set [--id-check 0|1] [--guest 0|1] [--cmd-port N] "
-        "[--proxy-port N] [--proxy-needs-login 0|1] [--max-slots-per-address N]",
+        "[--proxy-port N] [--proxy-needs-login 0|1] [--max-slots-per-address N] "
+        "[--max-relays N]",
         2);
 }
 

@@ -59,7 +59,7 @@ TEST_F(OvAdminSettings, ServerSwitchesAndPorts) {
     ASSERT_EQ(Admin({"server", "show"}), 0);
     EXPECT_EQ(m_out.out,
               "id-check\t0\nguest\t0\ncmd-port\t7000\nproxy-port\t6121\n"
-              "proxy-needs-login\t0\nmax-slots-per-address\t20\n")
+              "proxy-needs-login\t0\nmax-slots-per-address\t20\nmax-relays\t40\n")
         << "without their keys, the gateway's defaults";
     EXPECT_EQ(Ini("S_CFG", "ProxyNeedsLogin"), "") << "a key never set is not written";
 
@@ -102,6 +102,22 @@ TEST_F(OvAdminSettings, ServerSwitchesAndPorts) {
         << m_out.out;
     ASSERT_EQ(Admin({"server", "set", "--max-slots-per-address", "0"}), 0) << m_out.err;
     EXPECT_EQ(Ini("S_CFG", "MaxSlotsPerAddress"), "0") << "0 lifts the cap";
+
+    for (const char* bad : {"0", "1001", "-5", "x", "", "10000", "2.5"}) {
+        EXPECT_EQ(Admin({"server", "set", "--max-relays", bad}), 2) << bad;
+        EXPECT_NE(m_out.err.find("--max-relays takes a number from 1 to 1000"), std::string::npos)
+            << m_out.err;
+    }
+    EXPECT_EQ(Ini("S_CFG", "MaxRelays"), "");
+    ASSERT_EQ(Admin({"server", "set", "--max-relays", "0250"}), 0) << m_out.err;
+    EXPECT_EQ(Ini("S_CFG", "MaxRelays"), "250");
+    ASSERT_EQ(Admin({"server", "set", "--guest", "1"}), 0) << m_out.err;
+    ASSERT_EQ(Admin({"server", "show"}), 0);
+    EXPECT_NE(m_out.out.find("\nmax-relays\t250\n"), std::string::npos) << m_out.out;
+    // What the gateway would make of a value written by hand.
+    ASSERT_EQ(Admin({"ini", "set", "S_CFG", "MaxRelays", "5000"}), 0) << m_out.err;
+    ASSERT_EQ(Admin({"server", "show"}), 0);
+    EXPECT_NE(m_out.out.find("\nmax-relays\t1000\n"), std::string::npos) << m_out.out;
 }
 
 }  // namespace
