@@ -112,6 +112,27 @@ bool EventThread::PostTo(EventThread* self, State& st, ThreadMessage id, intptr_
     return true;
 }
 
+bool EventThread::RunInLoop(std::function<void()> fn) {
+    return RunOn(m_state, std::move(fn));
+}
+
+bool EventThread::RunOn(const std::shared_ptr<State>& st, std::function<void()> fn) {
+    if (!st || !st->accepting.load())
+        return false;
+    // The closure runs only while the loop runs, and so while its state lives.
+    asio::post(st->io, [state = st.get(), fn = std::move(fn)] {
+        if (state->accepting.load())
+            fn();
+    });
+    return true;
+}
+
+EventThread::Runner EventThread::MakeRunner() {
+    return [weak = std::weak_ptr<State>(m_state)](std::function<void()> fn) {
+        return RunOn(weak.lock(), std::move(fn));
+    };
+}
+
 void EventThread::QuitState(const std::shared_ptr<State>& st) {
     // A weak reference: a quit that is never run must not keep the state
     // alive through its own queue.

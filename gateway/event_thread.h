@@ -77,6 +77,18 @@ class EventThread {
     // thread has ended or is ending. Safe from any thread.
     bool post(ThreadMessage id, intptr_t wparam = 0, intptr_t lparam = 0);
 
+    // Runs fn on this thread, after what is already queued. False, and fn
+    // dropped on the caller's thread, when the thread has ended or is
+    // ending; a closure queued just as the thread ends is dropped unrun
+    // with its loop. Safe from any thread.
+    bool RunInLoop(std::function<void()> fn);
+
+    // A handle through which other threads run closures on this one, as
+    // RunInLoop does, safe to keep beyond this object's life: it then
+    // returns false and drops the closure.
+    using Runner = std::function<bool(std::function<void()>)>;
+    Runner MakeRunner();
+
     // Ends the loop after the message in hand; messages posted before quit
     // are handled first, later ones never. OnEnd then runs on the thread.
     // Safe from any thread.
@@ -123,6 +135,7 @@ class EventThread {
     static bool PostTo(EventThread* self, State& st, ThreadMessage id, intptr_t wparam,
                        intptr_t lparam);
     static void QuitState(const std::shared_ptr<State>& st);
+    static bool RunOn(const std::shared_ptr<State>& st, std::function<void()> fn);
 
     std::string m_name;
     // Before the handler: its sockets and timers must go before their context.

@@ -211,14 +211,14 @@ TEST_F(FilesTest, AtomicWriteKeepsTheModeAndNewPrivateFilesAreTheOwnersOnly) {
         mode_t before = ::umask(mask);
         const std::string log_path = Path(mask == 0002u ? "lax.log" : "service.log");
         ExclusiveFile log;
-        ASSERT_TRUE(log.Open(log_path, ExclusiveFile::Mode::OpenAlways,
-                             ExclusiveFile::Share::Read, NewFile::OwnerAndGroup));
+        ASSERT_TRUE(log.Open(log_path, ExclusiveFile::Mode::OpenAlways, ExclusiveFile::Share::Read,
+                             NewFile::OwnerAndGroup));
         ::umask(before);
         EXPECT_EQ(Mode(log_path), 0640u) << mask;
         log.Close();
         ASSERT_EQ(::chmod(log_path.c_str(), 0600), 0);
-        ASSERT_TRUE(log.Open(log_path, ExclusiveFile::Mode::OpenAlways,
-                             ExclusiveFile::Share::Read, NewFile::OwnerAndGroup));
+        ASSERT_TRUE(log.Open(log_path, ExclusiveFile::Mode::OpenAlways, ExclusiveFile::Share::Read,
+                             NewFile::OwnerAndGroup));
         EXPECT_EQ(Mode(log_path), 0600u) << mask;
     }
 }

@@ -49,12 +49,6 @@ class ControlledComputerList {
     // must never call back into the list (the gateway's log and host name
     // do not).
 
-    // TO BE REMOVED with the proxy thread's `lock_guard(m_list->Mutex())`
-    // (and its test's): callers no longer lock. Until then the lock is a
-    // recursive one so that such a caller may still call in; once this is
-    // gone m_mutex becomes a std::mutex, as no operation calls another.
-    std::recursive_mutex& Mutex() { return m_mutex; }
-
     // Every stored announcement carries a generation, new with each new name
     // and each change of addresses, never 0: conversions are asked for and
     // checked by generation, so one whose name left the table or changed
@@ -145,7 +139,7 @@ class ControlledComputerList {
 
     const Options m_options;
     // "OVS_List_Mutex": guards every member below.
-    mutable std::recursive_mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::vector<Announcement> m_announcements;
     std::vector<ComputerEntry> m_entries;
     // Name -> position in the arrays above: announcements arrive by the

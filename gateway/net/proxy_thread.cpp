@@ -1,22 +1,25 @@
 #include "gateway/net/proxy_thread.h"
 
-#include <asio/connect.hpp>
 #include <asio/error.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
-#include "common/bytes.h"
 #include "gateway/access_log.h"
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
 #include "gateway/login_guard.h"
 #include "gateway/net/accept_errors.h"
 #include "gateway/net/controlled_computer_list.h"
+#include "gateway/net/relay_admission.h"
+#include "gateway/net/relay_loop.h"
 #include "gateway/network_thread.h"
 #include "gateway/stats_publisher.h"
+#include "platform/limits.h"
 #include "platform/message_box.h"
 #include "platform/socket_options.h"
 
@@ -27,30 +30,16 @@ using asio::ip::tcp;
 
 constexpr int kListenBacklog = 128;
 
-// The sides of a pair: the connection to the computer, and the user's.
-constexpr int kComputer = 0, kUser = 1;
-
 // Command slots per relay pair: the share of the pairs awaiting their
 // header that one address may hold follows the command slots' share.
 constexpr int kCmdSlotsPerPair = 2;
 
-void CopyAddress(const asio::ip::address& a, uint8_t out[4]) {
-    if (a.is_v4()) {
-        auto b = a.to_v4().to_bytes();
-        std::memcpy(out, b.data(), 4);
-    }
-}
+// Descriptors a relay may hold: its two sockets and, on the way without
+// copies, two pipes of two ends; and what the rest of the gateway needs.
+constexpr uint64_t kDescriptorsPerRelay = 6, kDescriptorsBesides = 256;
 
-SessionInfo SessionOf(const tcp::endpoint& user, const std::string& name,
-                      const tcp::endpoint& computer) {
-    SessionInfo s;
-    CopyAddress(user.address(), s.user_address);
-    s.user_port = user.port();
-    s.computer = name;
-    CopyAddress(computer.address(), s.computer_address);
-    s.computer_port = computer.port();
-    return s;
-}
+// How long the relay loops get to close their pairs at the end.
+constexpr std::chrono::seconds kLoopStopLimit{5};
 
 void LogSocketError(const std::error_code& ec) {
     TheLog().LogPrint(9, "    MySocket错误:%s\r\n", ec.message().c_str());
@@ -60,48 +49,14 @@ std::string DottedAddress(const tcp::endpoint& e) {
     return e.address().to_string();
 }
 
-}  // namespace
-
-std::string RelayHeaderName(const uint8_t* header) {
-    return FieldText(reinterpret_cast<const char*>(header), kHostNameSize);
+void CopyAddress(const asio::ip::address& a, uint8_t out[4]) {
+    if (a.is_v4()) {
+        auto b = a.to_v4().to_bytes();
+        std::memcpy(out, b.data(), 4);
+    }
 }
 
-struct CProxyThread::Side {
-    explicit Side(asio::io_context& io) : socket(io), watch(io) {}
-    tcp::socket socket;
-    asio::steady_timer watch;  // looks at the peer while reading is paused
-    bool watching = false;
-    bool peer_closed = false;  // seen while paused: the peer sent its FIN
-    RelayBuffer in;            // received on this side, still for the other
-    bool open = false;
-    bool reading = false, writing = false;
-    bool read_ended = false;  // the peer has finished sending
-    bool send_ended = false;  // we have finished sending towards the peer
-};
-
-static_assert(CProxyThread::kPairs <= int(StatsPublisher::kSlots),
-              "every pair has its slot among the live relays");
-
-struct CProxyThread::Pair {
-    enum class State { Free, Header, Connecting, Relaying };
-    Pair(asio::io_context& io, int i)
-        : index(i),
-          sides{Side(io), Side(io)},
-          header_timer(io),
-          idle_timer(io),
-          connect_timer(io) {}
-    int index;
-    State state = State::Free;
-    // For the live relays: who, and to what.
-    tcp::endpoint user, computer;
-    std::string computer_name;  // as the user named it
-    std::time_t started = 0;
-    uint64_t delivered[2] = {};  // bytes delivered to each side
-    // Completions of a pair's earlier use find a newer generation and do nothing.
-    uint32_t generation = 0;
-    std::array<Side, 2> sides;
-    asio::steady_timer header_timer, idle_timer, connect_timer;
-};
+}  // namespace
 
 CProxyThread::CProxyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,
                            Options options)
@@ -109,11 +64,66 @@ CProxyThread::CProxyThread(GatewayConfig& config, std::shared_ptr<ControlledComp
 
 CProxyThread::~CProxyThread() = default;
 
+bool CProxyThread::StartLoops() {
+    int pairs = m_config.MaxRelays();
+    if (m_stats && size_t(pairs) > m_stats->MaxSessions())
+        pairs = int(m_stats->MaxSessions());
+    m_admission = std::make_shared<RelayAdmission>(pairs);
+    // Each relay holds descriptors; a cap the system cannot serve is said
+    // once here rather than as failed accepts later.
+    const uint64_t wanted = kDescriptorsBesides + kDescriptorsPerRelay * uint64_t(pairs);
+    const uint64_t limit = platform::RaiseDescriptorLimit(wanted);
+    if (limit < wanted)
+        TheLog().LogPrint(0,
+                          "    MaxRelays=%d 需要%llu个文件描述符, 系统只允许%llu个: "
+                          "连接多时可能被拒绝\r\n",
+                          pairs, static_cast<unsigned long long>(wanted),
+                          static_cast<unsigned long long>(limit));
+    int loops = m_options.loops;
+    if (loops <= 0)
+        loops = int(std::thread::hardware_concurrency());
+    loops = std::clamp(loops, 1, std::min(kMaxLoops, pairs));
+    RelayLoop::Settings settings;
+    settings.header_deadline = m_options.header_deadline;
+    settings.half_close_idle = m_options.half_close_idle;
+    settings.connect_deadline = m_options.connect_deadline;
+    settings.paused_check = m_options.paused_check;
+    settings.pipes = m_options.pipes;
+    settings.list = m_list;
+    settings.stats = m_options.stats;
+    settings.access = m_options.access;
+    settings.admission = m_admission;
+    for (int i = 0; i < loops; ++i) {
+        auto relay = std::make_unique<RelayLoop>(m_config, settings);
+        RelayLoop* handler = relay.get();
+        auto loop = std::make_unique<EventThread>("relay" + std::to_string(i), std::move(relay));
+        if (!loop->Start()) {
+            LogLine("cannot start relay thread " + std::to_string(i));
+            if (m_loops.empty())
+                return false;
+            break;
+        }
+        m_loops.push_back(std::move(loop));
+        m_relays.push_back(handler);
+    }
+    return true;
+}
+
+void CProxyThread::StopLoops() {
+    for (auto& loop : m_loops) loop->quit();
+    for (auto& loop : m_loops)
+        if (loop->wait_for(kLoopStopLimit) == EventThread::WaitResult::TimedOut) {
+            LogLine(loop->Name() + " thread did not end in time");
+            EventThread::Abandon(std::move(loop));
+        }
+    m_loops.clear();
+    m_relays.clear();
+}
+
 bool CProxyThread::OnStart(EventThread& thread) {
     m_thread = &thread;
     m_stats = m_options.stats.get();
     asio::io_context& io = thread.context();
-    for (int i = 0; i < kPairs; ++i) m_pairs[size_t(i)] = std::make_unique<Pair>(io, i);
     const int port = m_options.port >= 0 ? m_options.port : m_config.GetProxyPort();
     auto notify = [this](ThreadMessage id, intptr_t w, intptr_t l) {
         if (m_options.notify_network)
@@ -143,6 +153,10 @@ bool CProxyThread::OnStart(EventThread& thread) {
         notify(ThreadMessage::ProxyListenerState, kProxyListenFailed, port);
         return false;
     }
+    if (!StartLoops()) {
+        notify(ThreadMessage::ProxyListenerState, kProxyListenFailed, port);
+        return false;
+    }
     m_listening_port = m_listener->local_endpoint(ec).port();
     notify(ThreadMessage::ProxyListenerState, kProxyListening, 0);
     Accept();
@@ -158,21 +172,40 @@ void CProxyThread::OnEnd() {
     }
     if (m_accept_retry)
         m_accept_retry->Cancel();
-    for (auto& pair : m_pairs)
-        if (pair)
-            ClosePair(*pair, RelayEnd::Closed);
+    // The accept under way holds a socket of a relay loop's context: its
+    // cancelled completion must have run before that loop may go.
+    asio::io_context& io = m_thread->context();
+    const auto until = std::chrono::steady_clock::now() + kLoopStopLimit;
+    io.restart();
+    while ((m_accepting || m_rechecks->load() > 0) && std::chrono::steady_clock::now() < until)
+        io.run_one_for(std::chrono::milliseconds(100));
+    if (m_accepting || m_rechecks->load() > 0) {
+        // Never destroyed: the loops stay memory-safe for the accept.
+        for (auto& loop : m_loops) EventThread::Abandon(std::move(loop));
+        m_loops.clear();
+        m_relays.clear();
+        return;
+    }
+    StopLoops();
 }
 
 void CProxyThread::Accept() {
-    m_listener->async_accept([this](const std::error_code& ec, tcp::socket socket) {
-        OnAccepted(ec, std::move(socket));
-    });
+    // Each new user is accepted straight into the loop that will relay it,
+    // in turn.
+    const size_t loop = m_next_loop;
+    m_next_loop = (m_next_loop + 1) % m_loops.size();
+    m_accepting = true;
+    m_listener->async_accept(m_loops[loop]->context(),
+                             [this, loop](const std::error_code& ec, tcp::socket socket) {
+                                 m_accepting = false;
+                                 OnAccepted(ec, std::move(socket), loop);
+                             });
 }
 
-void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket) {
-    m_thread->AssertOnThread();
+void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket, size_t loop) {
     if (ec == asio::error::operation_aborted || !m_listener->is_open())
         return;
+    m_thread->AssertOnThread();
     if (ec) {
         const AcceptFailure failure = ClassifyAcceptError(ec);
         if (failure == AcceptFailure::ClientGone) {
@@ -197,9 +230,21 @@ void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket) {
     m_accept_retry->Succeeded();
     std::error_code opt;
     const tcp::endpoint peer = socket.remote_endpoint(opt);
+    Admit(std::move(socket), peer, loop, true);
+}
+
+void CProxyThread::Admit(tcp::socket socket, const tcp::endpoint& peer, size_t loop,
+                         bool may_wait) {
+    std::error_code opt;
     Counter refusal{};
     unsigned limit = 0;
-    if (Refused(peer, &refusal, &limit)) {
+    uint32_t slot = 0;
+    const bool refused = Refused(peer, &refusal, &limit, &slot);
+    if (refused && refusal == Counter::RelayRefusedFull && may_wait) {
+        WaitForLoops(std::move(socket), peer, loop);
+        return;
+    }
+    if (refused) {
         if (refusal == Counter::RelayRefusedNoLogin)
             TheLog().LogPrint(9, "    %s 没有登录, 拒绝代理连接!\r\n", DottedAddress(peer).c_str());
         else
@@ -209,41 +254,56 @@ void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket) {
         Accept();
         return;
     }
-    Pair* free = nullptr;
-    for (auto& p : m_pairs)
-        if (p->state == Pair::State::Free) {
-            free = p.get();
-            break;
-        }
-    Pair& pair = *free;  // RefusalOf found one free
-    ++pair.generation;
-    Side& user = pair.sides[kUser];
-    user.socket = std::move(socket);
-    user.open = true;
-    pair.user = peer;
-    pair.started = std::time(nullptr);
-    pair.delivered[kComputer] = pair.delivered[kUser] = 0;
-    pair.computer = tcp::endpoint();
-    pair.computer_name.clear();
-    if (m_config.NoDelayFor(ProxySide::User))
-        user.socket.set_option(tcp::no_delay(true), opt);
-    // A peer that vanishes without a close frees its pair in the end.
-    user.socket.set_option(asio::socket_base::keep_alive(true), opt);
-    pair.state = Pair::State::Header;
-    pair.header_timer.expires_after(m_options.header_deadline);
-    pair.header_timer.async_wait([this, &pair, gen = pair.generation](const std::error_code& e) {
-        if (e || gen != pair.generation || pair.state != Pair::State::Header)
-            return;
-        TheLog().LogPrint(9, "    index=%u 没有按时收到连接头, 关闭连接!\r\n",
-                          unsigned(pair.index));
-        Count(Counter::RelayHeaderTimeout);
-        ClosePair(pair, RelayEnd::Deadline);
-    });
-    Read(pair, kUser);
+    RelayLoop* relay = m_relays[loop];
+    auto user = std::make_shared<tcp::socket>(std::move(socket));
+    const bool handed = m_loops[loop]->RunInLoop(
+        [relay, user, peer, slot] { relay->Adopt(std::move(*user), peer, slot); });
+    if (!handed) {
+        // The loop is ending with the gateway: the user goes, its slot stays free.
+        m_admission->HeaderDone(AddressKey(peer.address()));
+        m_admission->Release(slot);
+        user->close(opt);
+    }
     Accept();
 }
 
-bool CProxyThread::Refused(const tcp::endpoint& user, Counter* counter, unsigned* limit) {
+// Every pair is busy. A user who reset or left frees its pair only once its
+// loop has seen that, and the loops may not have caught up with what has
+// already happened: the user is refused only after every loop has handled
+// what it was told so far, and admitted if that freed a pair. New users
+// wait in the listener's queue meanwhile, so they keep their order.
+void CProxyThread::WaitForLoops(tcp::socket socket, const tcp::endpoint& peer, size_t loop) {
+    auto user = std::make_shared<tcp::socket>(std::move(socket));
+    auto pending = m_rechecks;
+    pending->fetch_add(1);
+    auto again = [this, user, peer, loop, pending] {
+        pending->fetch_sub(1);
+        Admit(std::move(*user), peer, loop, false);
+    };
+    auto remaining = std::make_shared<std::atomic<int>>(int(m_loops.size()));
+    EventThread::Runner back = m_thread->MakeRunner();
+    auto done = [remaining, back, again, user, pending] {
+        if (remaining->fetch_sub(1) != 1)
+            return;
+        if (!back(again)) {
+            // The gateway is ending: the user goes with it, here, while
+            // every loop (and so its socket's) still runs.
+            std::error_code ignored;
+            user->close(ignored);
+            pending->fetch_sub(1);
+        }
+    };
+    for (auto& relay : m_loops) {
+        // Twice round: the events the loop's system call has just fetched
+        // are queued behind the first closure, but ahead of the second.
+        EventThread::Runner here = relay->MakeRunner();
+        if (!relay->RunInLoop([here, done] { here(done); }))
+            done();
+    }
+}
+
+bool CProxyThread::Refused(const tcp::endpoint& user, Counter* counter, unsigned* limit,
+                           uint32_t* slot) {
     const uint32_t address = AddressKey(user.address());
     const bool needs_login = m_config.ProxyNeedsLogin();
     if (m_stats)
@@ -255,28 +315,22 @@ bool CProxyThread::Refused(const tcp::endpoint& user, Counter* counter, unsigned
         *counter = Counter::RelayRefusedNoLogin;
         return true;
     }
-    int free = 0, waiting_here = 0;
-    for (const auto& p : m_pairs) {
-        if (p->state == Pair::State::Free)
-            ++free;
-        else if (p->state == Pair::State::Header && AddressKey(p->user.address()) == address)
-            ++waiting_here;
-    }
-    if (free == 0) {
-        *counter = Counter::RelayRefusedFull;
-        *limit = unsigned(kPairs);
-        return true;
-    }
     // One address may hold only its share of the pairs still waiting for a
     // header, so that silent connections cannot take every pair.
     const int per_address = m_config.MaxSlotsPerAddress();
-    if (per_address > 0) {
-        const int cap = std::max(1, (per_address + kCmdSlotsPerPair - 1) / kCmdSlotsPerPair);
-        if (waiting_here >= cap) {
+    const int cap =
+        per_address > 0 ? std::max(1, (per_address + kCmdSlotsPerPair - 1) / kCmdSlotsPerPair) : 0;
+    switch (m_admission->Admit(address, cap, slot)) {
+        case RelayAdmission::Verdict::Admitted:
+            return false;
+        case RelayAdmission::Verdict::Full:
+            *counter = Counter::RelayRefusedFull;
+            *limit = unsigned(m_admission->MaxPairs());
+            return true;
+        case RelayAdmission::Verdict::PerAddress:
             *counter = Counter::RelayRefusedPerAddress;
             *limit = unsigned(cap);
             return true;
-        }
     }
     return false;
 }
@@ -292,303 +346,6 @@ void CProxyThread::Refuse(tcp::socket& socket, const tcp::endpoint& user) {
     record.user_port = user.port();
     record.how = RelayEnd::Refused;
     m_options.access->Relay(record);
-}
-
-void CProxyThread::Read(Pair& pair, int side) {
-    Side& s = pair.sides[size_t(side)];
-    if (!s.open || s.reading || s.read_ended)
-        return;
-    // Paused: the other side's send resumes it. Meanwhile the peer is
-    // watched, so that one who leaves does not hold the pair.
-    if (s.in.Count() > kPauseAbove) {
-        WatchPaused(pair, side);
-        return;
-    }
-    RelayBuffer::Spans spans = s.in.FreeSpans(kChunk);
-    if (spans[0].size == 0)
-        return;
-    s.reading = true;
-    std::array<asio::mutable_buffer, 2> buffers{asio::buffer(spans[0].data, spans[0].size),
-                                                asio::buffer(spans[1].data, spans[1].size)};
-    s.socket.async_read_some(
-        buffers, [this, &pair, side, gen = pair.generation](const std::error_code& ec, size_t n) {
-            if (gen == pair.generation)
-                OnRead(pair, side, ec, n);
-        });
-}
-
-void CProxyThread::OnRead(Pair& pair, int side, const std::error_code& ec, size_t n) {
-    Side& s = pair.sides[size_t(side)];
-    s.reading = false;
-    if (ec == asio::error::eof) {
-        // The peer has finished sending: what it sent still goes across,
-        // and the other direction goes on.
-        s.read_ended = true;
-        if (pair.state == Pair::State::Header) {
-            ClosePair(pair, RelayEnd::Closed);
-            return;
-        }
-        ArmIdle(pair);
-        Write(pair, 1 - side);
-        return;
-    }
-    if (ec) {
-        if (ec != asio::error::operation_aborted)
-            LogSocketError(ec);
-        ClosePair(pair, RelayEnd::Reset);
-        return;
-    }
-    s.in.Commit(n);
-    if (pair.state == Pair::State::Header && side == kUser && s.in.Count() >= kRelayHeaderSize) {
-        OnHeader(pair);
-        if (pair.state == Pair::State::Free)
-            return;
-    }
-    if (Ending(pair))
-        ArmIdle(pair);
-    Write(pair, 1 - side);
-    Read(pair, side);
-}
-
-void CProxyThread::Write(Pair& pair, int to) {
-    Side& dst = pair.sides[size_t(to)];
-    Side& src = pair.sides[size_t(1 - to)];
-    if (pair.state != Pair::State::Relaying || !dst.open || dst.writing || dst.send_ended)
-        return;
-    if (src.in.Count() == 0) {
-        if (src.read_ended)
-            EndSending(pair, to);
-        return;
-    }
-    RelayBuffer::Spans spans = src.in.DataSpans(kChunk);
-    dst.writing = true;
-    std::array<asio::const_buffer, 2> buffers{asio::buffer(spans[0].data, spans[0].size),
-                                              asio::buffer(spans[1].data, spans[1].size)};
-    dst.socket.async_write_some(
-        buffers, [this, &pair, to, gen = pair.generation](const std::error_code& ec, size_t n) {
-            if (gen == pair.generation)
-                OnWritten(pair, to, ec, n);
-        });
-}
-
-void CProxyThread::OnWritten(Pair& pair, int to, const std::error_code& ec, size_t n) {
-    Side& dst = pair.sides[size_t(to)];
-    Side& src = pair.sides[size_t(1 - to)];
-    dst.writing = false;
-    if (ec) {
-        // A send that cannot go on yet just waits here; an error is a broken
-        // connection, and retrying it only delays the pair's end.
-        if (ec != asio::error::operation_aborted)
-            LogSocketError(ec);
-        ClosePair(pair, RelayEnd::Reset);
-        return;
-    }
-    src.in.Consume(n);
-    pair.delivered[to] += n;
-    if (m_stats)
-        m_stats->AddBytes(size_t(pair.index), to == kComputer, n);
-    if (src.in.Count() < kChunk)
-        Read(pair, 1 - to);
-    if (Ending(pair))
-        ArmIdle(pair);
-    Write(pair, to);
-}
-
-void CProxyThread::OnHeader(Pair& pair) {
-    Side& user = pair.sides[kUser];
-    uint8_t header[kRelayHeaderSize];
-    user.in.Peek(header, kRelayHeaderSize);
-    user.in.Consume(kRelayHeaderSize);
-    pair.header_timer.cancel();
-    const std::string name = RelayHeaderName(header);
-    std::string address_text;
-    uint32_t port = 0;
-    bool found;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_list->Mutex());
-        found = m_list->LookUp(name, &address_text, &port);
-    }
-    if (!found) {
-        // Nothing could ever be relayed: the pair is not held for nothing.
-        TheLog().LogPrint(9, "    ovs列表中已经没有(%s)!\r\n", name.c_str());
-        Count(Counter::RelayUnknownComputer);
-        pair.computer_name = name;
-        ClosePair(pair, RelayEnd::UnknownName);
-        return;
-    }
-    Side& computer = pair.sides[kComputer];
-    std::error_code ec;
-    asio::ip::address_v4 address = asio::ip::make_address_v4(address_text, ec);
-    if (!ec && port > 0xffff)
-        ec = asio::error::invalid_argument;
-    if (!ec)
-        computer.socket.open(tcp::v4(), ec);
-    if (ec) {
-        TheLog().LogPrint(9, "网络连接错误,错误号 %d\r\n", ec.value());
-        Count(Counter::RelayConnectFailed);
-        pair.computer_name = name;
-        ClosePair(pair, RelayEnd::ConnectFailed);
-        return;
-    }
-    computer.open = true;
-    std::error_code opt;
-    if (m_config.NoDelayFor(ProxySide::Computer))
-        computer.socket.set_option(tcp::no_delay(true), opt);
-    computer.socket.set_option(asio::socket_base::keep_alive(true), opt);
-    pair.state = Pair::State::Connecting;
-    pair.computer_name = name;
-    pair.computer = tcp::endpoint(address, uint16_t(port));
-    computer.socket.async_connect(pair.computer,
-                                  [this, &pair, gen = pair.generation](const std::error_code& e) {
-                                      if (gen == pair.generation)
-                                          OnConnected(pair, e);
-                                  });
-    // A computer that drops the connect's packets would hold the pair for
-    // the system's own timeout (minutes).
-    pair.connect_timer.expires_after(m_options.connect_deadline);
-    pair.connect_timer.async_wait([this, &pair, gen = pair.generation](const std::error_code& e) {
-        if (e || gen != pair.generation || pair.state != Pair::State::Connecting)
-            return;
-        TheLog().LogPrint(9, "网络连接错误,错误号 %d\r\n",
-                          std::error_code(asio::error::timed_out).value());
-        Count(Counter::RelayConnectFailed);
-        ClosePair(pair, RelayEnd::ConnectFailed);
-    });
-}
-
-void CProxyThread::OnConnected(Pair& pair, const std::error_code& ec) {
-    pair.connect_timer.cancel();
-    if (ec) {
-        if (ec != asio::error::operation_aborted)
-            LogSocketError(ec);
-        Count(Counter::RelayConnectFailed);
-        ClosePair(pair, RelayEnd::ConnectFailed);
-        return;
-    }
-    pair.state = Pair::State::Relaying;
-    if (m_stats) {
-        Count(Counter::RelayStarted);
-        m_stats->BeginSession(size_t(pair.index),
-                              SessionOf(pair.user, pair.computer_name, pair.computer));
-    }
-    // What followed the header goes to the computer now.
-    Read(pair, kComputer);
-    Write(pair, kComputer);
-    Read(pair, kUser);
-}
-
-void CProxyThread::EndSending(Pair& pair, int to) {
-    Side& dst = pair.sides[size_t(to)];
-    if (!dst.send_ended) {
-        std::error_code ec;
-        dst.socket.shutdown(tcp::socket::shutdown_send, ec);
-        dst.send_ended = true;
-    }
-    MaybeFinish(pair);
-}
-
-void CProxyThread::MaybeFinish(Pair& pair) {
-    if (pair.sides[kComputer].send_ended && pair.sides[kUser].send_ended)
-        ClosePair(pair, RelayEnd::Closed);
-}
-
-bool CProxyThread::Ending(const Pair& pair) const {
-    for (const Side& s : pair.sides)
-        if (s.read_ended || s.peer_closed)
-            return true;
-    return false;
-}
-
-void CProxyThread::WatchPaused(Pair& pair, int side) {
-    Side& s = pair.sides[size_t(side)];
-    if (s.watching || s.peer_closed)
-        return;
-    s.watching = true;
-    s.watch.expires_after(m_options.paused_check);
-    s.watch.async_wait([this, &pair, side, gen = pair.generation](const std::error_code& e) {
-        if (gen != pair.generation)
-            return;
-        pair.sides[size_t(side)].watching = false;
-        if (!e)
-            OnPausedCheck(pair, side);
-    });
-}
-
-// Looks at a paused side's peer without reading: the data waiting in the
-// system stays there for when the other side takes more.
-void CProxyThread::OnPausedCheck(Pair& pair, int side) {
-    Side& s = pair.sides[size_t(side)];
-    // Reading resumes only once the other side has taken nearly all of the
-    // buffer, not as soon as it is back under the pause mark: until then
-    // the side is still watched.
-    if (!s.open || s.reading || s.read_ended)
-        return;  // reading again, or its peer has finished
-    switch (platform::PollPeer(intptr_t(s.socket.native_handle()))) {
-        case platform::PeerState::Open:
-            WatchPaused(pair, side);
-            return;
-        case platform::PeerState::Reset:
-            TheLog().LogPrint(9, "    index=%u 暂停读取的一方已断开, 关闭连接!\r\n",
-                              unsigned(pair.index));
-            Count(Counter::PausedPeerGone);
-            ClosePair(pair, RelayEnd::Reset);
-            return;
-        case platform::PeerState::Closed:
-            // It has finished sending: what it sent still goes across while
-            // the other side takes it, and the pair ends once nothing moves.
-            Count(Counter::PausedPeerGone);
-            s.peer_closed = true;
-            ArmIdle(pair);
-            return;
-    }
-}
-
-void CProxyThread::ArmIdle(Pair& pair) {
-    pair.idle_timer.expires_after(m_options.half_close_idle);
-    pair.idle_timer.async_wait([this, &pair, gen = pair.generation](const std::error_code& e) {
-        if (!e && gen == pair.generation)
-            ClosePair(pair, RelayEnd::Deadline);
-    });
-}
-
-void CProxyThread::ClosePair(Pair& pair, RelayEnd how) {
-    if (pair.state == Pair::State::Free)
-        return;
-    if (pair.state == Pair::State::Relaying && m_stats)
-        m_stats->EndSession(size_t(pair.index));
-    if (m_options.access) {
-        RelayAccess record;
-        record.started = pair.started;
-        record.ended = std::time(nullptr);
-        const SessionInfo who = SessionOf(pair.user, pair.computer_name, pair.computer);
-        std::memcpy(record.user_address, who.user_address, 4);
-        record.user_port = who.user_port;
-        record.computer = pair.computer_name;
-        std::memcpy(record.computer_address, who.computer_address, 4);
-        record.computer_port = who.computer_port;
-        record.to_computer = pair.delivered[kComputer];
-        record.to_user = pair.delivered[kUser];
-        record.how = how;
-        m_options.access->Relay(record);
-    }
-    ++pair.generation;
-    pair.state = Pair::State::Free;
-    pair.header_timer.cancel();
-    pair.idle_timer.cancel();
-    pair.connect_timer.cancel();
-    for (Side& s : pair.sides) {
-        s.watch.cancel();
-        s.watching = s.peer_closed = false;
-        if (s.open) {
-            std::error_code ec;
-            s.socket.shutdown(tcp::socket::shutdown_both, ec);
-            s.socket.close(ec);
-            if (ec)
-                TheLog().LogPrint(10, "    关闭Proxy Client Socket出错! err=%d\r\n", ec.value());
-        }
-        s.open = s.reading = s.writing = s.read_ended = s.send_ended = false;
-        s.in.Clear();
-    }
 }
 
 void CProxyThread::Count(Counter c) {

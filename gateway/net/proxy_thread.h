@@ -1,23 +1,27 @@
 // CProxyThread: the proxy port. Each user connection names a controlled
-// computer in its first 50 bytes; the thread connects to that computer and
-// relays bytes both ways, for at most 40 connections at a time, all on its
-// own event loop.
+// computer in its first 50 bytes; the gateway connects to that computer and
+// relays bytes both ways, for at most MaxRelays connections at a time. This
+// thread only accepts and admits: every admitted connection is handed to one
+// of the relay loops (one thread per core, at most kMaxLoops), which runs
+// it from then on.
 #pragma once
 
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/live_stats.h"
+#include "common/relay_header.h"
 #include "gateway/access_log.h"
 #include "gateway/event_thread.h"
-#include "gateway/net/relay_buffer.h"
 
 namespace ov::gateway {
 
@@ -26,18 +30,11 @@ class ControlledComputerList;
 class StatsPublisher;
 class LoginRegistry;
 
-// The 50-byte header that opens a relayed connection: the computer's name
-// in its first 40 bytes (up to the first NUL); the other 10 are not used.
-inline constexpr size_t kRelayHeaderSize = 50;
-std::string RelayHeaderName(const uint8_t* header);
-
 class CProxyThread : public ThreadHandler {
   public:
+    // The relays at once when the configuration does not say (MaxRelays).
     static constexpr int kPairs = 40;
-    // Reading from a side pauses above this many bytes waiting for the
-    // other side, and resumes once the other side's send leaves fewer than
-    // kChunk; every receive and send moves at most kChunk bytes.
-    static constexpr size_t kPauseAbove = 78681, kChunk = 8192;
+    static constexpr int kMaxLoops = 8;
 
     struct Options {
         int port = -1;  // -1: the configuration's proxy port; 0: any free port
@@ -61,6 +58,11 @@ class CProxyThread : public ThreadHandler {
         // Who logged in on the command port: with ProxyNeedsLogin, only
         // their addresses may relay (null: nobody may then).
         std::shared_ptr<LoginRegistry> logins;
+        // Relay loops: 0 = one per core, at most kMaxLoops.
+        int loops = 0;
+        // Through kernel pipes where the system has them (false: the relay
+        // loops copy through buffers of their own everywhere).
+        bool pipes = true;
     };
 
     CProxyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,
@@ -74,28 +76,21 @@ class CProxyThread : public ThreadHandler {
     uint16_t ListeningPort() const { return m_listening_port; }
 
   private:
-    struct Pair;
-    struct Side;
-
     void Accept();
-    void OnAccepted(const std::error_code& ec, asio::ip::tcp::socket socket);
+    void OnAccepted(const std::error_code& ec, asio::ip::tcp::socket socket, size_t loop);
     // Whether a new user is refused before it gets a pair: why (the counter)
-    // and the limit it ran into.
-    bool Refused(const asio::ip::tcp::endpoint& user, Counter* counter, unsigned* limit);
+    // and the limit it ran into; *slot is the pair's when it is not.
+    bool Refused(const asio::ip::tcp::endpoint& user, Counter* counter, unsigned* limit,
+                 uint32_t* slot);
     void Refuse(asio::ip::tcp::socket& socket, const asio::ip::tcp::endpoint& user);
-    void WatchPaused(Pair& pair, int side);
-    void OnPausedCheck(Pair& pair, int side);
-    bool Ending(const Pair& pair) const;
-    void Read(Pair& pair, int side);
-    void OnRead(Pair& pair, int side, const std::error_code& ec, size_t n);
-    void Write(Pair& pair, int side);
-    void OnWritten(Pair& pair, int side, const std::error_code& ec, size_t n);
-    void OnHeader(Pair& pair);
-    void OnConnected(Pair& pair, const std::error_code& ec);
-    void EndSending(Pair& pair, int side);
-    void MaybeFinish(Pair& pair);
-    void ArmIdle(Pair& pair);
-    void ClosePair(Pair& pair, RelayEnd how);
+    // Hands the user to relay loop `loop`, or refuses it; may_wait: when
+    // every pair is busy, look again once the loops have caught up.
+    void Admit(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer, size_t loop,
+               bool may_wait);
+    void WaitForLoops(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer,
+                      size_t loop);
+    bool StartLoops();
+    void StopLoops();
     void Count(Counter c);
 
     EventThread* m_thread = nullptr;
@@ -104,9 +99,15 @@ class CProxyThread : public ThreadHandler {
     Options m_options;
     std::unique_ptr<asio::ip::tcp::acceptor> m_listener;
     std::unique_ptr<class AcceptRetry> m_accept_retry;
+    bool m_accepting = false;  // an accept is under way
+    // Users waiting for the loops to catch up before they are admitted or
+    // refused; each holds a socket of a loop's context.
+    std::shared_ptr<std::atomic<int>> m_rechecks = std::make_shared<std::atomic<int>>(0);
     uint16_t m_listening_port = 0;
-    std::array<std::unique_ptr<Pair>, kPairs> m_pairs;
-    // Only with stats: the pair's slot in the live relays is its index.
+    std::shared_ptr<class RelayAdmission> m_admission;
+    std::vector<std::unique_ptr<EventThread>> m_loops;
+    std::vector<class RelayLoop*> m_relays;  // the loops' handlers, in the same order
+    size_t m_next_loop = 0;
     StatsPublisher* m_stats = nullptr;
 };
 

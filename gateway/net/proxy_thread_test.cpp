@@ -111,7 +111,6 @@ class Proxy : public ov::testing::GatewayTestDir {
         list = std::make_shared<ControlledComputerList>(lo);
         const uint8_t loopback[4] = {127, 0, 0, 1};
         {
-            std::lock_guard<std::recursive_mutex> lock(list->Mutex());
             list->AddOrUpdateEntry(ComputerEntry::Make("echo", echo.Port(), loopback));
             list->AddOrUpdateEntry(ComputerEntry::Make("counter", counter.Port(), loopback));
         }
@@ -181,7 +180,6 @@ TEST_F(Proxy, BytesAfterTheHeaderInOneSegmentReachTheComputerAndComeBack) {
     ASSERT_EQ(forty.size(), 40u);
     const uint8_t loopback[4] = {127, 0, 0, 1};
     {
-        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
         list->AddOrUpdateEntry(ComputerEntry::Make(forty, echo.Port(), loopback));
         list->AddOrUpdateEntry(ComputerEntry::Make(forty.substr(0, 39), 1, loopback));
     }
@@ -219,7 +217,6 @@ TEST_F(Proxy, UnknownComputersShortHeadersAndTheFortyFirstUserCostNoPair) {
     }
     {
         const uint8_t loopback[4] = {127, 0, 0, 1};
-        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
         list->AddOrUpdateEntry(ComputerEntry::Make("gone", closed_port, loopback));
     }
     tcp::socket refused = Connect();
@@ -379,7 +376,6 @@ TEST_F(Proxy, AUserWhoResetsWhilePausedAndAComputerThatNeverAnswersFreeTheirPair
     Start(30s, 500ms);
     {
         const uint8_t loopback[4] = {127, 0, 0, 1};
-        std::lock_guard<std::recursive_mutex> lock(list->Mutex());
         list->AddOrUpdateEntry(ComputerEntry::Make("deaf", deaf.local_endpoint().port(), loopback));
         list->AddOrUpdateEntry(ComputerEntry::Make("full", full.local_endpoint().port(), loopback));
     }

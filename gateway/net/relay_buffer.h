@@ -14,7 +14,7 @@ namespace ov::gateway {
 
 class RelayBuffer {
   public:
-    static constexpr size_t kCapacity = 98352;
+    static constexpr size_t kCapacity = 131072;
 
     // A piece of the ring; the second of two pieces is empty when the bytes
     // do not wrap.

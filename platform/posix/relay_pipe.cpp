@@ -1,0 +1,73 @@
+#include "platform/relay_pipe.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace ov::platform {
+namespace {
+
+// Never SPLICE_F_MORE: the bytes in hand are all there is for now, and a
+// corked send would wait for more that may never come (an interactive
+// session's keystroke).
+ptrdiff_t Splice(int from, int to, size_t max, std::error_code& ec) {
+    for (;;) {
+        const ssize_t n =
+            ::splice(from, nullptr, to, nullptr, max, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (n >= 0)
+            return n;
+        if (errno == EINTR)
+            continue;
+        // The socket's EWOULDBLOCK and the pipe's EAGAIN are one value here.
+        ec = std::error_code(errno, std::generic_category());
+        if (errno == EAGAIN)
+            ec = std::make_error_code(std::errc::operation_would_block);
+        return -1;
+    }
+}
+
+}  // namespace
+
+bool RelayPipe::Open(std::error_code& ec) {
+    Close();
+    int fds[2];
+    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
+        ec = std::error_code(errno, std::generic_category());
+        return false;
+    }
+    m_read = fds[0];
+    m_write = fds[1];
+    const int size = ::fcntl(m_write, F_GETPIPE_SZ);
+    m_capacity = size > 0 ? size_t(size) : 65536;
+    return true;
+}
+
+void RelayPipe::Close() {
+    if (m_read >= 0)
+        ::close(m_read);
+    if (m_write >= 0)
+        ::close(m_write);
+    m_read = m_write = -1;
+    m_capacity = 0;
+}
+
+ptrdiff_t RelayPipe::FillFrom(intptr_t socket, size_t max, std::error_code& ec) {
+    const ptrdiff_t n = Splice(int(socket), m_write, max, ec);
+    if (n < 0 && ec == std::errc::operation_would_block) {
+        // Either side may have said "not now": a pipe has a few slots, and
+        // the pieces a socket hands over can fill them before its bytes
+        // fill the pipe. Only an empty socket is worth waiting for.
+        int waiting = 0;
+        if (::ioctl(int(socket), FIONREAD, &waiting) == 0 && waiting > 0)
+            ec = std::make_error_code(std::errc::no_buffer_space);
+    }
+    return n;
+}
+
+ptrdiff_t RelayPipe::DrainTo(intptr_t socket, size_t max, std::error_code& ec) {
+    return Splice(m_read, int(socket), max, ec);
+}
+
+}  // namespace ov::platform
