@@ -1,8 +1,9 @@
 """The proxy relay on a test LAN: the gateway in one namespace, a computer's
 agent (an echo server that announces itself) in another. Users on the
 gateway's machine name the computer in their first 50 bytes; bytes must go
-both ways intact through 40 pairs at once, and the gateway must stop
-promptly with every pair busy."""
+both ways intact through 40 pairs at once and, with MaxRelays=400, through
+400, the 401st user being refused; the gateway must stop promptly with
+every pair busy."""
 
 import os
 import socket
@@ -48,6 +49,23 @@ ts = [threading.Thread(target=one, args=(i,)) for i in range(pairs)]
 print("%d/%d" % (sum(ok), pairs))
 '''
 
+# argv: pairs. Holds that many relayed connections open (each answers a
+# byte), then tries one more and prints whether the gateway relayed it.
+ONE_TOO_MANY = r'''
+import socket, sys
+pairs = int(sys.argv[1])
+def open_one():
+    s = socket.create_connection(("127.0.0.1", 6121), timeout=20)
+    s.sendall(b"pc".ljust(50, b"\0") + b"z")
+    try:
+        return s, s.recv(1) == b"z"
+    except OSError:
+        return s, False
+held = [open_one() for _ in range(pairs)]
+extra, relayed = open_one()
+print("held=%d extra=%s" % (sum(ok for _, ok in held), relayed))
+'''
+
 
 def main():
     ovtest.need_namespaces()
@@ -63,6 +81,7 @@ def main():
         subprocess.run([adm, "init", "--admin-password", "pw"], capture_output=True, env=ENV)
         # No trusted IDs here: the client's ID is not checked.
         subprocess.run([adm, "ini", "set", "S_CFG", "flg_encrypt", "0"], capture_output=True, env=ENV)
+        subprocess.run([adm, "server", "set", "--max-relays", "400"], capture_output=True, env=ENV)
         agent = lan.popen([sys.executable, "-c", ovtest.ANNOUNCING_ECHO, LAN, "5900",
                            "192.0.2.255", "pc:5900", "x:1:-"])
         gateway = gw.popen([os.path.join(d, "OV_G"), "-run"], env=ENV,
@@ -87,6 +106,18 @@ def main():
             took = time.time() - started
             check(r.stdout.decode().strip() == "40/40",
                   "10 MB each way through 40 pairs arrive intact (%r, %.1f s)" % (r.stdout, took))
+
+            # Past the seed's forty: 400 checked streams at once, and the
+            # 401st user refused while they are held.
+            r = gw.run([sys.executable, "-c", CLIENT, "400", str(1 << 20), "0"], timeout=240)
+            check(r.stdout.decode().strip() == "400/400",
+                  "with MaxRelays=400, 1 MB each way through 400 pairs arrives intact (%r)"
+                  % r.stdout)
+            r = gw.run([sys.executable, "-c", ONE_TOO_MANY, "400"], timeout=240)
+            check(r.stdout.decode().strip() == "held=400 extra=False",
+                  "400 pairs held, the 401st user is refused (%r)" % r.stdout)
+            log = ovtest.read_gbk(os.path.join(d, "OV_G.log"))
+            check("连接个数超出限额(400)" in log, "the refusal names the cap in force")
 
             # The gateway's stop with every pair busy: the streams run on
             # while -end is given.
