@@ -1,7 +1,19 @@
 // One thread, one event loop: every worker of the gateway is an EventThread
 // running an asio::io_context, composed with the handler that gives it its
-// work. Other threads talk to it only by posting messages; its sockets and
-// timers live on its context, so its handler's state needs no lock.
+// work. Other threads talk to it only by posting to it (a closure through
+// RunInLoop or a Runner, or a message); its sockets and timers live on its
+// context, so its handler's state needs no lock.
+//
+// Lifetimes across threads, one rule for all: what a closure posted to
+// another thread uses is either owned by the closure (moved in, or held by
+// shared_ptr), or is known to outlive that thread's loop. A thread's own
+// handler outlives everything queued on its loop; a thread that starts
+// others (the proxy thread its relay loops) waits for them in OnEnd before
+// its own state may go; and a socket made on one thread's context for
+// another (an accept straight into a relay loop) must be closed before that
+// other thread's context goes, which is why its owner waits for its pending
+// accept and its rechecks in OnEnd. Long-lived handles to another thread
+// (Poster, Runner) hold its state weakly and fail quietly once it is gone.
 #pragma once
 
 #include <asio/io_context.hpp>
