@@ -240,7 +240,8 @@ void CProxyThread::Admit(tcp::socket socket, const tcp::endpoint& peer, size_t l
     unsigned limit = 0;
     uint32_t slot = 0;
     const bool refused = Refused(peer, &refusal, &limit, &slot);
-    if (refused && refusal == Counter::RelayRefusedFull && may_wait) {
+    if (refused && may_wait &&
+        (refusal == Counter::RelayRefusedFull || refusal == Counter::RelayRefusedPerAddress)) {
         WaitForLoops(std::move(socket), peer, loop);
         return;
     }
@@ -267,11 +268,14 @@ void CProxyThread::Admit(tcp::socket socket, const tcp::endpoint& peer, size_t l
     Accept();
 }
 
-// Every pair is busy. A user who reset or left frees its pair only once its
-// loop has seen that, and the loops may not have caught up with what has
-// already happened: the user is refused only after every loop has handled
-// what it was told so far, and admitted if that freed a pair. New users
-// wait in the listener's queue meanwhile, so they keep their order.
+// Every pair is busy, or the address holds its share of pairs waiting for
+// a header. A user who left frees its pair, and a header that has arrived
+// ends the wait, only once its loop has seen that, and the loops may not
+// have caught up with what has already happened (a burst of users is
+// accepted faster than their loops read the headers they sent at once): the
+// user is refused only after every loop has handled what it was told so
+// far, and admitted if that made room. New users wait in the listener's
+// queue meanwhile, so they keep their order.
 void CProxyThread::WaitForLoops(tcp::socket socket, const tcp::endpoint& peer, size_t loop) {
     auto user = std::make_shared<tcp::socket>(std::move(socket));
     auto pending = m_rechecks;
