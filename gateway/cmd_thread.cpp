@@ -12,8 +12,8 @@
 #include "gateway/access_log.h"
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
-#include "gateway/net/accept_errors.h"
 #include "gateway/net/controlled_computer_list.h"
+#include "gateway/net/listener.h"
 #include "gateway/stats_publisher.h"
 #include "platform/error.h"
 #include "platform/files.h"
@@ -39,15 +39,14 @@ void CopyAddress(uint32_t key, uint8_t out[4]) {
 
 class CmdListener {
   public:
-    CmdListener(CCmdThread& owner, asio::io_context& io)
-        : m_owner(owner), m_acceptor(io), m_retry(io, "cmd") {}
+    CmdListener(CCmdThread& owner, asio::io_context& io) : m_owner(owner), m_listener(io, "cmd") {}
 
     bool Open(const tcp::endpoint& where) {
-        asio::error_code ec;
-        m_acceptor.open(where.protocol(), ec);
-        if (!ec) {
-            platform::AllowListenerRebind(intptr_t(m_acceptor.native_handle()));
-            m_acceptor.bind(where, ec);
+        Listener::Step step = Listener::Step::Open;
+        const asio::error_code ec = m_listener.Open(where, &step);
+        if (ec && step == Listener::Step::Listen) {
+            TheLog().LogPrint(9, "    cmd server listen error = %u \r\n", unsigned(ec.value()));
+            return false;
         }
         if (ec) {
             if (ec.category() == asio::system_category() &&
@@ -59,63 +58,33 @@ class CmdListener {
             TheLog().LogPrint(0, "    cmd server create error = %u\r\n", unsigned(ec.value()));
             return false;
         }
-        // A burst of logins must wait in the queue, not be refused: the
-        // system resets connections that overflow it.
-        m_acceptor.listen(128, ec);
-        if (ec) {
-            TheLog().LogPrint(9, "    cmd server listen error = %u \r\n", unsigned(ec.value()));
-            return false;
-        }
-        Accept();
+        Listener::Handlers handlers;
+        handlers.accepted = [this](tcp::socket socket) {
+            m_owner.OnAccepted(std::move(socket));
+            return true;
+        };
+        handlers.client_gone = [](const std::error_code& e) {
+            TheLog().LogPrint(1, "    accept 错误:%u\r\n", unsigned(e.value()));
+        };
+        handlers.dead = [this](const std::error_code&) { m_owner.OnListenerDead(); };
+        m_listener.Accept(std::move(handlers));
         return true;
     }
 
-    uint16_t Port() const {
-        asio::error_code ec;
-        return m_acceptor.local_endpoint(ec).port();
-    }
+    uint16_t Port() const { return m_listener.Port(); }
 
     // At the thread's end: a fault is worth a line, a listener never
     // opened is not.
     void Close() {
-        m_retry.Cancel();
-        if (!m_acceptor.is_open())
-            return;
-        asio::error_code ec;
-        m_acceptor.close(ec);
+        const asio::error_code ec = m_listener.Close();
         if (ec)
             TheLog().LogPrint(10, "    关闭Cmd Server Socket出错! err=%u\r\n",
                               unsigned(ec.value()));
     }
 
   private:
-    void Accept() {
-        m_acceptor.async_accept([this](const asio::error_code& ec, tcp::socket socket) {
-            if (ec == asio::error::operation_aborted)
-                return;
-            if (!ec) {
-                m_retry.Succeeded();
-                m_owner.OnAccepted(std::move(socket));
-                Accept();
-                return;
-            }
-            const AcceptFailure failure = ClassifyAcceptError(ec);
-            if (!m_acceptor.is_open() || failure == AcceptFailure::ListenerDead) {
-                m_owner.OnListenerDead();
-                return;
-            }
-            if (failure == AcceptFailure::ClientGone) {
-                TheLog().LogPrint(1, "    accept 错误:%u\r\n", unsigned(ec.value()));
-                Accept();  // that client gave up; the next one may be waiting
-                return;
-            }
-            m_retry.After(ec, [this] { Accept(); });
-        });
-    }
-
     CCmdThread& m_owner;
-    tcp::acceptor m_acceptor;
-    AcceptRetry m_retry;
+    Listener m_listener;
 };
 
 // One client connection in slot m_index. Its pending completions share it,

@@ -13,8 +13,8 @@
 #include "gateway/gateway_config.h"
 #include "gateway/gateway_log.h"
 #include "gateway/login_guard.h"
-#include "gateway/net/accept_errors.h"
 #include "gateway/net/controlled_computer_list.h"
+#include "gateway/net/listener.h"
 #include "gateway/net/relay_admission.h"
 #include "gateway/net/relay_loop.h"
 #include "gateway/network_thread.h"
@@ -28,15 +28,15 @@ namespace {
 
 using asio::ip::tcp;
 
-constexpr int kListenBacklog = 128;
-
 // Command slots per relay pair: the share of the pairs awaiting their
 // header that one address may hold follows the command slots' share.
 constexpr int kCmdSlotsPerPair = 2;
 
 // Descriptors a relay may hold: its two sockets and, on the way without
 // copies, two pipes of two ends; and what the rest of the gateway needs.
-constexpr uint64_t kDescriptorsPerRelay = 6, kDescriptorsBesides = 256;
+// The relay loops keep a few empty pipes each for their next pairs.
+constexpr uint64_t kDescriptorsPerRelay = 6,
+                   kDescriptorsBesides = 256 + 2 * RelayLoop::kSparePipes * CProxyThread::kMaxLoops;
 
 // How long the relay loops get to close their pairs at the end.
 constexpr std::chrono::seconds kLoopStopLimit{5};
@@ -129,20 +129,11 @@ bool CProxyThread::OnStart(EventThread& thread) {
         if (m_options.notify_network)
             m_options.notify_network(id, w, l);
     };
-    m_listener = std::make_unique<tcp::acceptor>(io);
-    m_accept_retry = std::make_unique<AcceptRetry>(io, "proxy");
+    m_listener = std::make_unique<Listener>(io, "proxy");
     std::error_code ec;
     asio::ip::address address = asio::ip::make_address(m_options.address, ec);
     if (!ec)
-        m_listener->open(tcp::v4(), ec);
-    if (!ec && !platform::AllowListenerRebind(intptr_t(m_listener->native_handle())))
-        ec = asio::error::invalid_argument;
-    if (!ec)
-        m_listener->bind(tcp::endpoint(address, uint16_t(port)), ec);
-    // A burst of users must wait in the queue, not be refused: the system
-    // resets connections that overflow it.
-    if (!ec)
-        m_listener->listen(kListenBacklog, ec);
+        ec = m_listener->Open(tcp::endpoint(address, uint16_t(port)));
     if (ec) {
         if (ec == asio::error::address_family_not_supported ||
             platform::SocketKindNotSupported(ec.value()))
@@ -157,29 +148,49 @@ bool CProxyThread::OnStart(EventThread& thread) {
         notify(ThreadMessage::ProxyListenerState, kProxyListenFailed, port);
         return false;
     }
-    m_listening_port = m_listener->local_endpoint(ec).port();
+    m_listening_port = m_listener->Port();
     notify(ThreadMessage::ProxyListenerState, kProxyListening, 0);
-    Accept();
+    Listener::Handlers handlers;
+    // Each new user is accepted straight into the loop that will relay it,
+    // in turn.
+    handlers.context = [this]() -> asio::io_context& {
+        m_accept_loop = m_next_loop;
+        m_next_loop = (m_next_loop + 1) % m_loops.size();
+        return m_loops[m_accept_loop]->context();
+    };
+    handlers.accepted = [this](tcp::socket socket) {
+        OnAccepted(std::move(socket), m_accept_loop);
+        return false;  // Admit accepts the next user once it has decided
+    };
+    handlers.client_gone = [](const std::error_code& e) {
+        LogSocketError(e);  // a user that reset while queued; the next may be waiting
+    };
+    handlers.dead = [this](const std::error_code& e) {
+        LogSocketError(e);
+        platform::ShowMessageBox("Proxy线程的监听socket已无效!\n你可能需要重启服务.",
+                                 "ORVIK严重错误",
+                                 platform::kMbIconError | platform::kMbServiceNotification);
+        if (m_options.notify_network)
+            m_options.notify_network(ThreadMessage::Quit, 0, 0);
+    };
+    m_listener->Accept(std::move(handlers));
     return true;
 }
 
 void CProxyThread::OnEnd() {
-    std::error_code ec;
-    if (m_listener && m_listener->is_open()) {
-        m_listener->close(ec);
+    if (m_listener) {
+        const std::error_code ec = m_listener->Close();
         if (ec)
             TheLog().LogPrint(10, "    关闭Proxy Server Socket出错! err=%d\r\n", ec.value());
     }
-    if (m_accept_retry)
-        m_accept_retry->Cancel();
     // The accept under way holds a socket of a relay loop's context: its
     // cancelled completion must have run before that loop may go.
     asio::io_context& io = m_thread->context();
     const auto until = std::chrono::steady_clock::now() + kLoopStopLimit;
     io.restart();
-    while ((m_accepting || m_rechecks->load() > 0) && std::chrono::steady_clock::now() < until)
+    while ((Accepting() || m_rechecks->load() > 0) && std::chrono::steady_clock::now() < until)
         io.run_one_for(std::chrono::milliseconds(100));
-    if (m_accepting || m_rechecks->load() > 0) {
+    if (Accepting() || m_rechecks->load() > 0) {
         // Never destroyed: the loops stay memory-safe for the accept.
         for (auto& loop : m_loops) EventThread::Abandon(std::move(loop));
         m_loops.clear();
@@ -189,45 +200,16 @@ void CProxyThread::OnEnd() {
     StopLoops();
 }
 
-void CProxyThread::Accept() {
-    // Each new user is accepted straight into the loop that will relay it,
-    // in turn.
-    const size_t loop = m_next_loop;
-    m_next_loop = (m_next_loop + 1) % m_loops.size();
-    m_accepting = true;
-    m_listener->async_accept(m_loops[loop]->context(),
-                             [this, loop](const std::error_code& ec, tcp::socket socket) {
-                                 m_accepting = false;
-                                 OnAccepted(ec, std::move(socket), loop);
-                             });
+bool CProxyThread::Accepting() const {
+    return m_listener && m_listener->Accepting();
 }
 
-void CProxyThread::OnAccepted(const std::error_code& ec, tcp::socket socket, size_t loop) {
-    if (ec == asio::error::operation_aborted || !m_listener->is_open())
-        return;
+void CProxyThread::Accept() {
+    m_listener->Accept();
+}
+
+void CProxyThread::OnAccepted(tcp::socket socket, size_t loop) {
     m_thread->AssertOnThread();
-    if (ec) {
-        const AcceptFailure failure = ClassifyAcceptError(ec);
-        if (failure == AcceptFailure::ClientGone) {
-            LogSocketError(ec);
-            Accept();  // a user that reset while queued; the next may be waiting
-            return;
-        }
-        if (failure == AcceptFailure::ListenerDead) {
-            LogSocketError(ec);
-            platform::ShowMessageBox("Proxy线程的监听socket已无效!\n你可能需要重启服务.",
-                                     "ORVIK严重错误",
-                                     platform::kMbIconError | platform::kMbServiceNotification);
-            if (m_options.notify_network)
-                m_options.notify_network(ThreadMessage::Quit, 0, 0);
-            return;
-        }
-        // Out of descriptors or memory: wait it out, the port serves again
-        // as soon as the system has room.
-        m_accept_retry->After(ec, [this] { Accept(); });
-        return;
-    }
-    m_accept_retry->Succeeded();
     std::error_code opt;
     const tcp::endpoint peer = socket.remote_endpoint(opt);
     Admit(std::move(socket), peer, loop, true);

@@ -77,7 +77,8 @@ class CProxyThread : public ThreadHandler {
 
   private:
     void Accept();
-    void OnAccepted(const std::error_code& ec, asio::ip::tcp::socket socket, size_t loop);
+    bool Accepting() const;
+    void OnAccepted(asio::ip::tcp::socket socket, size_t loop);
     // Whether a new user is refused before it gets a pair: why (the counter)
     // and the limit it ran into; *slot is the pair's when it is not.
     bool Refused(const asio::ip::tcp::endpoint& user, Counter* counter, unsigned* limit,
@@ -97,9 +98,7 @@ class CProxyThread : public ThreadHandler {
     GatewayConfig& m_config;
     std::shared_ptr<ControlledComputerList> m_list;
     Options m_options;
-    std::unique_ptr<asio::ip::tcp::acceptor> m_listener;
-    std::unique_ptr<class AcceptRetry> m_accept_retry;
-    bool m_accepting = false;  // an accept is under way
+    std::unique_ptr<class Listener> m_listener;
     // Users waiting for the loops to catch up before they are admitted or
     // refused; each holds a socket of a loop's context.
     std::shared_ptr<std::atomic<int>> m_rechecks = std::make_shared<std::atomic<int>>(0);
@@ -108,6 +107,7 @@ class CProxyThread : public ThreadHandler {
     std::vector<std::unique_ptr<EventThread>> m_loops;
     std::vector<class RelayLoop*> m_relays;  // the loops' handlers, in the same order
     size_t m_next_loop = 0;
+    size_t m_accept_loop = 0;  // the loop the pending accept accepts into
     StatsPublisher* m_stats = nullptr;
 };
 
