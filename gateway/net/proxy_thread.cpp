@@ -17,7 +17,6 @@
 #include "gateway/net/listener.h"
 #include "gateway/net/relay_admission.h"
 #include "gateway/net/relay_loop.h"
-#include "gateway/network_thread.h"
 #include "gateway/stats_publisher.h"
 #include "platform/limits.h"
 #include "platform/message_box.h"
@@ -125,9 +124,9 @@ bool CProxyThread::OnStart(EventThread& thread) {
     m_stats = m_options.stats.get();
     asio::io_context& io = thread.context();
     const int port = m_options.port >= 0 ? m_options.port : m_config.GetProxyPort();
-    auto notify = [this](ThreadMessage id, intptr_t w, intptr_t l) {
-        if (m_options.notify_network)
-            m_options.notify_network(id, w, l);
+    auto notify = [this](bool listening, int p) {
+        if (m_options.on_listener)
+            m_options.on_listener(listening, p);
     };
     m_listener = std::make_unique<Listener>(io, "proxy");
     std::error_code ec;
@@ -141,15 +140,15 @@ bool CProxyThread::OnStart(EventThread& thread) {
                 "ORVIK Gateway 的Proxy端口不支持！\n请在控制台下重新设置Proxy端口。", "端口冲突",
                 platform::kMbServiceNotification);
         TheLog().LogPrint(0, "    proxy server create error = %d\r\n", ec.value());
-        notify(ThreadMessage::ProxyListenerState, kProxyListenFailed, port);
+        notify(false, port);
         return false;
     }
     if (!StartLoops()) {
-        notify(ThreadMessage::ProxyListenerState, kProxyListenFailed, port);
+        notify(false, port);
         return false;
     }
     m_listening_port = m_listener->Port();
-    notify(ThreadMessage::ProxyListenerState, kProxyListening, 0);
+    notify(true, 0);
     Listener::Handlers handlers;
     // Each new user is accepted straight into the loop that will relay it,
     // in turn.
@@ -170,8 +169,8 @@ bool CProxyThread::OnStart(EventThread& thread) {
         platform::ShowMessageBox("Proxy线程的监听socket已无效!\n你可能需要重启服务.",
                                  "ORVIK严重错误",
                                  platform::kMbIconError | platform::kMbServiceNotification);
-        if (m_options.notify_network)
-            m_options.notify_network(ThreadMessage::Quit, 0, 0);
+        if (m_options.on_listener_dead)
+            m_options.on_listener_dead();
     };
     m_listener->Accept(std::move(handlers));
     return true;

@@ -239,8 +239,14 @@ bool RelayLoop::StartBuffers(Pair& pair) {
     bool piped = m_settings.pipes;
     std::error_code ec;
     for (Side& s : pair.sides) {
-        if (piped && !s.pipe.Open(ec))
+        if (!piped)
+            break;
+        if (!m_spare_pipes.empty()) {
+            s.pipe = std::move(m_spare_pipes.back());
+            m_spare_pipes.pop_back();
+        } else if (!s.pipe.Open(ec)) {
             piped = false;
+        }
     }
     if (piped) {
         for (Side& s : pair.sides) {
@@ -595,7 +601,10 @@ void RelayLoop::ClosePair(Pair& pair, RelayEnd how) {
                 TheLog().LogPrint(10, "    关闭Proxy Client Socket出错! err=%d\r\n", ec.value());
         }
         s.open = s.reading = s.writing = s.read_ended = s.send_ended = false;
-        // An idle pair holds no buffer and no pipe.
+        // An idle pair holds no buffer and no pipe; an empty pipe serves
+        // the next pair, one with bytes left (a reset) goes.
+        if (s.pipe.IsOpen() && s.piped == 0 && m_spare_pipes.size() < kSparePipes)
+            m_spare_pipes.push_back(std::move(s.pipe));
         s.pipe.Close();
         s.piped = 0;
         s.pipe_full = false;

@@ -20,6 +20,7 @@
 #include "common/live_stats.h"
 #include "gateway/access_log.h"
 #include "gateway/event_thread.h"
+#include "platform/relay_pipe.h"
 
 namespace ov::gateway {
 
@@ -35,6 +36,8 @@ class RelayLoop : public ThreadHandler {
     // the other side has taken them down below kChunk; one receive or send
     // moves at most kChunk bytes.
     static constexpr size_t kPauseAbove = 98304, kChunk = 32768;
+    // Empty pipes a loop keeps for its next pairs (two descriptors each).
+    static constexpr size_t kSparePipes = 16;
 
     struct Settings {
         std::chrono::milliseconds header_deadline{30000};
@@ -94,6 +97,9 @@ class RelayLoop : public ThreadHandler {
     // Every pair this loop ever needed at once; completions of a pair's
     // earlier use find a newer generation and do nothing.
     std::vector<std::unique_ptr<Pair>> m_pairs;
+    // Empty pipes of pairs that ended, for the next pairs: making them
+    // costs system calls on every new relay. Bounded (kSparePipes).
+    std::vector<platform::RelayPipe> m_spare_pipes;
 };
 
 }  // namespace ov::gateway

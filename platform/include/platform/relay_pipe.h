@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <system_error>
+#include <utility>
 
 namespace ov::platform {
 
@@ -16,7 +17,21 @@ class RelayPipe {
     RelayPipe() = default;
     RelayPipe(const RelayPipe&) = delete;
     RelayPipe& operator=(const RelayPipe&) = delete;
+    RelayPipe(RelayPipe&& other) noexcept { Swap(other); }
+    RelayPipe& operator=(RelayPipe&& other) noexcept {
+        if (this != &other) {
+            Close();
+            Swap(other);
+        }
+        return *this;
+    }
     ~RelayPipe() { Close(); }
+
+    void Swap(RelayPipe& other) noexcept {
+        std::swap(m_read, other.m_read);
+        std::swap(m_write, other.m_write);
+        std::swap(m_capacity, other.m_capacity);
+    }
 
     // Makes the pipe (two descriptors). False, with ec, when the system has
     // no pipes for this or none are left.
