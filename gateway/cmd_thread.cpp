@@ -326,12 +326,6 @@ bool CCmdThread::OnStart(EventThread& thread) {
     return true;
 }
 
-void CCmdThread::OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
-    // The sockets complete on this thread's own loop; no message is needed.
-    m_thread->AssertOnThread();
-    (void)id, (void)wparam, (void)lparam;
-}
-
 void CCmdThread::OnAccepted(tcp::socket socket) {
     m_thread->AssertOnThread();
     // One address may hold only its share of the slots, so that it cannot

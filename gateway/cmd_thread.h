@@ -68,7 +68,6 @@ class CCmdThread : public ThreadHandler {
     // box and log line: the thread then ends and the gateway goes on
     // without a command port.
     bool OnStart(EventThread& thread) override;
-    void OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) override;
     void OnEnd() override;
 
   private:

@@ -14,7 +14,7 @@ namespace ov::gateway {
 namespace {
 
 // A handler that throws must not take the gateway down with it: the line
-// names the thread, and the loop goes on with the next message.
+// names the thread, and the loop goes on with the next closure.
 void LogEscapedException(const std::string& thread) {
     std::string what = "unknown exception";
     try {
@@ -99,19 +99,6 @@ void EventThread::Main() {
     st.ended_cv.notify_all();
 }
 
-bool EventThread::PostTo(EventThread* self, State& st, ThreadMessage id, intptr_t wparam,
-                         intptr_t lparam) {
-    if (!st.accepting.load())
-        return false;
-    // The message runs only while the loop runs, and the loop runs only
-    // while its object lives (its destructor joins the thread).
-    asio::post(st.io, [self, &st, id, wparam, lparam] {
-        if (st.accepting.load() && self->m_handler)
-            self->m_handler->OnMessage(id, wparam, lparam);
-    });
-    return true;
-}
-
 bool EventThread::RunInLoop(std::function<void()> fn) {
     return RunOn(m_state, std::move(fn));
 }
@@ -145,32 +132,8 @@ void EventThread::QuitState(const std::shared_ptr<State>& st) {
     });
 }
 
-bool EventThread::post(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
-    if (id == ThreadMessage::Quit) {
-        if (!m_state->accepting.load())
-            return false;
-        quit();
-        return true;
-    }
-    return PostTo(this, *m_state, id, wparam, lparam);
-}
-
 void EventThread::quit() {
     QuitState(m_state);
-}
-
-EventThread::Poster EventThread::MakePoster() {
-    return [self = this, weak = std::weak_ptr<State>(m_state)](ThreadMessage id, intptr_t w,
-                                                               intptr_t l) {
-        std::shared_ptr<State> st = weak.lock();
-        if (!st || !st->accepting.load())
-            return false;
-        if (id == ThreadMessage::Quit) {
-            QuitState(st);
-            return true;
-        }
-        return PostTo(self, *st, id, w, l);
-    };
 }
 
 EventThread::WaitResult EventThread::wait_for(std::chrono::milliseconds timeout) {

@@ -1,7 +1,7 @@
 // One thread, one event loop: every worker of the gateway is an EventThread
 // running an asio::io_context, composed with the handler that gives it its
 // work. Other threads talk to it only by posting to it (a closure through
-// RunInLoop or a Runner, or a message); its sockets and timers live on its
+// RunInLoop or a Runner); its sockets and timers live on its
 // context, so its handler's state needs no lock.
 //
 // Lifetimes across threads, one rule for all: what a closure posted to
@@ -13,7 +13,7 @@
 // another (an accept straight into a relay loop) must be closed before that
 // other thread's context goes, which is why its owner waits for its pending
 // accept and its rechecks in OnEnd. Long-lived handles to another thread
-// (Poster, Runner) hold its state weakly and fail quietly once it is gone.
+// (Runner) hold its state weakly and fail quietly once it is gone.
 #pragma once
 
 #include <asio/io_context.hpp>
@@ -30,26 +30,6 @@
 
 namespace ov::gateway {
 
-// The registry of thread messages. 0x503 has two receivers: the command
-// thread (a receive notification) and the network thread (the proxy
-// listener's state).
-enum class ThreadMessage : uint32_t {
-    Quit = 0x12,
-    CmdAccept = 0x501,
-    CmdClose = 0x502,
-    CmdReceive = 0x503,
-    ProxyListenerState = 0x503,
-    ProxyAccept = 0x600,
-    ProxyConnect = 0x601,
-    ProxyReceive = 0x602,
-    ProxySend = 0x603,
-    ProxyClose = 0x604,
-    TimerTick = 0x701,
-    PublishStats = 0x710,
-    ConvertEntry = 0x733,
-    UpdateResult = 0x880,
-};
-
 class EventThread;
 
 // What one thread does. Owned by its EventThread; every call runs on that
@@ -63,9 +43,6 @@ class ThreadHandler {
     virtual bool OnStart(EventThread& thread) {
         (void)thread;
         return true;
-    }
-    virtual void OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
-        (void)id, (void)wparam, (void)lparam;
     }
     // Runs last, on the thread: close sockets, stop own workers.
     virtual void OnEnd() {}
@@ -85,10 +62,6 @@ class EventThread {
     // Starts the thread. False when the thread cannot be created.
     bool Start();
 
-    // Queues a message for the handler. False, and nothing queued, when the
-    // thread has ended or is ending. Safe from any thread.
-    bool post(ThreadMessage id, intptr_t wparam = 0, intptr_t lparam = 0);
-
     // Runs fn on this thread, after what is already queued. False, and fn
     // dropped on the caller's thread, when the thread has ended or is
     // ending; a closure queued just as the thread ends is dropped unrun
@@ -101,15 +74,10 @@ class EventThread {
     using Runner = std::function<bool(std::function<void()>)>;
     Runner MakeRunner();
 
-    // Ends the loop after the message in hand; messages posted before quit
-    // are handled first, later ones never. OnEnd then runs on the thread.
-    // Safe from any thread.
+    // Ends the loop after the closure in hand; closures queued before quit
+    // run first, later ones never. OnEnd then runs on the thread. Safe from
+    // any thread.
     void quit();
-
-    // A handle through which other threads post to this one (Quit included),
-    // safe to keep beyond this object's life: posting then fails quietly.
-    using Poster = std::function<bool(ThreadMessage, intptr_t, intptr_t)>;
-    Poster MakePoster();
 
     // Waits up to timeout for the thread to end (OnEnd included).
     WaitResult wait_for(std::chrono::milliseconds timeout);
@@ -142,10 +110,8 @@ class EventThread {
     };
 
     void Main();
-    // Post and quit on the state alone: a Poster may call them after this
-    // object is gone (the queued message then never runs).
-    static bool PostTo(EventThread* self, State& st, ThreadMessage id, intptr_t wparam,
-                       intptr_t lparam);
+    // On the state alone: a Runner may call them after this object is gone
+    // (the queued closure then never runs).
     static void QuitState(const std::shared_ptr<State>& st);
     static bool RunOn(const std::shared_ptr<State>& st, std::function<void()> fn);
 

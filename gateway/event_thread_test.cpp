@@ -28,11 +28,12 @@ class Recorder : public ThreadHandler {
         m_thread = &thread;
         return start_ok;
     }
-    void OnMessage(ThreadMessage id, intptr_t w, intptr_t) override {
+    // Run on the thread through RunInLoop: w < 0 hangs, 1000 throws.
+    void Handle(intptr_t w) {
         m_thread->AssertOnThread();
-        if (id == ThreadMessage::TimerTick && w < 0)
+        if (w < 0)
             released.wait();  // a worker that hangs
-        if (id == ThreadMessage::TimerTick && w == 99)
+        if (w == 1000)
             throw std::runtime_error("bad message");
         std::lock_guard<std::mutex> lock(m_mutex);
         m_seen.push_back(w);
@@ -51,12 +52,16 @@ struct Recorded {
     EventThread t{"recorder", std::unique_ptr<ThreadHandler>(rec)};
 };
 
+bool Post(EventThread& t, Recorder* rec, intptr_t w) {
+    return t.RunInLoop([rec, w] { rec->Handle(w); });
+}
+
 TEST(EventThreadTest, MessagesArriveInOrderAndQuitEndsAfterThoseBeforeIt) {
     Recorded r;
     EventThread& t = r.t;
     Recorder& rec = *r.rec;
     ASSERT_TRUE(t.Start());
-    for (intptr_t i = 0; i < 100; ++i) ASSERT_TRUE(t.post(ThreadMessage::ConvertEntry, i));
+    for (intptr_t i = 0; i < 100; ++i) ASSERT_TRUE(Post(t, &rec, i));
     t.quit();
     ASSERT_EQ(t.wait_for(2s), EventThread::WaitResult::Ended);
     std::vector<intptr_t> seen = rec.Seen();
@@ -64,18 +69,18 @@ TEST(EventThreadTest, MessagesArriveInOrderAndQuitEndsAfterThoseBeforeIt) {
     for (intptr_t i = 0; i < 100; ++i) EXPECT_EQ(seen[size_t(i)], i);
     EXPECT_TRUE(rec.end_ran_on_thread);
     EXPECT_FALSE(t.Running());
-    EXPECT_FALSE(t.post(ThreadMessage::ConvertEntry, 7));  // ended: fails quietly
+    EXPECT_FALSE(Post(t, &rec, 7));  // ended: fails quietly
 }
 
 TEST(EventThreadTest, MessagesPostedAfterQuitAreNeverHandledAndAThrowingHandlerDoesNotEndTheLoop) {
     Recorded r;
     EventThread& t = r.t;
     ASSERT_TRUE(t.Start());
-    ASSERT_TRUE(t.post(ThreadMessage::TimerTick, -1));  // holds the thread
-    ASSERT_TRUE(t.post(ThreadMessage::TimerTick, 99));  // throws
-    ASSERT_TRUE(t.post(ThreadMessage::TimerTick, 1));
-    t.post(ThreadMessage::Quit);
-    t.post(ThreadMessage::TimerTick, 2);
+    ASSERT_TRUE(Post(t, r.rec, -1));    // holds the thread
+    ASSERT_TRUE(Post(t, r.rec, 1000));  // throws
+    ASSERT_TRUE(Post(t, r.rec, 1));
+    t.quit();
+    Post(t, r.rec, 2);
     r.rec->block_release.set_value();
     ASSERT_EQ(t.wait_for(2s), EventThread::WaitResult::Ended);
     EXPECT_EQ(r.rec->Seen(), (std::vector<intptr_t>{-1, 1}));
@@ -85,7 +90,7 @@ TEST(EventThreadTest, BoundedWaitReportsAWorkerThatRefusesToEnd) {
     auto* rec = new Recorder;
     auto t = std::make_unique<EventThread>("recorder", std::unique_ptr<ThreadHandler>(rec));
     ASSERT_TRUE(t->Start());
-    ASSERT_TRUE(t->post(ThreadMessage::TimerTick, -1));
+    ASSERT_TRUE(Post(*t, rec, -1));
     t->quit();
     auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(t->wait_for(100ms), EventThread::WaitResult::TimedOut);
@@ -107,15 +112,18 @@ TEST(EventThreadTest, FailedStartStillRunsTheEndRoutine) {
     ASSERT_TRUE(t.Start());
     ASSERT_EQ(t.wait_for(2s), EventThread::WaitResult::Ended);
     EXPECT_TRUE(r.rec->end_ran_on_thread);
-    EXPECT_FALSE(t.post(ThreadMessage::ConvertEntry, 1));
+    EXPECT_FALSE(Post(t, r.rec, 1));
 }
 
-TEST(EventThreadTest, DestroyingARunningThreadEndsIt) {
+TEST(EventThreadTest, DestroyingARunningThreadEndsItAndItsRunnerThenFailsQuietly) {
     auto t = std::make_unique<Recorded>();
     ASSERT_TRUE(t->t.Start());
-    t->t.post(ThreadMessage::ConvertEntry, 1);
+    EventThread::Runner run = t->t.MakeRunner();
+    Post(t->t, t->rec, 1);
     t.reset();  // must neither hang nor crash
-    SUCCEED();
+    bool ran = false;
+    EXPECT_FALSE(run([&ran] { ran = true; }));
+    EXPECT_FALSE(ran);
 }
 
 }  // namespace

@@ -24,14 +24,24 @@ CMyThread::CMyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerLi
       m_access(std::move(access)),
       m_logins(std::make_shared<LoginRegistry>()) {
     if (!m_make.convert && m_list) {
-        m_make.convert = [list = m_list]() -> std::unique_ptr<EventThread> {
-            auto t =
-                std::make_unique<EventThread>("convert", std::make_unique<CConvertThread>(list));
+        m_make.convert = [this]() -> std::unique_ptr<EventThread> {
+            auto converter = std::make_unique<CConvertThread>(m_list);
+            CConvertThread* handler = converter.get();
+            auto t = std::make_unique<EventThread>("convert", std::move(converter));
             if (!t->Start())
                 return nullptr;
+            m_converter = handler;
             return t;
         };
     }
+}
+
+void CMyThread::Convert(uint32_t generation, bool hurry) {
+    if (!m_convert.thread || !m_converter)
+        return;
+    // The handler outlives whatever is queued on its loop.
+    m_convert.thread->RunInLoop(
+        [c = m_converter, generation, hurry] { c->Request(generation, hurry); });
 }
 
 CMyThread::~CMyThread() = default;
@@ -63,9 +73,9 @@ bool CMyThread::OnStart(EventThread& thread) {
             o.logins = m_logins;
             return MakeCmdThread(
                 m_config, m_list,
-                [post = m_thread->MakePoster(), failed = m_failed] {
+                [run = m_thread->MakeRunner(), failed = m_failed, this] {
                     *failed = true;  // its listener died
-                    post(ThreadMessage::Quit, 0, 0);
+                    run([this] { m_thread->quit(); });
                 },
                 o);
         };
@@ -73,12 +83,16 @@ bool CMyThread::OnStart(EventThread& thread) {
     if (!m_make.proxy && m_list) {
         m_make.proxy = [this]() -> std::unique_ptr<EventThread> {
             CProxyThread::Options o;
-            // A Quit from the proxy says that its listener died.
-            o.notify_network = [post = m_thread->MakePoster(), failed = m_failed](
-                                   ThreadMessage id, intptr_t w, intptr_t l) {
-                if (id == ThreadMessage::Quit)
-                    *failed = true;
-                post(id, w, l);
+            // The proxy thread too may outlive this one: through a runner.
+            // A proxy that could not listen is stopped, the gateway goes
+            // on without it.
+            o.on_listener = [run = m_thread->MakeRunner(), this](bool listening, int) {
+                if (!listening)
+                    run([this] { StopWorker(m_proxy); });
+            };
+            o.on_listener_dead = [run = m_thread->MakeRunner(), failed = m_failed, this] {
+                *failed = true;
+                run([this] { m_thread->quit(); });
             };
             o.stats = m_stats;
             o.logins = m_logins;
@@ -99,7 +113,7 @@ bool CMyThread::OnStart(EventThread& thread) {
     platform::SharedControlBlock::Instance().RecordGateway(0);
     if (m_stats) {
         m_stats->SetPublishRequest(
-            [post = m_thread->MakePoster()] { post(ThreadMessage::PublishStats, 0, 0); });
+            [run = m_thread->MakeRunner(), this] { run([this] { m_stats->Publish(); }); });
         m_stats_timer = std::make_unique<asio::steady_timer>(thread.context());
         PublishStatsEverySecond();
     }
@@ -116,8 +130,6 @@ bool CMyThread::OnStart(EventThread& thread) {
             return false;
         m_broadcast->SendProbe();
     }
-    if (m_convert.thread)
-        m_convert.thread->post(ThreadMessage::ConvertEntry, 0, 0);
     m_started = StartWorker(m_timer, m_make.timer, "Timer线程启动失败!") &&
                 StartWorker(m_proxy, m_make.proxy, "Proxy线程启动失败!") &&
                 StartWorker(m_cmd, m_make.cmd, "Cmd线程启动失败!");
@@ -127,13 +139,10 @@ bool CMyThread::OnStart(EventThread& thread) {
 void CMyThread::OnDatagram(const uint8_t* data, size_t size) {
     m_thread->AssertOnThread();
     AnnouncementHandler::Result r = m_handler->OnDatagram(data, size);
-    if (!m_convert.thread)
-        return;
     if (r.convert_generation != 0)
-        m_convert.thread->post(ThreadMessage::ConvertEntry, intptr_t(r.convert_generation), 1);
+        Convert(r.convert_generation, false);
     if (r.hurry_generation != 0)
-        m_convert.thread->post(ThreadMessage::ConvertEntry, intptr_t(r.hurry_generation),
-                               CConvertThread::kHurry);
+        Convert(r.hurry_generation, true);
 }
 
 // Byte counts and the command port's counters change without asking for a
@@ -145,20 +154,6 @@ void CMyThread::PublishStatsEverySecond() {
         if (!ec)
             PublishStatsEverySecond();
     });
-}
-
-void CMyThread::OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
-    m_thread->AssertOnThread();
-    if (id == ThreadMessage::PublishStats) {
-        if (m_stats)
-            m_stats->Publish();
-        return;
-    }
-    if (m_updates.OnMessage(id, wparam, lparam))
-        return;
-    // The proxy could not listen: the gateway goes on without it.
-    if (id == ThreadMessage::ProxyListenerState && wparam == kProxyListenFailed)
-        StopWorker(m_proxy);
 }
 
 void CMyThread::OnEnd() {

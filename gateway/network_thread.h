@@ -19,9 +19,6 @@
 
 namespace ov::gateway {
 
-// What the proxy thread tells the network thread of its listener (0x503).
-inline constexpr intptr_t kProxyListening = 170, kProxyListenFailed = 85;
-
 class GatewayConfig;
 class ControlledComputerList;
 class AnnouncementHandler;
@@ -50,7 +47,6 @@ class CMyThread : public ThreadHandler {
     ~CMyThread() override;
 
     bool OnStart(EventThread& thread) override;
-    void OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) override;
     void OnEnd() override;
 
     // Once the thread has ended: whether it ended because the gateway could
@@ -71,6 +67,8 @@ class CMyThread : public ThreadHandler {
     static void StopWorker(WorkerSlot& slot);
     void StopWorkers();
     void OnDatagram(const uint8_t* data, size_t size);
+    // Hands an announcement to the conversion thread (see CConvertThread).
+    void Convert(uint32_t generation, bool hurry);
     void PublishStatsEverySecond();
 
     EventThread* m_thread = nullptr;
@@ -91,6 +89,9 @@ class CMyThread : public ThreadHandler {
     WorkerSlot m_cmd{"Cmd", std::chrono::milliseconds(500), "Cmd线程超时,强制结束", nullptr};
     WorkerSlot m_proxy{"Proxy", std::chrono::milliseconds(800), "Proxy线程超时,强制结束", nullptr};
     WorkerSlot m_convert{"Convert", std::chrono::milliseconds(500), nullptr, nullptr};
+    // The conversion thread's handler when this thread made it (tests give
+    // workers of their own); it lives as long as that thread's loop.
+    class CConvertThread* m_converter = nullptr;
     std::unique_ptr<platform::StopListener> m_stop;
     bool m_started = false;  // OnStart got to its end
     // Set by whatever ends the gateway for want of service; shared with the

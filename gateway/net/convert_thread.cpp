@@ -40,11 +40,9 @@ bool CConvertThread::OnStart(EventThread& thread) {
     return true;
 }
 
-void CConvertThread::OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
+void CConvertThread::Request(uint32_t generation, bool hurry) {
     m_thread->AssertOnThread();
-    if (id != ThreadMessage::ConvertEntry || lparam == 0)
-        return;
-    m_queue->Request(uint32_t(wparam), lparam == kHurry);
+    m_queue->Request(generation, hurry);
 }
 
 void CConvertThread::OnEnd() {

@@ -4,6 +4,7 @@
 // thread nor this one, and the thread ends at once when told.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -14,11 +15,6 @@ namespace ov::gateway {
 
 class CConvertThread : public ThreadHandler {
   public:
-    // lparam of ConvertEntry: 1 settles the announcement whose generation is
-    // wparam (one that left the table or changed since is dropped); kHurry
-    // only moves its waiting conversion to the front; 0 does nothing.
-    static constexpr intptr_t kHurry = 2;
-
     // make_probe: where the probe comes from instead of the identity
     // library (tests); null for the library.
     explicit CConvertThread(std::shared_ptr<ControlledComputerList> list,
@@ -26,8 +22,13 @@ class CConvertThread : public ThreadHandler {
         : m_list(std::move(list)), m_make_probe(std::move(make_probe)) {}
 
     bool OnStart(EventThread& thread) override;
-    void OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) override;
     void OnEnd() override;
+
+    // On this thread (the network thread runs it here through RunInLoop):
+    // settles the announcement of that generation (one that left the table
+    // or changed since is dropped); hurry only moves its waiting conversion
+    // to the front.
+    void Request(uint32_t generation, bool hurry);
 
   private:
     ArpProbe LoadProbe();

@@ -48,9 +48,11 @@ class CProxyThread : public ThreadHandler {
         // How often a side whose reading is paused is looked at for a peer
         // that reset or closed meanwhile.
         std::chrono::milliseconds paused_check{250};
-        // Tells the network thread about the listener (0x503) and ends the
-        // gateway when the listener dies (Quit).
-        std::function<void(ThreadMessage, intptr_t, intptr_t)> notify_network;
+        // Told on this thread whether the listener listens (the port when
+        // it could not): the network thread stops a proxy that cannot.
+        std::function<void(bool listening, int port)> on_listener;
+        // Told on this thread that the listener died: it ends the gateway.
+        std::function<void()> on_listener_dead;
         // Counts the relays and their bytes, and holds the live ones.
         std::shared_ptr<StatsPublisher> stats;
         // Records every relay as it ends in OV_G.access.log; null: none recorded.

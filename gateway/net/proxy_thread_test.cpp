@@ -121,8 +121,8 @@ class Proxy : public ov::testing::GatewayTestDir {
         o.connect_deadline = connect_deadline;
         o.stats = stats;
         auto listening = std::make_shared<std::promise<void>>();
-        o.notify_network = [listening](ThreadMessage id, intptr_t w, intptr_t) {
-            if (id == ThreadMessage::ProxyListenerState && w == kProxyListening)
+        o.on_listener = [listening](bool ok, int) {
+            if (ok)
                 listening->set_value();
         };
         auto handler = std::make_unique<CProxyThread>(*config, list, o);

@@ -6,7 +6,7 @@
 
 namespace ov::gateway {
 
-CTimerThread::CTimerThread(EventThread::Poster target, std::chrono::milliseconds minute)
+CTimerThread::CTimerThread(Target target, std::chrono::milliseconds minute)
     : m_target(std::move(target)), m_minute(minute) {}
 
 int CTimerThread::AddTimer(int period_minutes) {
@@ -35,7 +35,7 @@ void CTimerThread::Tick() {
         if (!s.in_use || s.period == 0 || m_count % s.period != 0)
             continue;
         if (m_target)
-            m_target(ThreadMessage::TimerTick, i, 0);
+            m_target(i);
     }
     m_count = NextMinute(m_count);
     // From the planned time, not from now: a late wake-up does not push

@@ -1,7 +1,6 @@
-// CTimerThread: the gateway's minute clock. It posts a tick (TimerTick,
-// slot, 0) to its target for every slot whose period divides the minute
-// count, the first at once. It waits on a timer of its own loop, so it ends
-// as soon as it is told to.
+// CTimerThread: the gateway's minute clock. It tells its target of a tick
+// of every slot whose period divides the minute count, the first at once. It waits on a timer of
+// its own loop, so it ends as soon as it is told to.
 #pragma once
 
 #include <asio/steady_timer.hpp>
@@ -9,6 +8,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "gateway/event_thread.h"
@@ -20,9 +20,13 @@ class CTimerThread : public ThreadHandler {
     static constexpr int kSlots = 10;
     static constexpr std::chrono::milliseconds kMinute{60000};
 
-    // target: where the ticks go (the network thread). minute: the length of
-    // one minute (shorter only for tests, see MinuteFromEnvironment).
-    explicit CTimerThread(EventThread::Poster target, std::chrono::milliseconds minute = kMinute);
+    // Called on the timer thread with the slot that ticked; it passes the
+    // tick on to the thread it is for (the network thread, through a Runner).
+    using Target = std::function<void(int slot)>;
+
+    // target: where the ticks go. minute: the length of one minute (shorter
+    // only for tests, see MinuteFromEnvironment).
+    explicit CTimerThread(Target target, std::chrono::milliseconds minute = kMinute);
 
     // The first free slot, now with this period in minutes, or -1 when all
     // ten are taken. A slot of period 0 never fires. A period is taken as an
@@ -45,7 +49,7 @@ class CTimerThread : public ThreadHandler {
     void Tick();
 
     EventThread* m_thread = nullptr;
-    EventThread::Poster m_target;
+    Target m_target;
     std::chrono::milliseconds m_minute;
     std::array<Slot, kSlots> m_slots{};
     uint32_t m_count = 0;

@@ -16,16 +16,12 @@ struct Ticks {
     std::mutex mutex;
     std::condition_variable cv;
     std::vector<intptr_t> slots;
-    bool nonzero_lparam = false;
 
-    EventThread::Poster Poster() {
-        return [this](ThreadMessage id, intptr_t slot, intptr_t lparam) {
+    CTimerThread::Target Target() {
+        return [this](int slot) {
             std::lock_guard<std::mutex> lock(mutex);
-            if (id == ThreadMessage::TimerTick)
-                slots.push_back(slot);
-            nonzero_lparam |= lparam != 0;
+            slots.push_back(slot);
             cv.notify_all();
-            return true;
         };
     }
     std::vector<intptr_t> WaitFor(size_t count) {
@@ -37,7 +33,7 @@ struct Ticks {
 
 TEST(TimerThread, FirstTicksComeAtOnceAndTheThreadEndsWithoutWaitingItsMinute) {
     Ticks ticks;
-    auto handler = std::make_unique<CTimerThread>(ticks.Poster(), 60s);
+    auto handler = std::make_unique<CTimerThread>(ticks.Target(), 60s);
     for (int i = 0; i < CTimerThread::kSlots; ++i) EXPECT_EQ(handler->AddTimer(i == 1 ? 0 : 2), i);
     EXPECT_EQ(handler->AddTimer(2), -1);
     EventThread timer("timer", std::move(handler));
@@ -50,7 +46,7 @@ TEST(TimerThread, FirstTicksComeAtOnceAndTheThreadEndsWithoutWaitingItsMinute) {
 
 TEST(TimerThread, EachSlotTicksEveryPeriodAndPeriodZeroNever) {
     Ticks ticks;
-    auto handler = std::make_unique<CTimerThread>(ticks.Poster(), 10ms);
+    auto handler = std::make_unique<CTimerThread>(ticks.Target(), 10ms);
     ASSERT_EQ(handler->AddTimer(1), 0);
     ASSERT_EQ(handler->AddTimer(0), 1);
     ASSERT_EQ(handler->AddTimer(3), 2);
@@ -60,7 +56,6 @@ TEST(TimerThread, EachSlotTicksEveryPeriodAndPeriodZeroNever) {
     EXPECT_EQ(ticks.WaitFor(10), (std::vector<intptr_t>{0, 2, 0, 0, 0, 2, 0, 0, 0, 2}));
     timer.quit();
     EXPECT_EQ(timer.wait_for(5s), EventThread::WaitResult::Ended);
-    EXPECT_FALSE(ticks.nonzero_lparam);
 }
 
 TEST(TimerThread, TheMinuteCountWrapsToOneNotZero) {

@@ -33,7 +33,7 @@ UpdateExports LoadUpdateExportsFromLibrary() {
     return api;
 }
 
-ReportLink::ReportLink(GatewayConfig& config, EventThread::Poster network, int which)
+ReportLink::ReportLink(GatewayConfig& config, ResultTarget network, int which)
     : m_config(&config), m_network(std::move(network)), m_which(which) {}
 
 bool ReportLink::Record(PeerInfo* out) {
@@ -57,7 +57,7 @@ void ReportLink::PostResult(int result) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_config || !m_network)
         return;
-    m_posted = m_network(ThreadMessage::UpdateResult, intptr_t(uint8_t(result)), m_which);
+    m_posted = m_network(int(uint8_t(result)), m_which);
 }
 
 bool ReportLink::Cut() {

@@ -36,7 +36,11 @@ UpdateExports LoadUpdateExportsFromLibrary();
 // report; from then on nothing the report does reaches the gateway.
 class ReportLink {
   public:
-    ReportLink(GatewayConfig& config, EventThread::Poster network, int which);
+    // Hands a result (and which report it is) to the network thread; false
+    // when that thread has ended.
+    using ResultTarget = std::function<bool(int result, int which)>;
+
+    ReportLink(GatewayConfig& config, ResultTarget network, int which);
 
     int Which() const { return m_which; }
     // A copy of the gateway record; false once cut.
@@ -47,13 +51,13 @@ class ReportLink {
     uint32_t UpdateWanAddress(uint32_t before, uint32_t after);
     void PostResult(int result);
     // True when the result had already been posted: the network thread
-    // then drops that message when it comes.
+    // then drops that result when it comes.
     bool Cut();
 
   private:
     std::mutex m_mutex;
     GatewayConfig* m_config;  // null once cut
-    EventThread::Poster m_network;
+    ResultTarget m_network;
     int m_which;
     bool m_posted = false;
 };

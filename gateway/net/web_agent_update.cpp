@@ -37,7 +37,11 @@ void WebAgentUpdate::Attach(EventThread& network) {
 }
 
 std::unique_ptr<EventThread> WebAgentUpdate::MakeTimer() {
-    auto timer = std::make_unique<CTimerThread>(m_network->MakePoster(), MinuteFromEnvironment());
+    // Ticks run on the network thread; this object outlives its loop.
+    auto timer =
+        std::make_unique<CTimerThread>([run = m_network->MakeRunner(), this](
+                                           int slot) { run([this, slot] { OnTimerTick(slot); }); },
+                                       MinuteFromEnvironment());
     m_slot = timer->AddTimer(m_config.GetUpdateTime());
     timer->AddTimer(0);
     auto t = std::make_unique<EventThread>("timer", std::move(timer));
@@ -46,17 +50,9 @@ std::unique_ptr<EventThread> WebAgentUpdate::MakeTimer() {
     return t;
 }
 
-bool WebAgentUpdate::OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) {
-    if (id == ThreadMessage::TimerTick) {
-        if (wparam == m_slot)
-            OnTick();
-        return true;
-    }
-    if (id == ThreadMessage::UpdateResult) {
-        OnResult(int(wparam & 0xFF), lparam);
-        return true;
-    }
-    return false;
+void WebAgentUpdate::OnTimerTick(int slot) {
+    if (slot == m_slot)
+        OnTick();
 }
 
 void WebAgentUpdate::OnTick() {
@@ -83,7 +79,11 @@ void WebAgentUpdate::StartReport(Agent& agent, const WebAgentInfo& info) {
         agent.thread.reset();
         agent.link.reset();
     }
-    agent.link = std::make_shared<ReportLink>(m_config, m_network->MakePoster(), int(agent.role));
+    // The result runs on the network thread; this object outlives its loop.
+    auto to_network = [run = m_network->MakeRunner(), this](int result, int which) {
+        return run([this, result, which] { OnResult(result, which); });
+    };
+    agent.link = std::make_shared<ReportLink>(m_config, std::move(to_network), int(agent.role));
     auto t = std::make_unique<EventThread>(
         "update", std::make_unique<CUpDateIPThread>(agent.link, info, m_load));
     if (!t->Start()) {

@@ -36,9 +36,9 @@ class WebAgentUpdate {
     // timer of their own say it here).
     void SetUpdateSlot(int slot) { m_slot = slot; }
 
-    // On the network thread: handles the update tick and the results; false
-    // for any other message.
-    bool OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam);
+    // On the network thread: a tick of the timer's slot `slot` (only the
+    // update slot's start reports).
+    void OnTimerTick(int slot);
 
     // Stops the master's report, then the backup's; each gets 10 ms and ten
     // 10 ms polls, then is given up on. On the network thread at its end.

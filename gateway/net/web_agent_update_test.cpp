@@ -78,8 +78,7 @@ struct FakeLibrary {
     }
 };
 
-// The network thread's part, alone on a thread of its own; ConvertEntry
-// serves as a barrier.
+// The network thread's part, alone on a thread of its own.
 class Network : public ThreadHandler {
   public:
     Network(GatewayConfig& config, LoadUpdateExports load) : updates(config, std::move(load)) {}
@@ -88,16 +87,9 @@ class Network : public ThreadHandler {
         updates.SetUpdateSlot(0);
         return true;
     }
-    void OnMessage(ThreadMessage id, intptr_t wparam, intptr_t lparam) override {
-        if (id == ThreadMessage::ConvertEntry)
-            barrier.set_value();
-        else
-            updates.OnMessage(id, wparam, lparam);
-    }
     void OnEnd() override { updates.Stop(); }
 
     WebAgentUpdate updates;
-    std::promise<void> barrier;
 };
 
 class WebAgentReports : public GatewayTestDir {
@@ -136,14 +128,16 @@ class WebAgentReports : public GatewayTestDir {
         }
         return seen;
     }
-    // Every message posted so far has been handled.
+    // Everything posted to the network thread so far has run.
     void Sync() {
-        network->barrier = std::promise<void>();
-        auto done = network->barrier.get_future();
-        thread->post(ThreadMessage::ConvertEntry);
+        auto barrier = std::make_shared<std::promise<void>>();
+        auto done = barrier->get_future();
+        thread->RunInLoop([barrier] { barrier->set_value(); });
         ASSERT_EQ(done.wait_for(10s), std::future_status::ready);
     }
-    void Tick() { thread->post(ThreadMessage::TimerTick, 0, 0); }
+    void Tick() {
+        thread->RunInLoop([n = network] { n->updates.OnTimerTick(0); });
+    }
 
     std::shared_ptr<FakeLibrary> fake = std::make_shared<FakeLibrary>();
     std::unique_ptr<GatewayConfig> config;
