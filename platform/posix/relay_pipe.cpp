@@ -1,10 +1,12 @@
 #include "platform/relay_pipe.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 
 namespace ov::platform {
 namespace {
@@ -30,7 +32,25 @@ ptrdiff_t Splice(int from, int to, size_t max, std::error_code& ec) {
 
 }  // namespace
 
+// A splice into a socket whose peer has gone raises SIGPIPE, which would end
+// the whole process; unlike send() it has no flag to say "only the error".
+// A process that relays through pipes therefore ignores the signal (where
+// nobody set another handler) and takes EPIPE like any other error.
+void IgnoreBrokenPipeSignal() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current {};
+        if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            ::sigemptyset(&ignore.sa_mask);
+            ::sigaction(SIGPIPE, &ignore, nullptr);
+        }
+    });
+}
+
 bool RelayPipe::Open(std::error_code& ec) {
+    IgnoreBrokenPipeSignal();
     Close();
     int fds[2];
     if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
