@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 
@@ -19,6 +20,15 @@ using GuardClock = std::chrono::steady_clock;
 // IPv4), 0 for anything else.
 inline uint32_t AddressKey(const asio::ip::address& a) {
     return a.is_v4() ? a.to_v4().to_uint() : 0;
+}
+
+// An address in the 4 bytes of a record (network order); left as it is for
+// anything but IPv4.
+inline void CopyAddress(const asio::ip::address& a, uint8_t out[4]) {
+    if (a.is_v4()) {
+        auto b = a.to_v4().to_bytes();
+        std::memcpy(out, b.data(), 4);
+    }
 }
 
 // The addresses that may relay when relays need a login: those with an

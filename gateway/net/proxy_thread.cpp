@@ -48,13 +48,6 @@ std::string DottedAddress(const tcp::endpoint& e) {
     return e.address().to_string();
 }
 
-void CopyAddress(const asio::ip::address& a, uint8_t out[4]) {
-    if (a.is_v4()) {
-        auto b = a.to_v4().to_bytes();
-        std::memcpy(out, b.data(), 4);
-    }
-}
-
 }  // namespace
 
 CProxyThread::CProxyThread(GatewayConfig& config, std::shared_ptr<ControlledComputerList> list,

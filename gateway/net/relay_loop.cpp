@@ -30,13 +30,6 @@ using asio::ip::tcp;
 // The sides of a pair: the connection to the computer, and the user's.
 constexpr int kComputer = 0, kUser = 1;
 
-void CopyAddress(const asio::ip::address& a, uint8_t out[4]) {
-    if (a.is_v4()) {
-        auto b = a.to_v4().to_bytes();
-        std::memcpy(out, b.data(), 4);
-    }
-}
-
 SessionInfo SessionOf(const tcp::endpoint& user, const std::string& name,
                       const tcp::endpoint& computer) {
     SessionInfo s;

@@ -177,6 +177,22 @@ def upgrade_from_opt(check, postinst):
         shutil.rmtree(t, ignore_errors=True)
 
 
+def login_until_relayed(lan, gateway, seconds):
+    """Logs in from the LAN as the administrator and relays to pc1 until both
+    work (or gateway ends, or seconds pass); the client's last output."""
+    out, end = "", time.time() + seconds
+    while time.time() < end and gateway.poll() is None:
+        r = lan.run([sys.executable, "-c", ovtest.LOGIN_CLIENT, "192.0.2.1", "6111",
+                     "Administrator", "pw", "pc1"])
+        out = (r.stdout + r.stderr[-300:]).decode("utf-8", "replace")
+        # The login's list may precede the computer's publication by a
+        # moment, while the relay after it already finds it.
+        if "names=pc1" in out and "relayed=True" in out:
+            break
+        time.sleep(0.5)
+    return out
+
+
 def run_installed(check, root, prog):
     """The unpacked programs with the data in a directory of the gateway's
     user and the named objects in one of its own, as the unit has them."""
@@ -229,16 +245,7 @@ def run_installed(check, root, prog):
                         "192.0.2.255", "pc1:9000"], stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         try:
-            out, end = "", time.time() + 30
-            while time.time() < end and gw.poll() is None:
-                r = lan.run([sys.executable, "-c", ovtest.LOGIN_CLIENT, "192.0.2.1", "6111",
-                             "Administrator", "pw", "pc1"])
-                out = (r.stdout + r.stderr[-300:]).decode("utf-8", "replace")
-                # The login's list may precede the computer's publication
-                # by a moment, while the relay after it already finds it.
-                if "names=pc1" in out and "relayed=True" in out:
-                    break
-                time.sleep(0.5)
+            out = login_until_relayed(lan, gw, 30)
             check("names=pc1" in out and "relayed=True" in out,
                   "the gateway as that user with CAP_NET_BIND_SERVICE alone lists the "
                   "announced computer and relays to it (%r)" % out)
@@ -352,14 +359,7 @@ def run_under_systemd(check, root, prog):
                             "192.0.2.255", "pc1:9000"], stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
             try:
-                out, end = "", time.time() + 60
-                while time.time() < end and boot.poll() is None:
-                    r = lan.run([sys.executable, "-c", ovtest.LOGIN_CLIENT, "192.0.2.1", "6111",
-                                 "Administrator", "pw", "pc1"])
-                    out = (r.stdout + r.stderr[-300:]).decode("utf-8", "replace")
-                    if "names=pc1" in out and "relayed=True" in out:
-                        break
-                    time.sleep(0.5)
+                out = login_until_relayed(lan, boot, 60)
                 check("names=pc1" in out and "relayed=True" in out,
                       "the gateway started by the unit, in its sandbox, learns the announced "
                       "computer's hardware address, lists it and relays to it (%r)" % out)
