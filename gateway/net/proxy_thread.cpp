@@ -63,7 +63,8 @@ bool CProxyThread::StartLoops() {
     m_admission = std::make_shared<RelayAdmission>(pairs);
     // Each relay holds descriptors; a cap the system cannot serve is said
     // once here rather than as failed accepts later.
-    const uint64_t wanted = kDescriptorsBesides + kDescriptorsPerRelay * uint64_t(pairs);
+    // (and as many users may wait in the queues of their addresses).
+    const uint64_t wanted = kDescriptorsBesides + (kDescriptorsPerRelay + 1) * uint64_t(pairs);
     const uint64_t limit = platform::RaiseDescriptorLimit(wanted);
     if (limit < wanted)
         TheLog().LogPrint(0,
@@ -85,6 +86,10 @@ bool CProxyThread::StartLoops() {
     settings.stats = m_options.stats;
     settings.access = m_options.access;
     settings.admission = m_admission;
+    EventThread::Runner back = m_thread->MakeRunner();
+    m_admission->OnRoom([back, this](uint32_t address) {
+        back([this, address] { OnRoom(address); });
+    });
     for (int i = 0; i < loops; ++i) {
         auto relay = std::make_unique<RelayLoop>(m_config, settings);
         RelayLoop* handler = relay.get();
@@ -175,6 +180,7 @@ void CProxyThread::OnEnd() {
         if (ec)
             TheLog().LogPrint(10, "    关闭Proxy Server Socket出错! err=%d\r\n", ec.value());
     }
+    DropQueue();
     // The accept under way holds a socket of a relay loop's context: its
     // cancelled completion must have run before that loop may go.
     asio::io_context& io = m_thread->context();
@@ -204,30 +210,30 @@ void CProxyThread::OnAccepted(tcp::socket socket, size_t loop) {
     m_thread->AssertOnThread();
     std::error_code opt;
     const tcp::endpoint peer = socket.remote_endpoint(opt);
-    Admit(std::move(socket), peer, loop, true);
+    if (Admit(std::move(socket), peer, loop, Attempt::New))
+        Accept();
 }
 
-void CProxyThread::Admit(tcp::socket socket, const tcp::endpoint& peer, size_t loop,
-                         bool may_wait) {
+bool CProxyThread::Admit(tcp::socket socket, const tcp::endpoint& peer, size_t loop,
+                         Attempt attempt) {
     std::error_code opt;
     Counter refusal{};
     unsigned limit = 0;
     uint32_t slot = 0;
-    const bool refused = Refused(peer, &refusal, &limit, &slot);
-    if (refused && may_wait &&
-        (refusal == Counter::RelayRefusedFull || refusal == Counter::RelayRefusedPerAddress)) {
-        WaitForLoops(std::move(socket), peer, loop);
-        return;
-    }
-    if (refused) {
-        if (refusal == Counter::RelayRefusedNoLogin)
-            TheLog().LogPrint(9, "    %s 没有登录, 拒绝代理连接!\r\n", DottedAddress(peer).c_str());
-        else
-            TheLog().LogPrint(9, "    连接个数超出限额(%u)!\r\n", limit);
-        Count(refusal);
-        Refuse(socket, peer);
-        Accept();
-        return;
+    if (Refused(peer, attempt, &refusal, &limit, &slot)) {
+        if (refusal == Counter::RelayRefusedFull && attempt != Attempt::Recheck) {
+            // A user from the queue never held the listener.
+            const bool holds_listener = attempt == Attempt::New;
+            WaitForLoops(std::move(socket), peer, loop, holds_listener);
+            return !holds_listener;
+        }
+        if (refusal == Counter::RelayRefusedPerAddress && attempt != Attempt::FromQueue &&
+            m_queued < size_t(m_admission->MaxPairs())) {
+            Enqueue(std::move(socket), peer, loop, limit);
+            return true;
+        }
+        Refuse(socket, peer, refusal, limit);
+        return true;
     }
     RelayLoop* relay = m_relays[loop];
     auto user = std::make_shared<tcp::socket>(std::move(socket));
@@ -239,24 +245,92 @@ void CProxyThread::Admit(tcp::socket socket, const tcp::endpoint& peer, size_t l
         m_admission->Release(slot);
         user->close(opt);
     }
-    Accept();
+    return true;
 }
 
-// Every pair is busy, or the address holds its share of pairs waiting for
-// a header. A user who left frees its pair, and a header that has arrived
-// ends the wait, only once its loop has seen that, and the loops may not
-// have caught up with what has already happened (a burst of users is
-// accepted faster than their loops read the headers they sent at once): the
-// user is refused only after every loop has handled what it was told so
-// far, and admitted if that made room. New users wait in the listener's
-// queue meanwhile, so they keep their order.
-void CProxyThread::WaitForLoops(tcp::socket socket, const tcp::endpoint& peer, size_t loop) {
+// A burst of users from one address (many sessions opened at once) is
+// accepted faster than their loops read the headers they sent: the users
+// past the address's share wait in its queue, in order, and each header
+// read lets the next one in. Silent connections past the share are refused
+// soon, and a queued user holds no pair meanwhile.
+void CProxyThread::Enqueue(tcp::socket socket, const tcp::endpoint& peer, size_t loop,
+                           unsigned limit) {
+    const uint32_t address = AddressKey(peer.address());
+    QueuedUser q{++m_next_queued_id, std::make_shared<tcp::socket>(std::move(socket)), peer,
+                 loop, limit, std::make_shared<asio::steady_timer>(m_thread->context())};
+    q.timer->expires_after(m_options.queue_wait);
+    q.timer->async_wait([this, address, id = q.id](const std::error_code& e) {
+        if (!e)
+            OnQueueTimeout(address, id);
+    });
+    m_queue[address].push_back(std::move(q));
+    ++m_queued;
+    m_admission->Queued(address, +1);
+}
+
+void CProxyThread::OnRoom(uint32_t address) {
+    auto it = m_queue.find(address);
+    if (it == m_queue.end())
+        return;
+    QueuedUser q = std::move(it->second.front());
+    it->second.pop_front();
+    if (it->second.empty())
+        m_queue.erase(it);
+    --m_queued;
+    q.timer->cancel();
+    // Still counted as queued while it is admitted, so that nobody of its
+    // address overtakes it.
+    Admit(std::move(*q.socket), q.peer, q.loop, Attempt::FromQueue);
+    m_admission->Queued(address, -1);
+}
+
+void CProxyThread::OnQueueTimeout(uint32_t address, uint64_t id) {
+    auto it = m_queue.find(address);
+    if (it == m_queue.end())
+        return;
+    auto& users = it->second;
+    auto q = std::find_if(users.begin(), users.end(),
+                          [id](const QueuedUser& u) { return u.id == id; });
+    if (q == users.end())
+        return;
+    QueuedUser user = std::move(*q);
+    users.erase(q);
+    if (users.empty())
+        m_queue.erase(it);
+    --m_queued;
+    m_admission->Queued(address, -1);
+    Refuse(*user.socket, user.peer, Counter::RelayRefusedPerAddress, user.limit);
+}
+
+// The queued users' sockets are of the loops' contexts: they close before
+// the loops end.
+void CProxyThread::DropQueue() {
+    std::error_code ignored;
+    for (auto& [address, users] : m_queue)
+        for (QueuedUser& q : users) {
+            q.timer->cancel();
+            q.socket->close(ignored);
+            m_admission->Queued(address, -1);
+        }
+    m_queue.clear();
+    m_queued = 0;
+}
+
+// Every pair is busy. A user who left frees its pair only once its loop has
+// seen that, and the loops may not have caught up with what has already
+// happened: the user is refused only after every loop has handled what it
+// was told so far, and admitted if that made room. New users wait in the
+// listener's queue meanwhile, so they keep their order.
+void CProxyThread::WaitForLoops(tcp::socket socket, const tcp::endpoint& peer, size_t loop,
+                                bool holds_listener) {
     auto user = std::make_shared<tcp::socket>(std::move(socket));
     auto pending = m_rechecks;
     pending->fetch_add(1);
-    auto again = [this, user, peer, loop, pending] {
+    auto again = [this, user, peer, loop, pending, holds_listener] {
         pending->fetch_sub(1);
-        Admit(std::move(*user), peer, loop, false);
+        Admit(std::move(*user), peer, loop, Attempt::Recheck);
+        if (holds_listener)
+            Accept();
     };
     auto remaining = std::make_shared<std::atomic<int>>(int(m_loops.size()));
     EventThread::Runner back = m_thread->MakeRunner();
@@ -280,8 +354,8 @@ void CProxyThread::WaitForLoops(tcp::socket socket, const tcp::endpoint& peer, s
     }
 }
 
-bool CProxyThread::Refused(const tcp::endpoint& user, Counter* counter, unsigned* limit,
-                           uint32_t* slot) {
+bool CProxyThread::Refused(const tcp::endpoint& user, Attempt attempt, Counter* counter,
+                           unsigned* limit, uint32_t* slot) {
     const uint32_t address = AddressKey(user.address());
     const bool needs_login = m_config.ProxyNeedsLogin();
     if (m_stats)
@@ -298,6 +372,12 @@ bool CProxyThread::Refused(const tcp::endpoint& user, Counter* counter, unsigned
     const int per_address = m_config.MaxSlotsPerAddress();
     const int cap =
         per_address > 0 ? std::max(1, (per_address + kCmdSlotsPerPair - 1) / kCmdSlotsPerPair) : 0;
+    // Users of an address already queued go first.
+    if (attempt != Attempt::FromQueue && m_queue.count(address) > 0) {
+        *counter = Counter::RelayRefusedPerAddress;
+        *limit = unsigned(cap);
+        return true;
+    }
     switch (m_admission->Admit(address, cap, slot)) {
         case RelayAdmission::Verdict::Admitted:
             return false;
@@ -313,7 +393,13 @@ bool CProxyThread::Refused(const tcp::endpoint& user, Counter* counter, unsigned
     return false;
 }
 
-void CProxyThread::Refuse(tcp::socket& socket, const tcp::endpoint& user) {
+void CProxyThread::Refuse(tcp::socket& socket, const tcp::endpoint& user, Counter refusal,
+                          unsigned limit) {
+    if (refusal == Counter::RelayRefusedNoLogin)
+        TheLog().LogPrint(9, "    %s 没有登录, 拒绝代理连接!\r\n", DottedAddress(user).c_str());
+    else
+        TheLog().LogPrint(9, "    连接个数超出限额(%u)!\r\n", limit);
+    Count(refusal);
     std::error_code ignored;
     socket.close(ignored);
     if (!m_options.access)

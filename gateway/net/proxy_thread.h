@@ -13,9 +13,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/live_stats.h"
@@ -43,6 +45,10 @@ class CProxyThread : public ThreadHandler {
         std::chrono::milliseconds header_deadline{30000};
         // A pair of which one side has ended is freed when nothing moved for this long.
         std::chrono::milliseconds half_close_idle{30000};
+        // A user past its address's share of pairs awaiting a header waits
+        // this long at most for one of them to get it (a burst's headers
+        // come within milliseconds), and is refused then.
+        std::chrono::milliseconds queue_wait{250};
         // A computer that has not answered the connect by then is given up.
         std::chrono::milliseconds connect_deadline{10000};
         // How often a side whose reading is paused is looked at for a peer
@@ -78,20 +84,33 @@ class CProxyThread : public ThreadHandler {
     uint16_t ListeningPort() const { return m_listening_port; }
 
   private:
+    // How a user comes to be admitted: just accepted; again once the loops
+    // caught up; or out of its address's queue.
+    enum class Attempt { New, Recheck, FromQueue };
+
     void Accept();
     bool Accepting() const;
     void OnAccepted(asio::ip::tcp::socket socket, size_t loop);
     // Whether a new user is refused before it gets a pair: why (the counter)
     // and the limit it ran into; *slot is the pair's when it is not.
-    bool Refused(const asio::ip::tcp::endpoint& user, Counter* counter, unsigned* limit,
-                 uint32_t* slot);
-    void Refuse(asio::ip::tcp::socket& socket, const asio::ip::tcp::endpoint& user);
-    // Hands the user to relay loop `loop`, or refuses it; may_wait: when
-    // every pair is busy, look again once the loops have caught up.
-    void Admit(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer, size_t loop,
-               bool may_wait);
+    bool Refused(const asio::ip::tcp::endpoint& user, Attempt attempt, Counter* counter,
+                 unsigned* limit, uint32_t* slot);
+    void Refuse(asio::ip::tcp::socket& socket, const asio::ip::tcp::endpoint& user,
+                Counter refusal, unsigned limit);
+    // Hands the user to relay loop `loop`, queues it, or refuses it. False
+    // while it waits for the loops to catch up, which holds the next accept.
+    bool Admit(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer, size_t loop,
+               Attempt attempt);
+    // holds_listener: the next accept waits for the decision.
     void WaitForLoops(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer,
-                      size_t loop);
+                      size_t loop, bool holds_listener);
+    // A user whose address holds its share of pairs awaiting a header waits
+    // for one of them to get it, for a moment at most.
+    void Enqueue(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer, size_t loop,
+                 unsigned limit);
+    void OnRoom(uint32_t address);
+    void OnQueueTimeout(uint32_t address, uint64_t id);
+    void DropQueue();
     bool StartLoops();
     void StopLoops();
     void Count(Counter c);
@@ -104,6 +123,17 @@ class CProxyThread : public ThreadHandler {
     // Users waiting for the loops to catch up before they are admitted or
     // refused; each holds a socket of a loop's context.
     std::shared_ptr<std::atomic<int>> m_rechecks = std::make_shared<std::atomic<int>>(0);
+    struct QueuedUser {
+        uint64_t id;
+        std::shared_ptr<asio::ip::tcp::socket> socket;  // of a loop's context
+        asio::ip::tcp::endpoint peer;
+        size_t loop;
+        unsigned limit;
+        std::shared_ptr<asio::steady_timer> timer;
+    };
+    std::unordered_map<uint32_t, std::deque<QueuedUser>> m_queue;  // by address
+    size_t m_queued = 0;
+    uint64_t m_next_queued_id = 0;
     uint16_t m_listening_port = 0;
     std::shared_ptr<class RelayAdmission> m_admission;
     std::vector<std::unique_ptr<EventThread>> m_loops;

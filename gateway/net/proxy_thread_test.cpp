@@ -99,7 +99,8 @@ std::vector<uint8_t> Header(const std::string& name) {
 // Every user of these tests comes from 127.0.0.1: no share per address.
 class Proxy : public ov::testing::GatewayTestDir {
   public:
-    Proxy() : GatewayTestDir("[S_CFG]\r\nMaxSlotsPerAddress=0\r\n") {}
+    Proxy() : Proxy("[S_CFG]\r\nMaxSlotsPerAddress=0\r\n") {}
+    explicit Proxy(const char* ini) : GatewayTestDir(ini) {}
 
     void Start(std::chrono::milliseconds header_deadline = 30s,
                std::chrono::milliseconds connect_deadline = 10s) {
@@ -119,6 +120,7 @@ class Proxy : public ov::testing::GatewayTestDir {
         o.address = "127.0.0.1";
         o.header_deadline = header_deadline;
         o.connect_deadline = connect_deadline;
+        o.queue_wait = queue_wait;
         o.stats = stats;
         auto listening = std::make_shared<std::promise<void>>();
         o.on_listener = [listening](bool ok, int) {
@@ -157,6 +159,7 @@ class Proxy : public ov::testing::GatewayTestDir {
         return done();
     }
 
+    std::chrono::milliseconds queue_wait = 250ms;
     std::shared_ptr<ControlledComputerList> list;
     std::shared_ptr<StatsPublisher> stats = std::make_shared<StatsPublisher>();
     CProxyThread* proxy = nullptr;
@@ -264,6 +267,44 @@ TEST_F(Proxy, UnknownComputersShortHeadersAndTheFortyFirstUserCostNoPair) {
     }
     again.clear();
     EXPECT_TRUE(Eventually([&] { return stats->Snapshot().sessions.empty(); }));
+}
+
+// Two command slots an address: one pair awaiting its header at a time.
+class ProxyShare : public Proxy {
+  public:
+    ProxyShare() : Proxy("[S_CFG]\r\nMaxSlotsPerAddress=2\r\n") {}
+};
+
+TEST_F(ProxyShare, ABurstFromOneAddressIsRelayedWhileItsSilentUsersPastTheShareAreRefused) {
+    queue_wait = 2s;  // the burst sends its headers only once all of it is connected
+    Start();
+    std::vector<tcp::socket> burst;
+    for (int i = 0; i < 20; ++i) burst.push_back(Connect());
+    for (size_t i = 0; i < burst.size(); ++i) {
+        std::vector<uint8_t> out = Header("echo");
+        out.push_back(uint8_t(i));
+        asio::write(burst[i], asio::buffer(out));
+    }
+    for (size_t i = 0; i < burst.size(); ++i) {
+        uint8_t c = 0xff;
+        asio::read(burst[i], asio::buffer(&c, 1));
+        EXPECT_EQ(c, uint8_t(i));
+    }
+    EXPECT_EQ(stats->Get(Counter::RelayRefusedPerAddress), 0u);
+    // One silent user holds the share; those after it are refused when
+    // their wait is over, and the first still gets its pair.
+    tcp::socket silent = Connect();
+    std::vector<tcp::socket> past;
+    for (int i = 0; i < 3; ++i) past.push_back(Connect());
+    for (auto& p : past) EXPECT_TRUE(ReadsToEnd(p));
+    EXPECT_EQ(stats->Get(Counter::RelayRefusedPerAddress), 3u);
+    std::vector<uint8_t> out = Header("echo");
+    out.push_back('s');
+    asio::write(silent, asio::buffer(out));
+    char c = 0;
+    asio::read(silent, asio::buffer(&c, 1));
+    EXPECT_EQ(c, 's');
+    EXPECT_EQ(stats->Get(Counter::RelayStarted), 21u);
 }
 
 TEST_F(Proxy, FortyBusyPairsAndAThousandShortOnesLoseNothingAndLeakNoPair) {

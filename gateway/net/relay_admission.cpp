@@ -25,10 +25,24 @@ RelayAdmission::Verdict RelayAdmission::Admit(uint32_t address, int per_address_
 }
 
 void RelayAdmission::HeaderDone(uint32_t address) {
+    bool room = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_waiting.find(address);
+        if (it != m_waiting.end() && --it->second <= 0)
+            m_waiting.erase(it);
+        room = m_queued.count(address) > 0;
+    }
+    if (room && m_on_room)
+        m_on_room(address);
+}
+
+void RelayAdmission::Queued(uint32_t address, int delta) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_waiting.find(address);
-    if (it != m_waiting.end() && --it->second <= 0)
-        m_waiting.erase(it);
+    int& n = m_queued[address];
+    n += delta;
+    if (n <= 0)
+        m_queued.erase(address);
 }
 
 void RelayAdmission::Release(uint32_t slot) {
