@@ -454,6 +454,20 @@ TEST_F(Proxy, AUserWhoResetsWhilePausedAndAComputerThatNeverAnswersFreeTheirPair
     EXPECT_TRUE(ReadsToEnd(waiting));
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 5s);
     EXPECT_EQ(stats->Get(Counter::RelayConnectFailed), 1u);
+
+    // A user who ends its sending and resets at once: the computer's answer
+    // to that end goes to a socket already reset, which ends that pair and
+    // nothing else.
+    for (int i = 0; i < 20; ++i) {
+        tcp::socket gone = Connect();
+        asio::write(gone, asio::buffer(Header("counter")));
+        gone.shutdown(tcp::socket::shutdown_send);
+        gone.set_option(asio::socket_base::linger(true, 0));
+        gone.close();
+    }
+    EXPECT_TRUE(Eventually([&] {
+        return stats->Get(Counter::RelayStarted) == 21 && stats->Snapshot().sessions.empty();
+    }));
 }
 
 }  // namespace
