@@ -216,25 +216,27 @@ void CProxyThread::OnAccepted(tcp::socket socket, size_t loop) {
 
 bool CProxyThread::Admit(tcp::socket socket, const tcp::endpoint& peer, size_t loop,
                          Attempt attempt) {
-    std::error_code opt;
     Counter refusal{};
     unsigned limit = 0;
     uint32_t slot = 0;
-    if (Refused(peer, attempt, &refusal, &limit, &slot)) {
-        if (refusal == Counter::RelayRefusedFull && attempt != Attempt::Recheck) {
-            // A user from the queue never held the listener.
-            const bool holds_listener = attempt == Attempt::New;
-            WaitForLoops(std::move(socket), peer, loop, holds_listener);
-            return !holds_listener;
-        }
-        if (refusal == Counter::RelayRefusedPerAddress && attempt != Attempt::FromQueue &&
-            m_queued < size_t(m_admission->MaxPairs())) {
-            Enqueue(std::move(socket), peer, loop, limit);
-            return true;
-        }
-        Refuse(socket, peer, refusal, limit);
+    if (!Refused(peer, &refusal, &limit, &slot)) {
+        Hand(std::move(socket), peer, loop, slot);
         return true;
     }
+    if (refusal == Counter::RelayRefusedFull && attempt == Attempt::New) {
+        WaitForLoops(std::move(socket), peer, loop, true);
+        return false;
+    }
+    if (refusal == Counter::RelayRefusedPerAddress && m_queued < size_t(m_admission->MaxPairs())) {
+        Enqueue(std::move(socket), peer, loop, limit);
+        return true;
+    }
+    Refuse(socket, peer, refusal, limit);
+    return true;
+}
+
+void CProxyThread::Hand(tcp::socket socket, const tcp::endpoint& peer, size_t loop,
+                        uint32_t slot) {
     RelayLoop* relay = m_relays[loop];
     auto user = std::make_shared<tcp::socket>(std::move(socket));
     const bool handed = m_loops[loop]->RunInLoop(
@@ -243,9 +245,9 @@ bool CProxyThread::Admit(tcp::socket socket, const tcp::endpoint& peer, size_t l
         // The loop is ending with the gateway: the user goes, its slot stays free.
         m_admission->HeaderDone(AddressKey(peer.address()));
         m_admission->Release(slot);
-        user->close(opt);
+        std::error_code ignored;
+        user->close(ignored);
     }
-    return true;
 }
 
 // A burst of users from one address (many sessions opened at once) is
@@ -266,11 +268,20 @@ void CProxyThread::Enqueue(tcp::socket socket, const tcp::endpoint& peer, size_t
     m_queue[address].push_back(std::move(q));
     ++m_queued;
     m_admission->Queued(address, +1);
+    // A header read just before the queue was known to the loops made room
+    // that nobody was told of.
+    OnRoom(address);
 }
 
+// One of the address's pairs has its header (or this thread was not told):
+// its first queued user goes in when there is room for it now.
 void CProxyThread::OnRoom(uint32_t address) {
     auto it = m_queue.find(address);
     if (it == m_queue.end())
+        return;
+    uint32_t slot = 0;
+    const RelayAdmission::Verdict verdict = m_admission->Admit(address, WaitingShare(), &slot);
+    if (verdict == RelayAdmission::Verdict::PerAddress)
         return;
     QueuedUser q = std::move(it->second.front());
     it->second.pop_front();
@@ -278,10 +289,11 @@ void CProxyThread::OnRoom(uint32_t address) {
         m_queue.erase(it);
     --m_queued;
     q.timer->cancel();
-    // Still counted as queued while it is admitted, so that nobody of its
-    // address overtakes it.
-    Admit(std::move(*q.socket), q.peer, q.loop, Attempt::FromQueue);
     m_admission->Queued(address, -1);
+    if (verdict == RelayAdmission::Verdict::Full)
+        WaitForLoops(std::move(*q.socket), q.peer, q.loop, false);
+    else
+        Hand(std::move(*q.socket), q.peer, q.loop, slot);
 }
 
 void CProxyThread::OnQueueTimeout(uint32_t address, uint64_t id) {
@@ -354,8 +366,14 @@ void CProxyThread::WaitForLoops(tcp::socket socket, const tcp::endpoint& peer, s
     }
 }
 
-bool CProxyThread::Refused(const tcp::endpoint& user, Attempt attempt, Counter* counter,
-                           unsigned* limit, uint32_t* slot) {
+int CProxyThread::WaitingShare() const {
+    const int per_address = m_config.MaxSlotsPerAddress();
+    return per_address > 0 ? std::max(1, (per_address + kCmdSlotsPerPair - 1) / kCmdSlotsPerPair)
+                           : 0;
+}
+
+bool CProxyThread::Refused(const tcp::endpoint& user, Counter* counter, unsigned* limit,
+                           uint32_t* slot) {
     const uint32_t address = AddressKey(user.address());
     const bool needs_login = m_config.ProxyNeedsLogin();
     if (m_stats)
@@ -369,11 +387,9 @@ bool CProxyThread::Refused(const tcp::endpoint& user, Attempt attempt, Counter* 
     }
     // One address may hold only its share of the pairs still waiting for a
     // header, so that silent connections cannot take every pair.
-    const int per_address = m_config.MaxSlotsPerAddress();
-    const int cap =
-        per_address > 0 ? std::max(1, (per_address + kCmdSlotsPerPair - 1) / kCmdSlotsPerPair) : 0;
+    const int cap = WaitingShare();
     // Users of an address already queued go first.
-    if (attempt != Attempt::FromQueue && m_queue.count(address) > 0) {
+    if (m_queue.count(address) > 0) {
         *counter = Counter::RelayRefusedPerAddress;
         *limit = unsigned(cap);
         return true;

@@ -84,23 +84,27 @@ class CProxyThread : public ThreadHandler {
     uint16_t ListeningPort() const { return m_listening_port; }
 
   private:
-    // How a user comes to be admitted: just accepted; again once the loops
-    // caught up; or out of its address's queue.
-    enum class Attempt { New, Recheck, FromQueue };
+    // How a user comes to be admitted: just accepted, or again once the
+    // loops caught up.
+    enum class Attempt { New, Recheck };
 
     void Accept();
     bool Accepting() const;
     void OnAccepted(asio::ip::tcp::socket socket, size_t loop);
     // Whether a new user is refused before it gets a pair: why (the counter)
     // and the limit it ran into; *slot is the pair's when it is not.
-    bool Refused(const asio::ip::tcp::endpoint& user, Attempt attempt, Counter* counter,
-                 unsigned* limit, uint32_t* slot);
+    bool Refused(const asio::ip::tcp::endpoint& user, Counter* counter, unsigned* limit,
+                 uint32_t* slot);
+    // The pairs awaiting a header one address may hold (0: no cap).
+    int WaitingShare() const;
     void Refuse(asio::ip::tcp::socket& socket, const asio::ip::tcp::endpoint& user,
                 Counter refusal, unsigned limit);
     // Hands the user to relay loop `loop`, queues it, or refuses it. False
     // while it waits for the loops to catch up, which holds the next accept.
     bool Admit(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer, size_t loop,
                Attempt attempt);
+    void Hand(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer, size_t loop,
+              uint32_t slot);
     // holds_listener: the next accept waits for the decision.
     void WaitForLoops(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer,
                       size_t loop, bool holds_listener);
