@@ -228,7 +228,7 @@ bool CProxyThread::Admit(tcp::socket socket, const tcp::endpoint& peer, size_t l
         return false;
     }
     if (refusal == Counter::RelayRefusedPerAddress && m_queued < size_t(m_admission->MaxPairs())) {
-        Enqueue(std::move(socket), peer, loop, limit);
+        Enqueue(std::move(socket), peer, loop);
         return true;
     }
     Refuse(socket, peer, refusal, limit);
@@ -253,24 +253,30 @@ void CProxyThread::Hand(tcp::socket socket, const tcp::endpoint& peer, size_t lo
 // A burst of users from one address (many sessions opened at once) is
 // accepted faster than their loops read the headers they sent: the users
 // past the address's share wait in its queue, in order, and each header
-// read lets the next one in. Silent connections past the share are refused
-// soon, and a queued user holds no pair meanwhile.
-void CProxyThread::Enqueue(tcp::socket socket, const tcp::endpoint& peer, size_t loop,
-                           unsigned limit) {
+// read lets the next one in. An address whose pairs awaiting a header stay
+// silent for a moment has its queued users refused; a queued user holds no
+// pair meanwhile.
+void CProxyThread::Enqueue(tcp::socket socket, const tcp::endpoint& peer, size_t loop) {
     const uint32_t address = AddressKey(peer.address());
-    QueuedUser q{++m_next_queued_id, std::make_shared<tcp::socket>(std::move(socket)), peer,
-                 loop, limit, std::make_shared<asio::steady_timer>(m_thread->context())};
-    q.timer->expires_after(m_options.queue_wait);
-    q.timer->async_wait([this, address, id = q.id](const std::error_code& e) {
-        if (!e)
-            OnQueueTimeout(address, id);
-    });
-    m_queue[address].push_back(std::move(q));
+    AddressQueue& queue = m_queue[address];
+    if (!queue.timer) {
+        queue.timer = std::make_shared<asio::steady_timer>(m_thread->context());
+        WaitForProgress(address, queue);
+    }
+    queue.users.push_back(QueuedUser{std::make_shared<tcp::socket>(std::move(socket)), peer, loop});
     ++m_queued;
     m_admission->Queued(address, +1);
     // A header read just before the queue was known to the loops made room
     // that nobody was told of.
     OnRoom(address);
+}
+
+void CProxyThread::WaitForProgress(uint32_t address, AddressQueue& queue) {
+    queue.timer->expires_after(m_options.queue_wait);
+    queue.timer->async_wait([this, address](const std::error_code& e) {
+        if (!e)
+            OnQueueTimeout(address);
+    });
 }
 
 // One of the address's pairs has its header (or this thread was not told):
@@ -283,47 +289,54 @@ void CProxyThread::OnRoom(uint32_t address) {
     const RelayAdmission::Verdict verdict = m_admission->Admit(address, WaitingShare(), &slot);
     if (verdict == RelayAdmission::Verdict::PerAddress)
         return;
-    QueuedUser q = std::move(it->second.front());
-    it->second.pop_front();
-    if (it->second.empty())
-        m_queue.erase(it);
+    AddressQueue& queue = it->second;
+    QueuedUser q = std::move(queue.users.front());
+    queue.users.pop_front();
     --m_queued;
-    q.timer->cancel();
     m_admission->Queued(address, -1);
+    if (queue.users.empty()) {
+        queue.timer->cancel();
+        m_queue.erase(it);
+    } else {
+        WaitForProgress(address, queue);  // the burst moves: its rest waits on
+    }
     if (verdict == RelayAdmission::Verdict::Full)
         WaitForLoops(std::move(*q.socket), q.peer, q.loop, false);
     else
         Hand(std::move(*q.socket), q.peer, q.loop, slot);
 }
 
-void CProxyThread::OnQueueTimeout(uint32_t address, uint64_t id) {
+void CProxyThread::OnQueueTimeout(uint32_t address) {
     auto it = m_queue.find(address);
     if (it == m_queue.end())
         return;
-    auto& users = it->second;
-    auto q = std::find_if(users.begin(), users.end(),
-                          [id](const QueuedUser& u) { return u.id == id; });
-    if (q == users.end())
+    AddressQueue queue = std::move(it->second);
+    if (queue.timer->expiry() > asio::steady_timer::clock_type::now()) {
+        // Moved on just as the old wait ended.
+        it->second = std::move(queue);
+        WaitForProgress(address, it->second);
         return;
-    QueuedUser user = std::move(*q);
-    users.erase(q);
-    if (users.empty())
-        m_queue.erase(it);
-    --m_queued;
-    m_admission->Queued(address, -1);
-    Refuse(*user.socket, user.peer, Counter::RelayRefusedPerAddress, user.limit);
+    }
+    m_queue.erase(it);
+    const unsigned limit = unsigned(WaitingShare());
+    for (QueuedUser& user : queue.users) {
+        --m_queued;
+        m_admission->Queued(address, -1);
+        Refuse(*user.socket, user.peer, Counter::RelayRefusedPerAddress, limit);
+    }
 }
 
 // The queued users' sockets are of the loops' contexts: they close before
 // the loops end.
 void CProxyThread::DropQueue() {
     std::error_code ignored;
-    for (auto& [address, users] : m_queue)
-        for (QueuedUser& q : users) {
-            q.timer->cancel();
+    for (auto& [address, queue] : m_queue) {
+        queue.timer->cancel();
+        for (QueuedUser& q : queue.users) {
             q.socket->close(ignored);
             m_admission->Queued(address, -1);
         }
+    }
     m_queue.clear();
     m_queued = 0;
 }

@@ -45,9 +45,9 @@ class CProxyThread : public ThreadHandler {
         std::chrono::milliseconds header_deadline{30000};
         // A pair of which one side has ended is freed when nothing moved for this long.
         std::chrono::milliseconds half_close_idle{30000};
-        // A user past its address's share of pairs awaiting a header waits
-        // this long at most for one of them to get it (a burst's headers
-        // come within milliseconds), and is refused then.
+        // Users past their address's share of pairs awaiting a header wait
+        // in its queue, and are refused when none of them got in for this
+        // long (the pairs ahead stayed silent).
         std::chrono::milliseconds queue_wait{250};
         // A computer that has not answered the connect by then is given up.
         std::chrono::milliseconds connect_deadline{10000};
@@ -84,6 +84,17 @@ class CProxyThread : public ThreadHandler {
     uint16_t ListeningPort() const { return m_listening_port; }
 
   private:
+    struct QueuedUser {
+        std::shared_ptr<asio::ip::tcp::socket> socket;  // of a loop's context
+        asio::ip::tcp::endpoint peer;
+        size_t loop;
+    };
+    struct AddressQueue {
+        std::deque<QueuedUser> users;
+        // Ends when no user of the address got in for queue_wait.
+        std::shared_ptr<asio::steady_timer> timer;
+    };
+
     // How a user comes to be admitted: just accepted, or again once the
     // loops caught up.
     enum class Attempt { New, Recheck };
@@ -110,10 +121,10 @@ class CProxyThread : public ThreadHandler {
                       size_t loop, bool holds_listener);
     // A user whose address holds its share of pairs awaiting a header waits
     // for one of them to get it, for a moment at most.
-    void Enqueue(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer, size_t loop,
-                 unsigned limit);
+    void Enqueue(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer, size_t loop);
+    void WaitForProgress(uint32_t address, AddressQueue& queue);
     void OnRoom(uint32_t address);
-    void OnQueueTimeout(uint32_t address, uint64_t id);
+    void OnQueueTimeout(uint32_t address);
     void DropQueue();
     bool StartLoops();
     void StopLoops();
@@ -127,17 +138,8 @@ class CProxyThread : public ThreadHandler {
     // Users waiting for the loops to catch up before they are admitted or
     // refused; each holds a socket of a loop's context.
     std::shared_ptr<std::atomic<int>> m_rechecks = std::make_shared<std::atomic<int>>(0);
-    struct QueuedUser {
-        uint64_t id;
-        std::shared_ptr<asio::ip::tcp::socket> socket;  // of a loop's context
-        asio::ip::tcp::endpoint peer;
-        size_t loop;
-        unsigned limit;
-        std::shared_ptr<asio::steady_timer> timer;
-    };
-    std::unordered_map<uint32_t, std::deque<QueuedUser>> m_queue;  // by address
-    size_t m_queued = 0;
-    uint64_t m_next_queued_id = 0;
+    std::unordered_map<uint32_t, AddressQueue> m_queue;  // by address
+    size_t m_queued = 0;  // users in all queues
     uint16_t m_listening_port = 0;
     std::shared_ptr<class RelayAdmission> m_admission;
     std::vector<std::unique_ptr<EventThread>> m_loops;
