@@ -2,8 +2,9 @@
 """Relay and command-port benchmarks of the gateway, side by side with
 baselines measured in the same run.
 
-    sudo bench/run.py [--seconds S] [--out DIR] [--only direct,socat,haproxy,gateway]
-                      [--no-build] [--plot]
+    sudo bench/run.py [--seconds S] [--repeat N] [--out DIR]
+                      [--only direct,socat,haproxy,gateway] [--baseline-bin DIR]
+                      [--no-build] [--plot] [--profile]
 
 Three throwaway network namespaces, joined by veth pairs:
 
@@ -12,7 +13,8 @@ Three throwaway network namespaces, joined by veth pairs:
 The agent namespace runs ovsink (echo / sink / source on port 7000), which
 also announces itself as computer "benchpc" on UDP 768. The gw namespace runs
 each relay in turn: the gateway (OV_G, proxy port 9821, command port 9811),
-socat (9001), haproxy in tcp mode with one thread (9002); the "direct" case
+socat (9001), haproxy in tcp mode with a thread per core, as many as the
+gateway's relay loops (9002); the "direct" case
 is the kernel forwarding between the two links, the limit of any relay. The
 client namespace runs ovload against each; through the gateway each ovload
 run logs in on the command port first and keeps that connection open while
@@ -68,7 +70,8 @@ TARGET_TEXT = {
 
 
 # The Debian packages of what a target or option runs besides our programs.
-PACKAGES = {"socat": ["socat"], "haproxy": ["haproxy"], "--plot": ["gnuplot-nox"]}
+PACKAGES = {"socat": ["socat"], "haproxy": ["haproxy"], "--plot": ["gnuplot-nox"],
+            "--profile": ["linux-perf"]}
 
 
 def install_missing(wanted):
@@ -239,8 +242,15 @@ class Bench:
             argv += ["--header", COMPUTER, "--login", "Administrator:" + ADMIN_PASSWORD,
                      "--cmd-port", str(GW_CMD_PORT)]
         cpu_before, started = (cpu_seconds(pid) if pid else None), time.time()
-        r = subprocess.run(self.lab.argv("client", argv), capture_output=True, text=True,
-                           timeout=self.args.seconds + 30)
+        client = subprocess.Popen(self.lab.argv("client", argv), stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, text=True)
+        counted = self.profile(target, metric, pid) if pid and self.args.profile else {}
+        try:
+            out, err = client.communicate(timeout=self.args.seconds + 30)
+        except subprocess.TimeoutExpired:
+            client.kill()
+            out, err = client.communicate()
+        r = subprocess.CompletedProcess(argv, client.returncode, out, err)
         elapsed = time.time() - started
         cpu_after = cpu_seconds(pid) if pid else None
         line = parse_line(r.stdout)
@@ -250,6 +260,7 @@ class Bench:
             log("%s/%s: no result (%s)" % (target, metric, r.stderr.strip()))
             return None
         line["exit"] = r.returncode
+        line.update(counted)
         if cpu_before is not None and cpu_after is not None and elapsed > 0:
             # The share of one core the relay used over the whole run: with
             # other work on the machine, throughput per CPU share moves much
@@ -261,6 +272,33 @@ class Bench:
         log(r.stdout.strip())
         return line
 
+    def profile(self, target, metric, pid):
+        """While the load runs (after its warm-up): the relay's system calls
+        and context switches per second, counted by perf for one second; for
+        the connection rate and the 40 streams also where its CPU time goes
+        (perf-TARGET-METRIC.txt)."""
+        time.sleep(0.8)
+        window = str(max(0.3, min(1.0, self.args.seconds - 1.0)))
+        r = subprocess.run(["perf", "stat", "-x", ",", "-e",
+                            "raw_syscalls:sys_enter,context-switches", "-p", str(pid),
+                            "--", "sleep", window], capture_output=True, text=True)
+        got = {}
+        for row in r.stderr.splitlines():
+            f = row.split(",")
+            if len(f) > 2 and f[0].replace(".", "", 1).isdigit():
+                key = "syscalls_per_s" if f[2].startswith("raw_syscalls") else "cs_per_s"
+                got[key] = float(f[0]) / float(window)
+        if metric in ("cer", "stream40"):
+            data = os.path.join(self.args.work, "perf.data")
+            subprocess.run(["perf", "record", "-q", "-o", data, "-p", str(pid), "--", "sleep",
+                            window], capture_output=True)
+            report = subprocess.run(["perf", "report", "-i", data, "--stdio", "--no-children",
+                                     "--sort", "comm,dso,symbol", "--percent-limit", "0.7"],
+                                    capture_output=True, text=True)
+            with open(os.path.join(self.out, "perf-%s-%s.txt" % (target, metric)), "w") as f:
+                f.write(report.stdout)
+        return got
+
     def relay_suite(self, target, host, port, header=False, pid=None):
         self.load(target, "stream1", "stream", host, port, ["--conns", "1"], header, pid)
         self.load(target, "stream40", "stream", host, port, ["--conns", "40"], header, pid)
@@ -268,13 +306,16 @@ class Bench:
             # VmHWM is the peak of the process's life so far, and the 40
             # busy pairs are the most it has carried.
             self.results[target].setdefault("rss40", []).append({"kib": vm_hwm_kib(pid)})
-        if pid and header:
+        if target != "socat":
             # Past the seed's cap of 40 (the gateway runs with MaxRelays=400):
             # 400 busy streams, every byte checked, and the peak after them.
+            # The direct path shows what 400 streams cost the load tool and
+            # the agent alone (socat would run 400 processes).
             self.load(target, "stream400", "stream", host, port, ["--conns", "400"], header, pid)
-            self.results[target].setdefault("rss400", []).append({"kib": vm_hwm_kib(pid)})
-        self.load(target, "pingpong", "pingpong", host, port, ["--conns", "1"], header)
-        self.load(target, "cer", "cer", host, port, ["--conns", "8"], header)
+            if pid:
+                self.results[target].setdefault("rss400", []).append({"kib": vm_hwm_kib(pid)})
+        self.load(target, "pingpong", "pingpong", host, port, ["--conns", "1"], header, pid)
+        self.load(target, "cer", "cer", host, port, ["--conns", "8"], header, pid)
 
     def run_direct(self):
         self.relay_suite("direct", AGENT_IP, AGENT_PORT)
@@ -466,6 +507,7 @@ def value(results, target, metric):
     # p50 and p99 come from one run, as does a stream's figure per CPU.
     source = ("pingpong" if metric.startswith("pingpong_")
               else metric[:-len("_per_cpu")] if metric.endswith("_per_cpu")
+              else metric.rsplit("_", 1)[0] if metric.endswith(("_syscalls", "_cs"))
               else metric[:-len("_p50")] if metric.startswith("login") else metric)
     figures = [x for x in (figure(r, metric) for r in results.get(target, {}).get(source, []))
                if x is not None]
@@ -479,6 +521,13 @@ def value(results, target, metric):
 
 
 def figure(r, metric):
+    if metric.endswith(("_syscalls", "_cs")):
+        # Per MiB relayed (both ways), per round trip, or per connection.
+        rate = r.get("syscalls_per_s" if metric.endswith("_syscalls") else "cs_per_s")
+        unit = (float(r["total_mbit_s"]) * 1e6 / 8 / 1048576 if metric.startswith("stream")
+                else float(r["round_trips"]) / float(r["seconds"]) if metric.startswith("pingpong")
+                else float(r["conn_per_s"]))
+        return rate / unit if rate is not None and unit else None
     if metric.endswith("_per_cpu"):
         cpu = r.get("relay_cpu")
         return float(r["total_mbit_s"]) / cpu if cpu else None
@@ -510,6 +559,11 @@ def table(results, notes, seconds, repeat):
         ("pingpong_p50", "1-byte round trip p50 (us)", 1),
         ("pingpong_p99", "1-byte round trip p99 (us)", 1),
         ("cer", "connect+1 KiB echo+close (conn/s)", 0),
+        ("stream1_syscalls", "1 stream, system calls per MiB", 1),
+        ("stream40_syscalls", "40 streams, system calls per MiB", 1),
+        ("pingpong_syscalls", "system calls per round trip", 1),
+        ("cer_syscalls", "system calls per connection", 1),
+        ("cer_cs", "context switches per connection", 2),
         ("rss40", "peak RSS at 40 busy pairs (MiB)", 1),
         ("rss400", "peak RSS at 400 busy pairs (MiB)", 1),
         ("auth", "authentications/s (8 kept connections)", 0),
@@ -626,6 +680,9 @@ def main():
                     help="run every target this many times, in turns; report medians")
     ap.add_argument("--no-build", action="store_true")
     ap.add_argument("--plot", action="store_true", help="relay.png with gnuplot")
+    ap.add_argument("--profile", action="store_true",
+                    help="count the relay's system calls and context switches with perf, and "
+                         "write where its CPU time goes (perf-TARGET-METRIC.txt)")
     ap.add_argument("--baseline-bin", metavar="DIR",
                     help="also measure the programs of DIR (another build's bin/; the libraries "
                          "it lacks come from this build) as target 'baseline', and report "
@@ -640,7 +697,7 @@ def main():
         ap.error("--only takes %s; --seconds 0.5 to 30; --repeat 1 to 9" % ",".join(TARGETS))
     if os.geteuid() != 0:
         sys.exit("run.py: the network namespaces need root")
-    install_missing(only + (["--plot"] if args.plot else []))
+    install_missing(only + (["--plot"] if args.plot else []) + (["--profile"] if args.profile else []))
     if not args.no_build:
         subprocess.run(["cmake", "--preset", "linux"], cwd=SOURCE, check=True, stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", "--preset", "linux", "-j2", "--target", "ovload",

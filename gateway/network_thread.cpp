@@ -113,8 +113,9 @@ bool CMyThread::OnStart(EventThread& thread) {
     platform::SharedControlBlock::Instance().RecordGateway(0);
     if (m_stats) {
         m_stats->SetPublishRequest(
-            [run = m_thread->MakeRunner(), this] { run([this] { m_stats->Publish(); }); });
+            [run = m_thread->MakeRunner(), this] { run([this] { PublishSoon(); }); });
         m_stats_timer = std::make_unique<asio::steady_timer>(thread.context());
+        m_publish_timer = std::make_unique<asio::steady_timer>(thread.context());
         PublishStatsEverySecond();
     }
     if (!m_config.LoadConfiguration())
@@ -147,8 +148,40 @@ void CMyThread::OnDatagram(const uint8_t* data, size_t size) {
 
 // Byte counts and the command port's counters change without asking for a
 // publication; this brings them out.
-void CMyThread::PublishStatsEverySecond() {
+// A change (a relay's start or end, a login) is shown at once, unless the
+// gateway is busy: past kPublishBurst publications in a kPublishWindow the
+// rest of the window's changes are shown together at its end. A gateway that
+// starts thousands of short relays a second would otherwise wake this thread
+// and copy the whole area for each. The request stays pending meanwhile, so
+// nobody posts another.
+void CMyThread::PublishSoon() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_window_start >= kPublishWindow) {
+        m_window_start = now;
+        m_window_published = 0;
+    }
+    if (m_window_published < kPublishBurst) {
+        ++m_window_published;
+        PublishStats();
+        return;
+    }
+    if (m_publish_armed)
+        return;
+    m_publish_armed = true;
+    m_publish_timer->expires_at(m_window_start + kPublishWindow);
+    m_publish_timer->async_wait([this](const std::error_code& ec) {
+        m_publish_armed = false;
+        if (!ec)
+            PublishStats();
+    });
+}
+
+void CMyThread::PublishStats() {
     m_stats->Publish();
+}
+
+void CMyThread::PublishStatsEverySecond() {
+    PublishStats();
     m_stats_timer->expires_after(std::chrono::seconds(1));
     m_stats_timer->async_wait([this](const std::error_code& ec) {
         if (!ec)
@@ -163,6 +196,7 @@ void CMyThread::OnEnd() {
         m_broadcast->Close();
     m_updates.Stop();
     m_stats_timer.reset();
+    m_publish_timer.reset();
     StopWorkers();
     if (m_stats) {
         // The relays have ended with their thread: the last record says so.

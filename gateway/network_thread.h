@@ -70,6 +70,8 @@ class CMyThread : public ThreadHandler {
     // Hands an announcement to the conversion thread (see CConvertThread).
     void Convert(uint32_t generation, bool hurry);
     void PublishStatsEverySecond();
+    void PublishSoon();
+    void PublishStats();
 
     EventThread* m_thread = nullptr;
     GatewayConfig& m_config;
@@ -80,6 +82,12 @@ class CMyThread : public ThreadHandler {
     // Who logged in on the command port, for the proxy port's login rule.
     std::shared_ptr<LoginRegistry> m_logins;
     std::unique_ptr<asio::steady_timer> m_stats_timer;
+    static constexpr std::chrono::milliseconds kPublishWindow{100};
+    static constexpr int kPublishBurst = 10;
+    std::unique_ptr<asio::steady_timer> m_publish_timer;
+    std::chrono::steady_clock::time_point m_window_start{};
+    int m_window_published = 0;
+    bool m_publish_armed = false;
     std::unique_ptr<AnnouncementHandler> m_handler;
     std::unique_ptr<BroadcastSocket> m_broadcast;
     // The reports to the web agents, started by the timer's ticks.

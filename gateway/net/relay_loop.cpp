@@ -587,8 +587,8 @@ void RelayLoop::ClosePair(Pair& pair, RelayEnd how) {
         s.watch.cancel();
         s.watching = s.peer_closed = false;
         if (s.open) {
+            // A close ends both directions gracefully by itself.
             std::error_code ec;
-            s.socket.shutdown(tcp::socket::shutdown_both, ec);
             s.socket.close(ec);
             if (ec)
                 TheLog().LogPrint(10, "    关闭Proxy Client Socket出错! err=%d\r\n", ec.value());

@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 
@@ -71,14 +72,18 @@ void RelayPipe::Close() {
         ::close(m_write);
     m_read = m_write = -1;
     m_capacity = 0;
+    m_held = 0;
 }
 
 ptrdiff_t RelayPipe::FillFrom(intptr_t socket, size_t max, std::error_code& ec) {
     const ptrdiff_t n = Splice(int(socket), m_write, max, ec);
-    if (n < 0 && ec == std::errc::operation_would_block) {
+    if (n > 0)
+        m_held += size_t(n);
+    if (n < 0 && ec == std::errc::operation_would_block && m_held > 0) {
         // Either side may have said "not now": a pipe has a few slots, and
         // the pieces a socket hands over can fill them before its bytes
-        // fill the pipe. Only an empty socket is worth waiting for.
+        // fill the pipe. Only an empty socket is worth waiting for. (An
+        // empty pipe has every slot free: then it was the socket.)
         int waiting = 0;
         if (::ioctl(int(socket), FIONREAD, &waiting) == 0 && waiting > 0)
             ec = std::make_error_code(std::errc::no_buffer_space);
@@ -87,7 +92,10 @@ ptrdiff_t RelayPipe::FillFrom(intptr_t socket, size_t max, std::error_code& ec) 
 }
 
 ptrdiff_t RelayPipe::DrainTo(intptr_t socket, size_t max, std::error_code& ec) {
-    return Splice(m_read, int(socket), max, ec);
+    const ptrdiff_t n = Splice(m_read, int(socket), max, ec);
+    if (n > 0)
+        m_held -= std::min(m_held, size_t(n));
+    return n;
 }
 
 }  // namespace ov::platform

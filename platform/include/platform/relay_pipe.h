@@ -31,6 +31,7 @@ class RelayPipe {
         std::swap(m_read, other.m_read);
         std::swap(m_write, other.m_write);
         std::swap(m_capacity, other.m_capacity);
+        std::swap(m_held, other.m_held);
     }
 
     // Makes the pipe (two descriptors). False, with ec, when the system has
@@ -55,6 +56,7 @@ class RelayPipe {
   private:
     int m_read = -1, m_write = -1;
     size_t m_capacity = 0;
+    size_t m_held = 0;  // bytes in the pipe
 };
 
 }  // namespace ov::platform
