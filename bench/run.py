@@ -556,11 +556,13 @@ def table(results, notes, seconds, repeat):
         ("stream400", "throughput, 400 streams (Mbit/s, both ways)", 0),
         ("stream1_per_cpu", "1 stream, Mbit/s per core the relay used", 0),
         ("stream40_per_cpu", "40 streams, Mbit/s per core the relay used", 0),
+        ("stream400_per_cpu", "400 streams, Mbit/s per core the relay used", 0),
         ("pingpong_p50", "1-byte round trip p50 (us)", 1),
         ("pingpong_p99", "1-byte round trip p99 (us)", 1),
         ("cer", "connect+1 KiB echo+close (conn/s)", 0),
         ("stream1_syscalls", "1 stream, system calls per MiB", 1),
         ("stream40_syscalls", "40 streams, system calls per MiB", 1),
+        ("stream400_syscalls", "400 streams, system calls per MiB", 1),
         ("pingpong_syscalls", "system calls per round trip", 1),
         ("cer_syscalls", "system calls per connection", 1),
         ("cer_cs", "context switches per connection", 2),
@@ -578,6 +580,8 @@ def table(results, notes, seconds, repeat):
     lines = [head, "-" * len(head)]
     for metric, label, digits in rows:
         v = {t: value(results, t, metric) for t in TARGETS}
+        if all(x is None for x in v.values()):
+            continue  # (the counts of --profile, say, in a run without it)
         g = v["gateway"]
 
         def ratio(base):
