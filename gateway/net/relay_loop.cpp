@@ -245,7 +245,9 @@ bool RelayLoop::StartBuffers(Pair& pair) {
         for (Side& s : pair.sides) {
             s.piped = 0;
             s.maybe_readable = true;
-            s.socket.native_non_blocking(true, ec);
+            // Usually so already: asio made it so for the header and the connect.
+            if (!s.socket.native_non_blocking())
+                s.socket.native_non_blocking(true, ec);
             if (ec)
                 piped = false;
         }
