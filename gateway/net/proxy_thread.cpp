@@ -87,9 +87,8 @@ bool CProxyThread::StartLoops() {
     settings.access = m_options.access;
     settings.admission = m_admission;
     EventThread::Runner back = m_thread->MakeRunner();
-    m_admission->OnRoom([back, this](uint32_t address) {
-        back([this, address] { OnRoom(address); });
-    });
+    m_admission->OnRoom(
+        [back, this](uint32_t address) { back([this, address] { OnRoom(address); }); });
     for (int i = 0; i < loops; ++i) {
         auto relay = std::make_unique<RelayLoop>(m_config, settings);
         RelayLoop* handler = relay.get();
@@ -235,8 +234,7 @@ bool CProxyThread::Admit(tcp::socket socket, const tcp::endpoint& peer, size_t l
     return true;
 }
 
-void CProxyThread::Hand(tcp::socket socket, const tcp::endpoint& peer, size_t loop,
-                        uint32_t slot) {
+void CProxyThread::Hand(tcp::socket socket, const tcp::endpoint& peer, size_t loop, uint32_t slot) {
     RelayLoop* relay = m_relays[loop];
     auto user = std::make_shared<tcp::socket>(std::move(socket));
     const bool handed = m_loops[loop]->RunInLoop(

@@ -108,8 +108,8 @@ class CProxyThread : public ThreadHandler {
                  uint32_t* slot);
     // The pairs awaiting a header one address may hold (0: no cap).
     int WaitingShare() const;
-    void Refuse(asio::ip::tcp::socket& socket, const asio::ip::tcp::endpoint& user,
-                Counter refusal, unsigned limit);
+    void Refuse(asio::ip::tcp::socket& socket, const asio::ip::tcp::endpoint& user, Counter refusal,
+                unsigned limit);
     // Hands the user to relay loop `loop`, queues it, or refuses it. False
     // while it waits for the loops to catch up, which holds the next accept.
     bool Admit(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer, size_t loop,
@@ -139,7 +139,7 @@ class CProxyThread : public ThreadHandler {
     // refused; each holds a socket of a loop's context.
     std::shared_ptr<std::atomic<int>> m_rechecks = std::make_shared<std::atomic<int>>(0);
     std::unordered_map<uint32_t, AddressQueue> m_queue;  // by address
-    size_t m_queued = 0;  // users in all queues
+    size_t m_queued = 0;                                 // users in all queues
     uint16_t m_listening_port = 0;
     std::shared_ptr<class RelayAdmission> m_admission;
     std::vector<std::unique_ptr<EventThread>> m_loops;
