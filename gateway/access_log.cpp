@@ -1,6 +1,5 @@
 #include "gateway/access_log.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -9,6 +8,7 @@
 #include <utility>
 #include <variant>
 
+#include "gateway/burst_window.h"
 #include "gateway/gateway_log.h"
 #include "platform/files.h"
 
@@ -72,8 +72,7 @@ class FileAccessLog final : public AccessLog {
         // At once, so a record that cannot be kept is reported at the start.
         Open();
         std::unique_lock<std::mutex> lock(m_mutex);
-        auto window_start = std::chrono::steady_clock::now();
-        int written = 0;
+        BurstWindow pace;
         for (;;) {
             m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
             std::deque<Record> batch;
@@ -88,17 +87,10 @@ class FileAccessLog final : public AccessLog {
                 return;
             }
             lock.lock();
-            // Busy (past kBurst writes in a kWindow): the rest of the
-            // window's records go to disk together at its end. A gateway
-            // that ends thousands of relays a second would otherwise wake
-            // this thread and write once per record.
-            const auto now = std::chrono::steady_clock::now();
-            if (now - window_start >= kWindow) {
-                window_start = now;
-                written = 0;
-            }
-            if (++written >= kBurst)
-                m_stop_wake.wait_until(lock, window_start + kWindow, [this] { return m_stopping; });
+            // Busy: the rest of the window's records go to disk together at
+            // its end, rather than a wake-up and a write per relay.
+            if (!pace.Take(BurstWindow::Clock::now()))
+                m_stop_wake.wait_until(lock, pace.WindowEnd(), [this] { return m_stopping; });
         }
     }
 
@@ -176,8 +168,6 @@ class FileAccessLog final : public AccessLog {
     std::mutex m_mutex;  // guards the queue, the loss count and the stop
     std::condition_variable m_wake;
     std::condition_variable m_stop_wake;  // ends the pause of a busy writer
-    static constexpr std::chrono::milliseconds kWindow{100};
-    static constexpr int kBurst = 10;
     std::deque<Record> m_queue;
     uint64_t m_lost = 0;
     bool m_stopping = false;

@@ -149,26 +149,18 @@ void CMyThread::OnDatagram(const uint8_t* data, size_t size) {
 // Byte counts and the command port's counters change without asking for a
 // publication; this brings them out.
 // A change (a relay's start or end, a login) is shown at once, unless the
-// gateway is busy: past kPublishBurst publications in a kPublishWindow the
-// rest of the window's changes are shown together at its end. A gateway that
-// starts thousands of short relays a second would otherwise wake this thread
-// and copy the whole area for each. The request stays pending meanwhile, so
-// nobody posts another.
+// gateway is busy (BurstWindow): copying the whole area for each of
+// thousands of short relays a second would keep this thread awake. The
+// request stays pending meanwhile, so nobody posts another.
 void CMyThread::PublishSoon() {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - m_window_start >= kPublishWindow) {
-        m_window_start = now;
-        m_window_published = 0;
-    }
-    if (m_window_published < kPublishBurst) {
-        ++m_window_published;
+    if (m_publish_window.Take(BurstWindow::Clock::now())) {
         PublishStats();
         return;
     }
     if (m_publish_armed)
         return;
     m_publish_armed = true;
-    m_publish_timer->expires_at(m_window_start + kPublishWindow);
+    m_publish_timer->expires_at(m_publish_window.WindowEnd());
     m_publish_timer->async_wait([this](const std::error_code& ec) {
         m_publish_armed = false;
         if (!ec)

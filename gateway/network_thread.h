@@ -13,6 +13,7 @@
 
 #include <asio/steady_timer.hpp>
 
+#include "gateway/burst_window.h"
 #include "gateway/event_thread.h"
 #include "gateway/net/web_agent_update.h"
 #include "platform/control_block.h"
@@ -82,11 +83,8 @@ class CMyThread : public ThreadHandler {
     // Who logged in on the command port, for the proxy port's login rule.
     std::shared_ptr<LoginRegistry> m_logins;
     std::unique_ptr<asio::steady_timer> m_stats_timer;
-    static constexpr std::chrono::milliseconds kPublishWindow{100};
-    static constexpr int kPublishBurst = 10;
     std::unique_ptr<asio::steady_timer> m_publish_timer;
-    std::chrono::steady_clock::time_point m_window_start{};
-    int m_window_published = 0;
+    BurstWindow m_publish_window;
     bool m_publish_armed = false;
     std::unique_ptr<AnnouncementHandler> m_handler;
     std::unique_ptr<BroadcastSocket> m_broadcast;
